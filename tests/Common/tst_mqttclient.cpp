@@ -29,7 +29,7 @@ const QByteArray ServiceGone = QByteArrayLiteral("{\"service\": false}");
 // What a deferred result came to.
 struct Outcome
 {
-    DeferredState state = PENDING;
+    DeferredState state = DeferredState::PENDING;
     QJsonValue value;
     int settlements = 0;
 };
@@ -38,12 +38,12 @@ std::shared_ptr<Outcome> watch(Deferred<QJsonValue> deferred)
 {
     auto outcome = std::make_shared<Outcome>();
     deferred.done([outcome](const QJsonValue& value) {
-        outcome->state = RESOLVED;
+        outcome->state = DeferredState::RESOLVED;
         outcome->value = value;
         ++outcome->settlements;
     });
     deferred.fail([outcome](const QJsonValue& value) {
-        outcome->state = REJECTED;
+        outcome->state = DeferredState::REJECTED;
         outcome->value = value;
         ++outcome->settlements;
     });
@@ -408,7 +408,7 @@ void TestMqttClient::garbageAndHugePayloadsAreDelivered()
     for (const QByteArray& payload : payloads.mid(1, 3)) {
         auto outcome = watch(client.waitTopic(QStringLiteral("garbage/reply"), Wait));
         QVERIFY(service.publish(QStringLiteral("garbage/reply"), payload));
-        QTRY_COMPARE_WITH_TIMEOUT(outcome->state, REJECTED, Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::REJECTED, Wait);
         QCOMPARE(outcome->value.toString(), QStringLiteral("Invalid response"));
     }
     QVERIFY(client.isConnected());
@@ -424,12 +424,12 @@ void TestMqttClient::waitTopicDeliversTheNextMessageOnce()
     const int baseline = client.findChildren<QTimer*>().size();
 
     auto outcome = watch(client.waitTopic(QStringLiteral("wait/+/event"), Wait));
-    QCOMPARE(outcome->state, PENDING);
+    QCOMPARE(outcome->state, DeferredState::PENDING);
     QCOMPARE(client.pendingWaits(), 1);
     QCOMPARE(client.subscriptionCount(), 1);
     QVERIFY(service.publish(QStringLiteral("wait/a/event"), QByteArray("{\"n\":1}")));
     QVERIFY(service.publish(QStringLiteral("wait/b/event"), QByteArray("{\"n\":2}")));
-    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, RESOLVED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::RESOLVED, Wait);
     QCOMPARE(outcome->value.toObject(), object("{\"n\":1}"));
     QTest::qWait(200);
     QCOMPARE(outcome->settlements, 1);
@@ -442,7 +442,7 @@ void TestMqttClient::waitTopicDeliversTheNextMessageOnce()
     // A payload ending in a NUL byte is text up to it.
     outcome = watch(client.waitTopic(QStringLiteral("wait/nul"), Wait));
     QVERIFY(service.publish(QStringLiteral("wait/nul"), QByteArray("{\"c\":true}\0", 11)));
-    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, RESOLVED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::RESOLVED, Wait);
     QCOMPARE(outcome->value.toObject(), object("{\"c\":true}"));
 }
 
@@ -457,9 +457,9 @@ void TestMqttClient::waitTopicWithZeroWaitsWithoutLimit()
     auto outcome = watch(client.waitTopic(QStringLiteral("wait/forever"), 0));
     QCOMPARE(client.findChildren<QTimer*>().size(), baseline); // no timer at all
     QTest::qWait(3500); // longer than the default time-out
-    QCOMPARE(outcome->state, PENDING);
+    QCOMPARE(outcome->state, DeferredState::PENDING);
     QVERIFY(service.publish(QStringLiteral("wait/forever"), QByteArray("{\"late\":true}")));
-    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, RESOLVED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::RESOLVED, Wait);
     QCOMPARE(outcome->value.toObject(), object("{\"late\":true}"));
 }
 
@@ -483,12 +483,12 @@ void TestMqttClient::waitOnASubscribedFilterLeavesTheSubscriptionAlone()
     auto outcome = watch(client.waitTopic(QStringLiteral("shared/card/removed"), Wait));
     QCOMPARE(client.subscriptionCount(), 2); // shared, not a second subscription
     QVERIFY(service.publish(QStringLiteral("shared/card/removed"), QByteArray("{}")));
-    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, RESOLVED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::RESOLVED, Wait);
     QTRY_COMPARE_WITH_TIMEOUT(receivedOn("shared/card/removed"), 1, Wait);
 
     // A wait that times out.
     outcome = watch(client.waitTopic(QStringLiteral("shared/card/removed"), 100));
-    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, REJECTED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::REJECTED, Wait);
     QCOMPARE(outcome->value.toString(), QStringLiteral("Timeout"));
     QCOMPARE(client.subscriptionCount(), 2);
 
@@ -510,11 +510,11 @@ void TestMqttClient::concurrentWaitsOnOneFilterAllSettle()
     auto second = watch(client.waitTopic(QStringLiteral("many/x"), Wait));
     auto third = watch(client.waitTopic(QStringLiteral("many/x"), 50));
     QCOMPARE(client.subscriptionCount(), 1);
-    QTRY_COMPARE_WITH_TIMEOUT(third->state, REJECTED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(third->state, DeferredState::REJECTED, Wait);
     QCOMPARE(client.subscriptionCount(), 1);
     QVERIFY(service.publish(QStringLiteral("many/x"), QByteArray("{\"v\":1}")));
-    QTRY_COMPARE_WITH_TIMEOUT(first->state, RESOLVED, Wait);
-    QTRY_COMPARE_WITH_TIMEOUT(second->state, RESOLVED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(first->state, DeferredState::RESOLVED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(second->state, DeferredState::RESOLVED, Wait);
     QCOMPARE(second->value.toObject(), object("{\"v\":1}"));
     QCOMPARE(client.subscriptionCount(), 0);
     QCOMPARE(client.pendingWaits(), 0);
@@ -529,8 +529,8 @@ void TestMqttClient::waitEndsWhenTheConnectionEnds()
     auto limited = watch(client.waitTopic(QStringLiteral("lost/x"), 60000));
     auto unlimited = watch(client.waitTopic(QStringLiteral("lost/y"), 0));
     broker.stop();
-    QTRY_COMPARE_WITH_TIMEOUT(limited->state, REJECTED, Wait);
-    QTRY_COMPARE_WITH_TIMEOUT(unlimited->state, REJECTED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(limited->state, DeferredState::REJECTED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(unlimited->state, DeferredState::REJECTED, Wait);
     QCOMPARE(limited->value.toString(), QStringLiteral("Not connected"));
     QCOMPARE(unlimited->value.toString(), QStringLiteral("Not connected"));
     QCOMPARE(client.pendingWaits(), 0);
@@ -559,7 +559,7 @@ void TestMqttClient::executeRpcUsesTheRequestResponseTopics()
     const QJsonObject request {{"position", "rfid"}, {"count", 1}};
     auto outcome = watch(
         client.executeRpc(QStringLiteral("ovant/dispenser/issue"), QStringLiteral("7"), request));
-    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, RESOLVED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::RESOLVED, Wait);
     const QJsonObject reply = outcome->value.toObject();
     QCOMPARE(reply.value("completed"), QJsonValue(true));
     QCOMPARE(reply.value("echo").toObject(), request);
@@ -597,7 +597,7 @@ void TestMqttClient::executeRpcResolvesEmptyPayloadAsEmptyObject()
     MqttClient client;
     QVERIFY(connectClient(client, m_broker));
     auto outcome = watch(client.executeRpc(QStringLiteral("empty"), QStringLiteral("1"), {}));
-    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, RESOLVED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::RESOLVED, Wait);
     QVERIFY(outcome->value.isObject());
     QVERIFY(outcome->value.toObject().isEmpty());
     QCOMPARE(service.last(QStringLiteral("empty/request/+")).payload, QByteArray("{}"));
@@ -626,7 +626,7 @@ void TestMqttClient::executeRpcRejectsInvalidResponses()
     QVERIFY(connectClient(client, m_broker));
     LogCapture log;
     auto outcome = watch(client.executeRpc(QStringLiteral("invalid"), QStringLiteral("3"), {}));
-    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, REJECTED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::REJECTED, Wait);
     QCOMPARE(outcome->value, QJsonValue(QStringLiteral("Invalid response")));
     QVERIFY(log.contains(QtCriticalMsg, "[MqttClient] [RPC] ERROR : Invalid response"));
     QVERIFY(client.isConnected());
@@ -647,7 +647,7 @@ void TestMqttClient::executeRpcTimesOut()
     auto outcome
         = watch(client.executeRpc(QStringLiteral("silent"), QStringLiteral("9"), {{"x", 1}}, 200));
     QVERIFY(service.waitForMessages(QStringLiteral("silent/request/9")));
-    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, REJECTED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::REJECTED, Wait);
     QCOMPARE(outcome->value, QJsonValue(QStringLiteral("Timeout")));
     QVERIFY(log.contains(QtCriticalMsg, "[MqttClient] [RPC] ERROR : Timeout"));
     QCOMPARE(client.subscriptionCount(), 0);
@@ -669,7 +669,7 @@ void TestMqttClient::executeRpcWithoutConnectionFailsAtOnce()
     LogCapture log;
     MqttClient never;
     auto outcome = watch(never.executeRpc(QStringLiteral("down"), QStringLiteral("1"), {}));
-    QCOMPARE(outcome->state, REJECTED); // before executeRpc returned
+    QCOMPARE(outcome->state, DeferredState::REJECTED); // before executeRpc returned
     QCOMPARE(outcome->value, QJsonValue(QStringLiteral("Not connected")));
     QVERIFY(log.contains(QtCriticalMsg, "[MqttClient] [RPC] ERROR : Not connected"));
 
@@ -681,11 +681,11 @@ void TestMqttClient::executeRpcWithoutConnectionFailsAtOnce()
     QTRY_VERIFY_WITH_TIMEOUT(!client.isConnected(), Wait);
     log.clear();
     outcome = watch(client.executeRpc(QStringLiteral("down"), QStringLiteral("2"), {}));
-    QCOMPARE(outcome->state, REJECTED);
+    QCOMPARE(outcome->state, DeferredState::REJECTED);
     QCOMPARE(outcome->value, QJsonValue(QStringLiteral("Not connected")));
     QCOMPARE(log.count(QtCriticalMsg, "[MqttClient] [RPC] ERROR : Not connected"), 1);
     auto waited = watch(client.waitTopic(QStringLiteral("down/x")));
-    QCOMPARE(waited->state, REJECTED);
+    QCOMPARE(waited->state, DeferredState::REJECTED);
     QCOMPARE(waited->value, QJsonValue(QStringLiteral("Not connected")));
 }
 
@@ -701,7 +701,7 @@ void TestMqttClient::executeRpcIgnoresASecondResponse()
     QVERIFY(connectClient(client, m_broker));
     LogCapture log;
     auto outcome = watch(client.executeRpc(QStringLiteral("twice"), QStringLiteral("5"), {}));
-    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, RESOLVED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::RESOLVED, Wait);
     QCOMPARE(outcome->value.toObject(), object("{\"n\":1}"));
     QTest::qWait(300);
     QCOMPARE(outcome->settlements, 1);
@@ -715,14 +715,14 @@ void TestMqttClient::executeRpcWithUnsendableRequestFailsAtOnce()
     QVERIFY(connectClient(client, m_broker));
     // "+" is fine in the response filter but not in the request topic.
     auto outcome = watch(client.executeRpc(QStringLiteral("bad/+"), QStringLiteral("1"), {}, 0));
-    QCOMPARE(outcome->state, REJECTED);
+    QCOMPARE(outcome->state, DeferredState::REJECTED);
     QCOMPARE(outcome->value, QJsonValue(QStringLiteral("Publish failed")));
     QCOMPARE(client.pendingWaits(), 0);
     QCOMPARE(client.subscriptionCount(), 0);
 
     // A response filter that cannot be subscribed ends the call before any publication.
     outcome = watch(client.executeRpc(QStringLiteral("worse/#"), QStringLiteral("1"), {}));
-    QCOMPARE(outcome->state, REJECTED);
+    QCOMPARE(outcome->state, DeferredState::REJECTED);
     QCOMPARE(outcome->value, QJsonValue(QStringLiteral("Subscription failed")));
     QVERIFY(client.isConnected());
 }
