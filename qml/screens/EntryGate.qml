@@ -1,8 +1,7 @@
 import QtQuick 2.15
-import QtQml.StateMachine 1.15 as DSM
 
-// The gate page of both kinds of gate (manager.isEntryGate). A state machine
-// follows the manager through one passage:
+// The gate page of both kinds of gate (manager.isEntryGate). Its state follows
+// the manager through one passage:
 //   initial --processStarted--> busy --processFinished--> error | final
 //   error --resetInitialScreen--> initial
 //   final --resetInitialScreen--> roadBusy if the road is busy, else initial
@@ -11,9 +10,9 @@ import QtQml.StateMachine 1.15 as DSM
 Item {
     id: page
 
-    // Sub-page shown: 0 initial, 1 busy, 2 error, 3 final, 4 road busy.
-    property int pageIndex: 0
-    readonly property string stateName: ["initial", "busy", "error", "final", "roadBusy"][pageIndex]
+    // Where the passage is, and the sub-page shown for it.
+    property string phase: "initial"
+    readonly property int pageIndex: ["initial", "busy", "error", "final", "roadBusy"].indexOf(phase)
 
     // The manager reports no busy road, so a passage always ends on the initial page.
     readonly property bool roadBusy: false
@@ -47,72 +46,29 @@ Item {
         }
     }
 
-    DSM.StateMachine {
-        id: machine
-        initialState: sInitial
-        running: true
+    // Transitions: phase -> manager signal -> next phase. They run as the
+    // signal arrives, so that a manager reporting the start and the end of a
+    // passage in one go (an issuing refused at once) still ends it.
+    readonly property var transitions: ({
+        "initial": { "processStarted": () => "busy" },
+        "busy": { "processFinished": () => manager.errorOccured === true ? "error" : "final" },
+        "error": { "resetInitialScreen": () => "initial" },
+        "final": { "resetInitialScreen": () => page.roadBusy ? "roadBusy" : "initial" },
+        "roadBusy": { "resetInitialScreen": () => "final" }
+    })
 
-        DSM.State {
-            id: sInitial
-            onEntered: page.pageIndex = 0
+    function handle(signalName) {
+        const next = transitions[phase][signalName]
+        if (next)
+            phase = next()
+    }
 
-            DSM.SignalTransition {
-                targetState: sBusy
-                signal: manager.processStarted
-            }
-        }
+    Connections {
+        target: manager
 
-        DSM.State {
-            id: sBusy
-            onEntered: page.pageIndex = 1
-
-            DSM.SignalTransition {
-                targetState: sError
-                signal: manager.processFinished
-                guard: manager.errorOccured === true
-            }
-            DSM.SignalTransition {
-                targetState: sFinal
-                signal: manager.processFinished
-                guard: manager.errorOccured !== true
-            }
-        }
-
-        DSM.State {
-            id: sError
-            onEntered: page.pageIndex = 2
-
-            DSM.SignalTransition {
-                targetState: sInitial
-                signal: manager.resetInitialScreen
-            }
-        }
-
-        DSM.State {
-            id: sFinal
-            onEntered: page.pageIndex = 3
-
-            DSM.SignalTransition {
-                targetState: sRoadBusy
-                signal: manager.resetInitialScreen
-                guard: page.roadBusy
-            }
-            DSM.SignalTransition {
-                targetState: sInitial
-                signal: manager.resetInitialScreen
-                guard: !page.roadBusy
-            }
-        }
-
-        DSM.State {
-            id: sRoadBusy
-            onEntered: page.pageIndex = 4
-
-            DSM.SignalTransition {
-                targetState: sFinal
-                signal: manager.resetInitialScreen
-            }
-        }
+        function onProcessStarted() { page.handle("processStarted") }
+        function onProcessFinished() { page.handle("processFinished") }
+        function onResetInitialScreen() { page.handle("resetInitialScreen") }
     }
 
     MessageScreen {
