@@ -37,6 +37,10 @@ ApplicationWindow {
     color: "#FFFFFF"
     font.family: "DejaVu Sans"
 
+    background: Rectangle {
+        color: "#FFFFFF"
+    }
+
     FontLoader {
         source: "qrc:/qml/fonts/DejaVuSans.ttf"
     }
@@ -103,11 +107,13 @@ ApplicationWindow {
         opacity: 0.5
     }
 
-    // Only sets the cursor for the whole window; takes no input.
+    // Only sets the cursor for the whole window (header and pages); takes no
+    // input. It stays under the popups' layer, which it would otherwise block.
     MouseArea {
-        parent: window.overlay
+        objectName: "cursorArea"
+        parent: window.contentItem.parent
         anchors.fill: parent
-        z: 10000
+        z: window.overlay.z - 1
         enabled: false
         cursorShape: manager.showCursor ? Qt.ArrowCursor : Qt.BlankCursor
     }

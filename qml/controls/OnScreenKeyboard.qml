@@ -30,9 +30,11 @@ Rectangle {
         [{ k: "hide", u: 1.5 }, { t: "/" }, { t: ":" }, { k: "space", u: 6 }, { t: "_" }, { t: "#" }]
     ]
     readonly property real padding: 8
+    // Leaves a strip under the keys for the window's version text.
+    readonly property real bottomPadding: 26
     readonly property real spacing: 6
     readonly property real unit: (width - 2 * padding + spacing) / 11.5
-    readonly property real keyHeight: (height - 2 * padding - (rows.length - 1) * spacing) / rows.length
+    readonly property real keyHeight: (height - padding - bottomPadding - (rows.length - 1) * spacing) / rows.length
 
     function isEditable(item) {
         return item !== null && typeof item.insert === "function" && typeof item.remove === "function"

@@ -33,14 +33,15 @@ Item {
         anchors.top: parent.top
         anchors.bottom: keyboard.top
         contentWidth: width
-        contentHeight: Math.max(height, form.implicitHeight + 40)
+        contentHeight: Math.max(height, form.implicitHeight + 20)
         boundsBehavior: Flickable.StopAtBounds
         clip: true
 
         Column {
             id: form
             anchors.centerIn: parent
-            spacing: 16
+            // Tighter while the keyboard is up, so that the form still fits.
+            spacing: keyboard.active ? 8 : 16
 
             Text {
                 anchors.horizontalCenter: parent.horizontalCenter
@@ -101,10 +102,12 @@ Item {
         anchors.left: parent.left
         anchors.right: parent.right
         height: 250
-        y: active ? page.height - height : page.height
-        visible: y < page.height
+        // Only showing and hiding slide; a change of the page's size applies at once.
+        property real reveal: active ? 1 : 0
+        y: page.height - height * reveal
+        visible: reveal > 0
 
-        Behavior on y {
+        Behavior on reveal {
             NumberAnimation { duration: 150; easing.type: Easing.InOutQuad }
         }
     }

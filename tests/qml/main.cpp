@@ -23,12 +23,20 @@ constexpr const char* TranslationFile = ":/qml/translations/KVRTTerminalUI_el_GR
 // The summary map of a validation as the manager publishes it, for an empty one.
 QVariantMap emptyTransaction()
 {
-    QVariantMap details { { "fromStopGroupName", QString() }, { "toStopGroupName", QString() },
-        { "deducted", 0.0 }, { "remaining", 0.0 }, { "activationTimestamp", QDateTime() },
-        { "expires", QDateTime() }, { "transferRemainingMin", 0 } };
-    return { { "valid", false }, { "type", 0 }, { "denyReason", QStringLiteral("Unknown Error") },
-        { "denyReasonId", 0 }, { "fareProduct", QString() }, { "passengeType", QString() },
-        { "details", details } };
+    QVariantMap details {{"fromStopGroupName", QString()},
+                         {"toStopGroupName", QString()},
+                         {"deducted", 0.0},
+                         {"remaining", 0.0},
+                         {"activationTimestamp", QDateTime()},
+                         {"expires", QDateTime()},
+                         {"transferRemainingMin", 0}};
+    return {{"valid", false},
+            {"type", 0},
+            {"denyReason", QStringLiteral("Unknown Error")},
+            {"denyReasonId", 0},
+            {"fareProduct", QString()},
+            {"passengeType", QString()},
+            {"details", details}};
 }
 
 } // namespace
@@ -44,14 +52,14 @@ class StandInManager : public QObject
     Q_PROPERTY(QString dynTr READ dynTr NOTIFY languageChanged)
     Q_PROPERTY(QString message READ message WRITE setMessage NOTIFY messageChanged)
     Q_PROPERTY(bool showCursor READ showCursor WRITE setShowCursor NOTIFY showCursorChanged)
-    Q_PROPERTY(QColor screenSaverBg READ screenSaverBg WRITE setScreenSaverBg NOTIFY
-            screenSaverBgChanged)
+    Q_PROPERTY(
+        QColor screenSaverBg READ screenSaverBg WRITE setScreenSaverBg NOTIFY screenSaverBgChanged)
     Q_PROPERTY(QString screenSaverImg READ screenSaverImg WRITE setScreenSaverImg NOTIFY
-            screenSaverImgChanged)
+                   screenSaverImgChanged)
     Q_PROPERTY(bool isEntryGate READ isEntryGate WRITE setIsEntryGate NOTIFY isEntryGateChanged)
     Q_PROPERTY(bool errorOccured READ errorOccured WRITE setErrorOccured NOTIFY errorOccuredChanged)
     Q_PROPERTY(QString errorMessageScreen READ errorMessageScreen WRITE setErrorMessageScreen NOTIFY
-            errorMessageScreenChanged)
+                   errorMessageScreenChanged)
 
     // What the pages asked for.
     Q_PROPERTY(int issueCardCalls MEMBER m_issueCardCalls NOTIFY callsChanged)
@@ -227,8 +235,7 @@ public:
     explicit TestSupport(QQmlEngine* engine)
         : QObject(engine)
         , m_engine(engine)
-    {
-    }
+    { }
 
     QString screenshotDir() const { return qEnvironmentVariable("KVRT_SCREENSHOT_DIR"); }
 
@@ -257,9 +264,10 @@ public Q_SLOTS:
 
     void qmlEngineAvailable(QQmlEngine* engine)
     {
-        engine->rootContext()->setContextProperty(QStringLiteral("transaction"), emptyTransaction());
-        engine->rootContext()->setContextProperty(
-                QStringLiteral("testSupport"), new TestSupport(engine));
+        engine->rootContext()->setContextProperty(QStringLiteral("transaction"),
+                                                  emptyTransaction());
+        engine->rootContext()->setContextProperty(QStringLiteral("testSupport"),
+                                                  new TestSupport(engine));
     }
 };
 

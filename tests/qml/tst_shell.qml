@@ -172,4 +172,32 @@ TestCase {
         compare(saver.imageUrl(":/qml/images/Icons/tools.svg"), "qrc:/qml/images/Icons/tools.svg")
         compare(saver.imageUrl(""), "")
     }
+
+    function test_cursorFollowsManager() {
+        const area = find("cursorArea")
+        verify(!area.enabled)
+        compare(area.width, window.width)
+        compare(area.height, window.height)
+        manager.showCursor = true
+        compare(area.cursorShape, Qt.ArrowCursor)
+        manager.showCursor = false
+        compare(area.cursorShape, Qt.BlankCursor)
+        manager.showCursor = true
+    }
+
+    // The cursor's area covers the window but must not keep touches from the
+    // popups: the registration page's confirmation is answered in the window.
+    function test_pageDialogTakesTouches() {
+        manager.screen = "InitPage"
+        const initPage = page("InitPage").item
+        findChild(initPage, "serialField").text = "K12345678"
+        mouseClick(findChild(initPage, "saveButton"))
+        const dialog = findChild(initPage, "confirmation")
+        tryCompare(dialog, "opened", true)
+        const saved = manager.savedDeviceIds.length
+        mouseClick(findChild(dialog.contentItem, "popupYes"))
+        tryCompare(dialog, "visible", false)
+        compare(manager.savedDeviceIds.length, saved + 1)
+        compare(manager.savedDeviceIds[saved], "K12345678")
+    }
 }
