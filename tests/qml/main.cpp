@@ -41,6 +41,26 @@ QVariantMap emptyTransaction()
 
 } // namespace
 
+#if defined(__SANITIZE_ADDRESS__)
+// Under the sanitizer: Qt's pixmap cache keeps the images of the pages loaded
+// by one test file's engine until the process ends once more than one engine
+// has run, and Qt Test and the offscreen platform keep their logger and screen;
+// none of it is ours. Full stacks are needed to tell those apart from our code.
+extern "C" const char* __asan_default_options()
+{
+    return "fast_unwind_on_malloc=0";
+}
+
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:QQuickPixmap::load\n"
+           "leak:QTestLog::addLogger\n"
+           "leak:libqoffscreen\n"
+           "leak:QPlatformScreen::QPlatformScreen\n"
+           "leak:QWindowSystemInterface::handleScreenAdded\n";
+}
+#endif
+
 // Stands in for GUIManager: same names for what the pages use, plain storage,
 // and a record of the calls the pages make.
 class StandInManager : public QObject

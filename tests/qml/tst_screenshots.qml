@@ -47,7 +47,7 @@ TestCase {
         manager.message = "Initializing"
         const component = Qt.createComponent("qrc:/qml/main.qml")
         compare(component.status, Component.Ready, component.errorString())
-        window = component.createObject(null)
+        window = component.createObject(test)
         tryCompare(window, "active", true, 5000)
         shoot("01-busy")
 

@@ -50,7 +50,7 @@ TestCase {
         testSupport.setTransaction(testSupport.emptyTransaction())
         const component = Qt.createComponent("qrc:/qml/main.qml")
         compare(component.status, Component.Ready, component.errorString())
-        window = component.createObject(null)
+        window = component.createObject(test)
         verify(window !== null)
         tryCompare(window, "active", true, 5000)
     }
