@@ -4,6 +4,7 @@
 
 #include "ChildProcess.h"
 #include "CommandLine.h"
+#include "MessageCapture.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,29 +15,6 @@
 #include <csignal>
 
 namespace {
-
-QStringList g_messages;
-
-void captureMessage(QtMsgType, const QMessageLogContext&, const QString& message)
-{
-    g_messages.append(message);
-}
-
-// Collects the Qt messages emitted while it exists.
-class MessageCapture
-{
-public:
-    MessageCapture()
-        : m_previous(qInstallMessageHandler(captureMessage))
-    {
-        g_messages.clear();
-    }
-    ~MessageCapture() { qInstallMessageHandler(m_previous); }
-    QStringList messages() const { return g_messages; }
-
-private:
-    QtMessageHandler m_previous;
-};
 
 const QString Rule = QStringLiteral("[Config] ") + QString(60, QLatin1Char('-'));
 

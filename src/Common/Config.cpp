@@ -1,12 +1,14 @@
 #include "Config.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QMap>
 #include <QSettings>
+#include <QTemporaryFile>
 
 #include <algorithm>
 
@@ -147,7 +149,9 @@ Config& Config::fromJson(const QJsonObject& object)
                     << key;
                 continue;
             }
-            const QVariant value = name.value().toVariant();
+            // A JSON number is a double, whether or not it has a fraction.
+            const QVariant value = type == QJsonValue::Double ? QVariant(name.value().toDouble())
+                                                              : name.value().toVariant();
             if (stored.value() != value) {
                 stored.value() = value;
                 changes.insert(key, value);
@@ -181,7 +185,7 @@ void Config::onFileChanged(const QString& path)
 void Config::onDirectoryChanged(const QString& path)
 {
     Q_UNUSED(path)
-    // The directory is watched only while the file is missing: see whether it is back.
+    // The directory is watched only while the file cannot be: see whether it can be now.
     if (QFileInfo(m_filename).isFile())
         onFileChanged(m_filename);
 }
@@ -230,12 +234,15 @@ QVariantMap Config::readChanges()
     }
 
     QString problem;
+    QByteArray contents;
     if (!info.isFile()) {
         problem = QStringLiteral("not a regular file");
     } else {
-        QFile probe(m_filename);
-        if (!probe.open(QIODevice::ReadOnly))
-            problem = probe.errorString();
+        QFile source(m_filename);
+        if (source.open(QIODevice::ReadOnly))
+            contents = source.readAll();
+        else
+            problem = source.errorString();
     }
     if (!problem.isEmpty()) {
         m_readFailed = true;
@@ -245,7 +252,13 @@ QVariantMap Config::readChanges()
         return changes;
     }
 
-    QSettings file(m_filename, QSettings::defaultFormat());
+    // Parse a private snapshot of the contents: QSettings caches parsed files by name
+    // and trusts an unchanged size and millisecond time stamp, so an edit made within
+    // a millisecond of the previous read could otherwise go unseen.
+    QTemporaryFile snapshot(QDir::tempPath() + QStringLiteral("/kvrt-config-XXXXXX.conf"));
+    const bool haveSnapshot
+        = snapshot.open() && snapshot.write(contents) == contents.size() && snapshot.flush();
+    QSettings file(haveSnapshot ? snapshot.fileName() : m_filename, QSettings::defaultFormat());
     const QStringList fileKeys = file.allKeys();
     m_readFailed = file.status() != QSettings::NoError;
     if (m_readFailed) {
@@ -268,19 +281,24 @@ QVariantMap Config::readChanges()
 void Config::watchFile()
 {
     const QString directory = QFileInfo(m_filename).absolutePath();
-    if (QFileInfo(m_filename).isFile()) {
-        m_watch.addPath(m_filename);
+    const QFileInfo info(m_filename);
+    if (info.isFile() && info.isReadable()
+        && (m_watch.files().contains(m_filename) || m_watch.addPath(m_filename))) {
         if (m_watch.directories().contains(directory))
             m_watch.removePath(directory);
         return;
     }
 
-    // The file is missing (or not a file): watch its directory until it shows up.
+    // The file is missing, not a file, or may not be watched (no read permission):
+    // watch its directory, which also reports changes of the file's permissions.
     if (!m_watch.directories().contains(directory))
         m_watch.addPath(directory);
-    // It may have been created just before the directory watch was in place.
-    if (QFileInfo(m_filename).isFile())
-        watchFile();
+    // It may have been created just before the directory watch was in place, in which
+    // case no notification will come: look again from the event loop.
+    const QFileInfo now(m_filename);
+    if (now.isFile() && now.isReadable() && !info.isFile())
+        QMetaObject::invokeMethod(
+            this, [this] { onFileChanged(m_filename); }, Qt::QueuedConnection);
 }
 
 void Config::unwatchFile()
