@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QLoggingCategory>
-#include <QMutexLocker>
 #include <QString>
 
 #include <cstdio>
@@ -34,6 +33,35 @@ const char* const ColorPattern = "%{if-category}[%{category}] %{endif}"
                                  "(%{pid}:%{threadid}:%{qthreadptr}) - "
                                  "\033[31m%{message}\033[39m%{endif}";
 
+// Set while this thread holds the logger's mutex. Qt calls made under the mutex
+// (filter rules, message pattern) could themselves emit a message; that message is
+// then written without locking again instead of dead-locking the thread.
+thread_local bool t_holdsMutex = false;
+
+class MutexGuard
+{
+public:
+    explicit MutexGuard(QMutex& mutex)
+        : m_mutex(t_holdsMutex ? nullptr : &mutex)
+    {
+        if (m_mutex) {
+            m_mutex->lock();
+            t_holdsMutex = true;
+        }
+    }
+    ~MutexGuard()
+    {
+        if (m_mutex) {
+            t_holdsMutex = false;
+            m_mutex->unlock();
+        }
+    }
+    Q_DISABLE_COPY(MutexGuard)
+
+private:
+    QMutex* m_mutex;
+};
+
 } // namespace
 
 Logger* Logger::mInstance = nullptr;
@@ -57,7 +85,7 @@ Logger::Logger()
 
 void Logger::setLevel(Level level)
 {
-    QMutexLocker locker(&mMutex);
+    MutexGuard locker(mMutex);
     QString rules;
     switch (level) {
     case ERROR:
@@ -102,19 +130,19 @@ void Logger::setLevel(int level)
 
 void Logger::setSyslog(bool enabled)
 {
-    QMutexLocker locker(&mMutex);
+    MutexGuard locker(mMutex);
     mSyslog = enabled;
 }
 
 void Logger::setStderr(bool enabled)
 {
-    QMutexLocker locker(&mMutex);
+    MutexGuard locker(mMutex);
     mStderr = enabled;
 }
 
 void Logger::setColor(bool enabled)
 {
-    QMutexLocker locker(&mMutex);
+    MutexGuard locker(mMutex);
     qSetMessagePattern(QString::fromLatin1(enabled ? ColorPattern : PlainPattern));
 }
 
@@ -143,7 +171,7 @@ void Logger::handleMessage(QtMsgType type, const QMessageLogContext& context,
 {
     // Must not emit Qt messages itself: the mutex is not recursive.
     Logger* self = mInstance;
-    self->mMutex.lock();
+    MutexGuard locker(self->mMutex);
 
     const QByteArray text = qFormatLogMessage(type, context, message).toUtf8();
     const double seconds = (realTimeMsec() - self->mStartTime) / 1000.0;
@@ -174,7 +202,6 @@ void Logger::handleMessage(QtMsgType type, const QMessageLogContext& context,
 
     if (type == QtFatalMsg)
         abort(); // the lock stays taken: nothing else may write after a fatal message
-    self->mMutex.unlock();
 }
 
 } // namespace manager

@@ -140,17 +140,21 @@ private Q_SLOTS:
     void fatalAborts_data();
     void fatalAborts();
     void concurrentThreads();
+    void messagesFromQtWhileLocked();
 
 private:
     // Runs a scenario and returns its standard error split into lines.
-    QStringList run(const QString& scenario, bool expectCrash = false);
+    QStringList run(const QString& scenario, bool expectCrash = false,
+                    const QProcessEnvironment& environment = ChildProcess::defaultEnvironment());
     // The texts of the stamped lines.
     QStringList texts(const QStringList& lines);
 };
 
-QStringList TestLogger::run(const QString& scenario, bool expectCrash)
+QStringList TestLogger::run(const QString& scenario, bool expectCrash,
+                            const QProcessEnvironment& environment)
 {
     ChildProcess child;
+    child.setEnvironment(environment);
     if (!child.start(QCoreApplication::applicationFilePath(), {ScenarioRole, scenario}))
         return {"cannot start"};
     if (!child.waitForFinished(120000))
@@ -306,6 +310,18 @@ void TestLogger::concurrentThreads()
         distinct.insert(match.captured(2));
     }
     QCOMPARE(distinct.size(), 1000);
+}
+
+void TestLogger::messagesFromQtWhileLocked()
+{
+    // With this variable Qt reports every change of the filter rules as a message of
+    // its own, emitted while the logger applies the level.
+    QProcessEnvironment environment = ChildProcess::defaultEnvironment();
+    environment.insert("QT_LOGGING_DEBUG", "1");
+    const QStringList shown = texts(run("levels", false, environment));
+    QVERIFY2(shown.contains("Loading logging rules set by QLoggingCategory::setFilterRules ..."),
+             qPrintable(shown.join('\n')));
+    QVERIFY(shown.contains("int-1 info"));
 }
 
 int main(int argc, char* argv[])
