@@ -80,6 +80,8 @@ Logger::Logger()
 {
     setColor(false);
     setLevel(INFO);
+    // The handler reaches the logger through mInstance: set it before installing.
+    mInstance = this;
     qInstallMessageHandler(&Logger::handleMessage);
 }
 
