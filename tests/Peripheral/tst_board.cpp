@@ -5,6 +5,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QQmlExpression>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -75,6 +78,7 @@ private Q_SLOTS:
     void powerSkipsNullValues();
     void peripheralsInKeyOrder();
     void setPeripheralsOnlyLogs();
+    void readableFromQml();
     void monitorRefreshesPeriodically();
     void commands_data();
     void commands();
@@ -544,6 +548,34 @@ void TestBoard::peripheralsInKeyOrder()
     QCOMPARE(descriptions,
              (QStringList {"Display", "FTDI", "mPCIe #1", "mPCIe #2", "", "QR Reader",
                            "RFID Reader", "Touch", "USB Host", "USB Hub"}));
+}
+
+void TestBoard::readableFromQml()
+{
+    publishAndSettle(topic("/power"), QJsonObject {{"usbHub", true}, {"display", false}});
+    publishAndSettle(topic("/status"), fullStatus);
+
+    QQmlEngine engine;
+    engine.rootContext()->setContextProperty("board", m_board.get());
+    const auto evaluate = [&](const QString& text) {
+        QQmlExpression expression(engine.rootContext(), nullptr, text);
+        const QVariant result = expression.evaluate();
+        if (expression.hasError())
+            qWarning() << expression.error().toString();
+        return result;
+    };
+    QCOMPARE(evaluate("board.peripherals.length").toInt(), 2);
+    QCOMPARE(evaluate("board.peripherals[1].descr").toString(), QStringLiteral("USB Hub"));
+    QCOMPARE(evaluate("board.peripherals[0].value").toBool(), false);
+    QCOMPARE(evaluate("board.peripheralPower('usbHub')").toBool(), true);
+    QCOMPARE(evaluate("board.ignition && board.temperature === 41.5").toBool(), true);
+    QCOMPARE(evaluate("board.audioEnabled").toBool(), true);
+
+    m_bench->service().clear();
+    evaluate("board.playBuzzer(100, 200)");
+    QVERIFY(m_bench->service().waitForMessages(topic("/buzzer/play/request/1"), 1));
+    QCOMPARE(m_bench->service().last(topic("/buzzer/play/request/1")).json(),
+             (QJsonObject {{"onMsec", 100}, {"offMsec", 200}, {"repeat", 0}}));
 }
 
 void TestBoard::setPeripheralsOnlyLogs()
