@@ -1,39 +1,79 @@
 #include "LogCapture.h"
 
+#include <QMutex>
+#include <QMutexLocker>
+
 namespace {
 
-LogCapture* current = nullptr;
+QMutex s_mutex;
+QList<LogCapture::Entry> s_entries;
+QtMessageHandler s_previous = nullptr;
+bool s_active = false;
 
 } // namespace
 
 LogCapture::LogCapture()
 {
-    Q_ASSERT(!current);
-    current = this;
-    m_previous = qInstallMessageHandler(&LogCapture::handle);
+    QMutexLocker lock(&s_mutex);
+    Q_ASSERT_X(!s_active, "LogCapture", "one capture at a time");
+    s_active = true;
+    s_entries.clear();
+    s_previous = qInstallMessageHandler(&LogCapture::handler);
 }
 
 LogCapture::~LogCapture()
 {
-    qInstallMessageHandler(m_previous);
-    current = nullptr;
+    qInstallMessageHandler(s_previous);
+    QMutexLocker lock(&s_mutex);
+    s_active = false;
+    s_entries.clear();
 }
 
-QList<QString> LogCapture::messages(QtMsgType type) const
+QList<LogCapture::Entry> LogCapture::entries() const
 {
-    QList<QString> result;
-    for (const auto& message : m_messages) {
-        if (message.first == type)
-            result.append(message.second);
+    QMutexLocker lock(&s_mutex);
+    return s_entries;
+}
+
+QStringList LogCapture::messages(QtMsgType type) const
+{
+    QStringList result;
+    for (const Entry& entry : entries()) {
+        if (entry.type == type)
+            result.append(entry.text);
     }
     return result;
 }
 
-void LogCapture::handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
+bool LogCapture::contains(QtMsgType type, const QString& text) const
 {
-    if (current) {
-        current->m_messages.append({type, text});
-        if (current->m_previous)
-            current->m_previous(type, context, text);
+    return messages(type).contains(text);
+}
+
+int LogCapture::count(QtMsgType type, const QString& prefix) const
+{
+    int n = 0;
+    for (const QString& text : messages(type)) {
+        if (text.startsWith(prefix))
+            ++n;
     }
+    return n;
+}
+
+void LogCapture::clear()
+{
+    QMutexLocker lock(&s_mutex);
+    s_entries.clear();
+}
+
+void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    QtMessageHandler previous;
+    {
+        QMutexLocker lock(&s_mutex);
+        s_entries.append({type, text});
+        previous = s_previous;
+    }
+    if (previous)
+        previous(type, context, text);
 }
