@@ -215,7 +215,7 @@ void TestBarcode::enableAndDisable()
     // The client hears its own commands under its wildcard subscription: they are
     // no malformed messages.
     QVERIFY(m_bench->sync());
-    QCOMPARE(log.messages(QtCriticalMsg), QList<QString>());
+    QCOMPARE(log.messages(QtCriticalMsg), QStringList());
 
     // A command changes nothing by itself.
     QCOMPARE(m_scanner->status(), QString());
@@ -323,8 +323,8 @@ void TestBarcode::otherTopicsAreIgnoredSilently()
                             QByteArray("{\"data\": \"X\"}")));
     QVERIFY(m_bench->sync());
     QCOMPARE(scanned.count(), 0);
-    QCOMPARE(log.messages(QtCriticalMsg), QList<QString>());
-    QCOMPARE(log.messages(QtWarningMsg), QList<QString>());
+    QCOMPARE(log.messages(QtCriticalMsg), QStringList());
+    QCOMPARE(log.messages(QtWarningMsg), QStringList());
     verifyKnownState();
 }
 

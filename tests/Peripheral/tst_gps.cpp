@@ -319,7 +319,7 @@ void TestGps::enableAndDisable()
     QCOMPARE(service.last(topic("/disable")).payload, QByteArray());
     // Its own commands come back under the wildcard: not parsed, not reported.
     QVERIFY(m_bench->sync());
-    QCOMPARE(log.messages(QtCriticalMsg), QList<QString>());
+    QCOMPARE(log.messages(QtCriticalMsg), QStringList());
 
     manager::MqttClient offline;
     GPSManager unconnected(offline, base);
@@ -415,8 +415,8 @@ void TestGps::otherTopicsAreIgnoredSilently()
     QVERIFY(service.publish(topic("/data/"), QByteArray("{\"latitude\": \"1\"}")));
     QVERIFY(m_bench->sync());
     QCOMPARE(telemetry.count(), 0);
-    QCOMPARE(log.messages(QtCriticalMsg), QList<QString>());
-    QCOMPARE(log.messages(QtWarningMsg), QList<QString>());
+    QCOMPARE(log.messages(QtCriticalMsg), QStringList());
+    QCOMPARE(log.messages(QtWarningMsg), QStringList());
     verifyKnownState();
 }
 
