@@ -398,6 +398,19 @@ void tst_Deferred::thenAliasFailure()
         .failZero([&] { last = -1; });
     a.rejectZero();
     QCOMPARE(last, -1);
+
+    // A nested chain whose inner step fails: the outer result settles too.
+    Deferred<int> outer;
+    Deferred<int> inner;
+    int outerFailed = 0;
+    Deferred<int> result = outer.thenAlias<int>(
+        [inner](int) { return inner.thenAlias<int>([](int) { return Deferred<int>(); }); });
+    result.failZero([&] { ++outerFailed; });
+    outer.resolve(1);
+    QCOMPARE(result.state(), DeferredState::PENDING);
+    inner.reject(5);
+    QCOMPARE(result.state(), DeferredState::REJECTED);
+    QCOMPARE(outerFailed, 1);
 }
 
 void tst_Deferred::thenAliasProgress()

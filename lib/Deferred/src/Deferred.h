@@ -113,7 +113,13 @@ public:
                 next(values...)
                     .done([ret](const U&... result) { ret.resolve(result...); })
                     .fail([ret](const U&... error) { ret.reject(error...); })
-                    .progress([ret](const U&... status) { ret.notify(status...); });
+                    .progress([ret](const U&... status) { ret.notify(status...); })
+                    // A follow-up that itself fails without values (a nested
+                    // thenAlias does) must still settle the result.
+                    .failZero([ret] {
+                        if (ret.state() == DeferredState::PENDING)
+                            ret.rejectZero();
+                    });
             },
             type);
         failZero([ret] { ret.rejectZero(); }, type);
