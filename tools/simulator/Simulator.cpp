@@ -17,6 +17,7 @@
 #include <QDebug>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMetaEnum>
 #include <QTimer>
 
 namespace {
@@ -536,8 +537,9 @@ QJsonObject Simulator::statusReport() const
             {{QStringLiteral("state"), m_rfid->state()},
              {QStringLiteral("card"), m_rfid->cardUid()}},
             QStringLiteral("state %1, card %2")
-                .arg(m_rfid->state())
-                .arg(m_rfid->hasCard() ? m_rfid->cardUid() : QStringLiteral("none")));
+                .arg(QLatin1String(
+                         QMetaEnum::fromType<RfidService::State>().valueToKey(m_rfid->state())),
+                     m_rfid->hasCard() ? m_rfid->cardUid() : QStringLiteral("none")));
     }
     QJsonObject reply = success(lines.join(QLatin1Char('\n')));
     reply.insert(QStringLiteral("services"), services);

@@ -114,7 +114,7 @@ void StateService::onReceived(const QByteArray& payload, const QByteArray& topic
     const QString name = QString::fromUtf8(topicName);
 
     // "<state topic>/get": publish that state again.
-    if (name.startsWith(m_base) && name.endsWith(GetSuffix)) {
+    if (name.startsWith(m_base + QLatin1Char('/')) && name.endsWith(GetSuffix)) {
         const QString suffix
             = name.mid(m_base.size(), name.size() - m_base.size() - GetSuffix.size());
         if (m_states.contains(suffix)) {

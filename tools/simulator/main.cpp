@@ -29,8 +29,11 @@ bool g_verbose = false;
 // connection chatter of the many MQTT clients is left out unless asked for.
 void writeMessage(QtMsgType type, const QMessageLogContext&, const QString& text)
 {
-    if (!g_verbose && (type == QtDebugMsg || type == QtInfoMsg)
-        && (text.startsWith(QLatin1String("[MqttClient] ")) || text.startsWith(QLatin1String("[RPC] "))))
+    if (!g_verbose
+        && (type == QtDebugMsg
+            || (type == QtInfoMsg
+                && (text.startsWith(QLatin1String("[MqttClient] "))
+                    || text.startsWith(QLatin1String("[RPC] "))))))
         return;
     const char* level = "";
     switch (type) {
@@ -162,8 +165,9 @@ int main(int argc, char* argv[])
         QStringLiteral("timeout"),
         QStringLiteral("With send: how long to wait for the answer (default 5000)."),
         QStringLiteral("ms"), QStringLiteral("5000"));
-    const QCommandLineOption verboseOption(QStringLiteral("verbose"),
-                                           QStringLiteral("Also log the broker connections and every MQTT message."));
+    const QCommandLineOption verboseOption(
+        QStringLiteral("verbose"),
+        QStringLiteral("Also log the broker connections and every MQTT message."));
     parser.addOptions({hostOption, portOption, servicesOption, motionOption, takeOption,
                        cardsOption, timeoutOption, verboseOption});
     parser.addPositionalArgument(
