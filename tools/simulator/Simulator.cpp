@@ -142,8 +142,9 @@ void Simulator::start()
         service.connect();
     m_control->setHostname(m_options.host);
     m_control->setPort(m_options.port);
-    m_control->setClientId(
-        QStringLiteral("kvrt-sim-control-%1").arg(QCoreApplication::applicationPid()));
+    m_control->setClientId(QStringLiteral("kvrt-sim-control-%1-%2")
+                               .arg(QCoreApplication::applicationPid())
+                               .arg(quintptr(this), 0, 16));
     m_control->connect();
 }
 

@@ -40,9 +40,11 @@ void StateService::connectToBroker(const QString& host, quint16 port)
 {
     m_mqtt->setHostname(host);
     m_mqtt->setPort(port);
-    m_mqtt->setClientId(QStringLiteral("kvrt-sim-%1-%2")
+    // Unique per service object: two clients with one id would push each other off.
+    m_mqtt->setClientId(QStringLiteral("kvrt-sim-%1-%2-%3")
                             .arg(QString(m_base).replace(QLatin1Char('/'), QLatin1Char('-')))
-                            .arg(QCoreApplication::applicationPid()));
+                            .arg(QCoreApplication::applicationPid())
+                            .arg(quintptr(this), 0, 16));
     // A simulator that dies is reported offline by the broker.
     m_mqtt->setWillTopic(topic(StatusSuffix));
     m_mqtt->setWillMessage(compact({{QStringLiteral("service"), false}}));
