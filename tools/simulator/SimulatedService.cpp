@@ -1,6 +1,7 @@
 #include "SimulatedService.h"
 
-#include "MqttClient.h"
+#include "MqttConnection.h"
+#include "MqttSubscription.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -11,6 +12,8 @@ namespace {
 const char* const Tag_ = "[Simulator] ";
 const QString RequestMark = QStringLiteral("/request/");
 const QString ResponseMark = QStringLiteral("/response/");
+// Quick retries, so that a restarted broker finds its services back soon.
+constexpr int ReconnectMsec = 200;
 
 enum GenericError {
     MalformedRequest = 100,
@@ -39,36 +42,76 @@ bool parseObject(const QByteArray& payload, QJsonObject& json)
 SimulatedService::SimulatedService(const QString& baseTopic, QObject* parent)
     : QObject(parent)
     , m_base(baseTopic)
-    , m_mqtt(std::make_unique<manager::MqttClient>())
+    , m_connection(new MqttConnection(this))
+    , m_reconnectTimer(new QTimer(this))
 {
-    connect(m_mqtt.get(), &manager::MqttClient::received, this, &SimulatedService::onReceived);
-    connect(m_mqtt.get(), &manager::MqttClient::connected, this, [this] {
-        setConnected(true);
-        // Whoever subscribed while this service was away learns its state now.
-        publishInfo();
-        publishStatus();
+    m_reconnectTimer->setSingleShot(true);
+    m_reconnectTimer->setInterval(ReconnectMsec);
+    connect(m_reconnectTimer, &QTimer::timeout, this, [this] {
+        if (m_wanted && m_connection->state() == MqttConnection::Disconnected)
+            m_connection->connectToHost();
     });
-    connect(m_mqtt.get(), &manager::MqttClient::disconnected, this,
-            [this] { setConnected(false); });
-    m_mqtt->subscribe(m_base + QStringLiteral("/#"), 1);
+    connect(m_connection, &MqttConnection::messageReceived, this, &SimulatedService::onReceived);
+    connect(m_connection, &MqttConnection::stateChanged, this, &SimulatedService::onStateChanged);
 }
 
 SimulatedService::~SimulatedService() = default;
 
 void SimulatedService::connectToBroker(const QString& host, quint16 port)
 {
-    m_mqtt->setHostname(host);
-    m_mqtt->setPort(port);
-    m_mqtt->setClientId(QStringLiteral("sim_%1_%2")
-                            .arg(m_base.section(QLatin1Char('/'), -1))
-                            .arg(quintptr(this), 0, 16));
+    static int serial = 0;
+    m_connection->setHostname(host);
+    m_connection->setPort(port);
+    m_connection->setClientId(QStringLiteral("sim-%1-%2-%3")
+                                  .arg(m_base.section(QLatin1Char('/'), -1))
+                                  .arg(QCoreApplication::applicationPid())
+                                  .arg(++serial));
     // A service that dies is reported offline by the broker.
-    m_mqtt->setWillTopic(m_base + QStringLiteral("/status"));
-    m_mqtt->setWillMessage(QJsonDocument(QJsonObject {{QStringLiteral("service"), false}})
-                               .toJson(QJsonDocument::Compact));
-    m_mqtt->setWillQoS(1);
-    m_mqtt->setWillRetain(true);
-    m_mqtt->connect();
+    m_connection->setWillTopic(m_base + QStringLiteral("/status"));
+    m_connection->setWillMessage(QJsonDocument(QJsonObject {{QStringLiteral("service"), false}})
+                                     .toJson(QJsonDocument::Compact));
+    m_connection->setWillQoS(1);
+    m_connection->setWillRetain(true);
+    m_connection->setKeepAlive(5);
+    m_wanted = true;
+    m_connection->connectToHost();
+}
+
+void SimulatedService::disconnectFromBroker()
+{
+    m_wanted = false;
+    m_reconnectTimer->stop();
+    m_connection->disconnectFromHost();
+}
+
+void SimulatedService::onStateChanged()
+{
+    switch (m_connection->state()) {
+    case MqttConnection::Connected: {
+        MqttSubscription* requests = m_connection->subscribe(m_base + QStringLiteral("/#"), 1);
+        if (!requests) {
+            qWarning().noquote().nospace() << Tag_ << "WARN: Cannot subscribe to " << m_base;
+            return;
+        }
+        auto ready = [this, requests] {
+            if (requests->state() == MqttSubscription::Subscribed)
+                setConnected(true);
+        };
+        connect(requests, &MqttSubscription::stateChanged, this, ready);
+        // Whoever subscribed while this service was away learns its state now.
+        publishInfo();
+        publishStatus();
+        ready();
+        break;
+    }
+    case MqttConnection::Disconnected:
+        setConnected(false);
+        if (m_wanted)
+            m_reconnectTimer->start();
+        break;
+    case MqttConnection::Connecting:
+        break;
+    }
 }
 
 void SimulatedService::setOnline(bool online)
@@ -115,8 +158,7 @@ void SimulatedService::publishInfo()
 {
     if (!m_online)
         return;
-    m_mqtt->publish(QJsonDocument(info()).toJson(QJsonDocument::Compact),
-                    m_base + QStringLiteral("/info"), 1, true);
+    publish(QStringLiteral("/info"), info(), true);
 }
 
 void SimulatedService::publishStatus()
@@ -124,8 +166,7 @@ void SimulatedService::publishStatus()
     QJsonObject status {{QStringLiteral("service"), m_online}};
     if (m_online)
         status.insert(QStringLiteral("device"), deviceStatus());
-    m_mqtt->publish(QJsonDocument(status).toJson(QJsonDocument::Compact),
-                    m_base + QStringLiteral("/status"), 1, true);
+    publish(QStringLiteral("/status"), status, true);
 }
 
 void SimulatedService::addMethod(const QString& method, Method handler)
@@ -135,8 +176,7 @@ void SimulatedService::addMethod(const QString& method, Method handler)
 
 void SimulatedService::publishEvent(const QString& suffix, const QJsonObject& payload)
 {
-    m_mqtt->publish(QJsonDocument(payload).toJson(QJsonDocument::Compact), m_base + suffix, 1,
-                    false);
+    publish(suffix, payload, false);
 }
 
 void SimulatedService::handlePublication(const QString&, const QJsonObject&, bool) { }
@@ -148,9 +188,8 @@ QJsonObject SimulatedService::completed(const QJsonObject& extra)
     return reply;
 }
 
-void SimulatedService::onReceived(const QByteArray& payload, const QByteArray& topicName)
+void SimulatedService::onReceived(const QByteArray& payload, const QString& topic)
 {
-    const QString topic = QString::fromUtf8(topicName);
     if (!topic.startsWith(m_base + QLatin1Char('/')))
         return;
     const QString suffix = topic.mid(m_base.size());
@@ -225,9 +264,15 @@ void SimulatedService::answer(const Request& request)
     } else {
         reply = errorReply(UnknownMethod, QStringLiteral("Unknown method ") + request.method);
     }
-    m_mqtt->publish(QJsonDocument(reply).toJson(QJsonDocument::Compact),
-                    m_base + request.method + ResponseMark + request.id, 1, false);
+    publish(request.method + ResponseMark + request.id, reply, false);
     Q_EMIT replied(request.method, reply);
+}
+
+void SimulatedService::publish(const QString& suffix, const QJsonObject& payload, bool retain)
+{
+    // Nothing is kept for later: a service that is not connected says nothing.
+    m_connection->publish(m_base + suffix, QJsonDocument(payload).toJson(QJsonDocument::Compact), 1,
+                          retain);
 }
 
 void SimulatedService::setConnected(bool connected)

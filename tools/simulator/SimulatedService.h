@@ -8,11 +8,10 @@
 #include <QStringList>
 
 #include <functional>
-#include <memory>
 
-namespace manager {
-class MqttClient;
-}
+class MqttConnection;
+class MqttSubscription;
+class QTimer;
 
 // A stand-in for one of the terminal's local device services, on its own broker
 // connection. It answers requests on "<base><method>/request/<id>" with one JSON
@@ -40,11 +39,13 @@ public:
     ~SimulatedService() override;
 
     const QString& baseTopic() const { return m_base; }
-    manager::MqttClient& mqtt() const { return *m_mqtt; }
+    MqttConnection& connection() const { return *m_connection; }
 
-    // Connects to the broker; the connection is kept up (and re-established) by
-    // the MQTT client.
+    // Connects to the broker and keeps connecting again whenever the connection
+    // is lost, until disconnectFromBroker().
     void connectToBroker(const QString& host, quint16 port);
+    void disconnectFromBroker();
+    // Connected, with the requests subscribed: ready to answer.
     bool isConnected() const { return m_connected; }
 
     bool isOnline() const { return m_online; }
@@ -100,13 +101,17 @@ protected:
     static QJsonObject completed(const QJsonObject& extra = QJsonObject());
 
 private:
-    void onReceived(const QByteArray& payload, const QByteArray& topic);
+    void onReceived(const QByteArray& payload, const QString& topic);
     void onRequest(const QString& method, const QString& id, const QByteArray& payload);
     void answer(const Request& request);
+    void onStateChanged();
     void setConnected(bool connected);
+    void publish(const QString& suffix, const QJsonObject& payload, bool retain);
 
     const QString m_base;
-    std::unique_ptr<manager::MqttClient> m_mqtt;
+    MqttConnection* m_connection;
+    QTimer* m_reconnectTimer;
+    bool m_wanted = false;
     bool m_connected = false;
     bool m_online = true;
     int m_defaultDelay = 0;
