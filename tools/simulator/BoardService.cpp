@@ -1,7 +1,7 @@
 #include "BoardService.h"
 
 #include "JsonArgument.h"
-#include "MqttClient.h"
+#include "MqttConnection.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -45,14 +45,12 @@ BoardService::BoardService(const QString& baseTopic, QObject* parent)
               [this](const QJsonObject& p) { return playBuzzer(p); });
 
     // The base republishes info and status on a new connection; the rest is ours.
-    connect(&mqtt(), &manager::MqttClient::connected, this, [this] {
-        if (isOnline())
+    const auto republish = [this] {
+        if (isConnected() && isOnline())
             publishSettings();
-    });
-    connect(this, &SimulatedService::onlineChanged, this, [this] {
-        if (isOnline())
-            publishSettings();
-    });
+    };
+    connect(this, &SimulatedService::connectedChanged, this, republish);
+    connect(this, &SimulatedService::onlineChanged, this, republish);
 }
 
 void BoardService::setIgnition(bool on)
@@ -164,8 +162,8 @@ QJsonObject BoardService::audio() const
 void BoardService::publishTopic(const QString& suffix, const QJsonObject& json)
 {
     if (isOnline())
-        mqtt().publish(QJsonDocument(json).toJson(QJsonDocument::Compact), baseTopic() + suffix, 1,
-                       true);
+        connection().publish(baseTopic() + suffix,
+                             QJsonDocument(json).toJson(QJsonDocument::Compact), 1, true);
 }
 
 void BoardService::publishSettings()

@@ -1,7 +1,7 @@
 #include "InspectorService.h"
 
 #include "JsonArgument.h"
-#include "MqttClient.h"
+#include "MqttConnection.h"
 
 #include <QDebug>
 #include <QJsonArray>
@@ -33,10 +33,10 @@ InspectorService::InspectorService(const QString& baseTopic, QObject* parent)
     });
 
     const auto publishAudio = [this] {
-        if (isOnline())
+        if (isConnected() && isOnline())
             publishTopic(QStringLiteral("/audio"), audio(), true);
     };
-    connect(&mqtt(), &manager::MqttClient::connected, this, publishAudio);
+    connect(this, &SimulatedService::connectedChanged, this, publishAudio);
     connect(this, &SimulatedService::onlineChanged, this, publishAudio);
 }
 
@@ -61,8 +61,8 @@ QJsonObject InspectorService::errorReply(int code, const QString& text) const
 
 void InspectorService::publishTopic(const QString& suffix, const QJsonObject& json, bool retain)
 {
-    mqtt().publish(QJsonDocument(json).toJson(QJsonDocument::Compact), baseTopic() + suffix, 1,
-                   retain);
+    connection().publish(baseTopic() + suffix, QJsonDocument(json).toJson(QJsonDocument::Compact),
+                         1, retain);
 }
 
 QJsonObject InspectorService::audio() const

@@ -81,7 +81,7 @@ T* Simulator::add(const QString& name, T* service)
     const Options& options = m_options;
     m_services.append({name, service,
                        [service, options] { service->connectToBroker(options.host, options.port); },
-                       [service] { service->mqtt().disconnect(); },
+                       [service] { service->disconnectFromBroker(); },
                        [service] { return service->isConnected(); }});
     return service;
 }
@@ -142,6 +142,7 @@ void Simulator::start()
         service.connect();
     m_control->setHostname(m_options.host);
     m_control->setPort(m_options.port);
+    m_control->setRetryMillis(1000);
     m_control->setClientId(QStringLiteral("kvrt-sim-control-%1-%2")
                                .arg(QCoreApplication::applicationPid())
                                .arg(quintptr(this), 0, 16));

@@ -50,7 +50,14 @@ void StateService::connectToBroker(const QString& host, quint16 port)
     m_mqtt->setWillMessage(compact({{QStringLiteral("service"), false}}));
     m_mqtt->setWillQoS(1);
     m_mqtt->setWillRetain(true);
+    // Quick retries, so that a restarted broker finds its services back soon.
+    m_mqtt->setRetryMillis(1000);
     m_mqtt->connect();
+}
+
+void StateService::disconnectFromBroker()
+{
+    m_mqtt->disconnect();
 }
 
 void StateService::setOnline(bool online)

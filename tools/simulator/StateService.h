@@ -33,8 +33,10 @@ public:
     const QString& baseTopic() const { return m_base; }
     manager::MqttClient& mqtt() const { return *m_mqtt; }
 
-    // Connects to the broker; the MQTT client keeps the connection up from now on.
+    // Connects to the broker; the MQTT client keeps the connection up from now on,
+    // until disconnectFromBroker().
     void connectToBroker(const QString& host, quint16 port);
+    void disconnectFromBroker();
     bool isConnected() const { return m_connected; }
 
     bool isOnline() const { return m_online; }
