@@ -1,0 +1,39 @@
+import QtQuick 2.15
+import QtGraphicalEffects 1.15
+
+// An image tinted with a colour. A fully transparent colour shows the image in
+// its own colours; the effect is then left out, so that the image also shows on
+// renderers without shader support.
+Item {
+    id: box
+
+    property url icon
+    property size iconSize: Qt.size(250, 250)
+    property color iconColor: "#41b987"
+
+    readonly property bool tinted: iconColor.a > 0
+
+    implicitWidth: iconSize.width
+    implicitHeight: iconSize.height
+
+    Image {
+        id: image
+        anchors.centerIn: parent
+        width: box.iconSize.width
+        height: box.iconSize.height
+        sourceSize: box.iconSize
+        fillMode: Image.PreserveAspectFit
+        source: box.icon
+        visible: !box.tinted
+        smooth: true
+    }
+
+    Loader {
+        anchors.fill: image
+        active: box.tinted
+        sourceComponent: ColorOverlay {
+            source: image
+            color: box.iconColor
+        }
+    }
+}

@@ -1,0 +1,120 @@
+import QtQuick 2.15
+import QtQuick.Window 2.15
+import QtQuick.Controls 2.15
+import QtQuick.Controls.Material 2.15
+import "controls"
+
+// The terminal's window: the header, one page per screen name of the manager,
+// the error popup and the version.
+ApplicationWindow {
+    id: window
+
+    // Name of the visible page. Follows manager.screen, except that the manager's
+    // resetInitialScreen brings up the gate page without changing manager.screen.
+    property string currentScreen: "Busy"
+
+    // Screen names and their pages. Every page is loaded at start and kept, so
+    // that a hidden page keeps its state; a name not listed shows no page.
+    readonly property var screens: [
+        { name: "InitPage", source: "qrc:/qml/screens/InitPage.qml" },
+        { name: "Busy", source: "qrc:/qml/screens/Busy.qml" },
+        { name: "EntryGate", source: "qrc:/qml/screens/EntryGate.qml" },
+        { name: "ExitGate", source: "qrc:/qml/screens/ExitGate.qml" },
+        { name: "ScreenSaver", source: "qrc:/qml/screens/ScreenSaver.qml" },
+        { name: "Settings", source: "qrc:/qml/screens/settings/Main.qml" },
+        { name: "OutOfOrder", source: "qrc:/qml/screens/OutOfOrder.qml" },
+        { name: "OutOfService", source: "qrc:/qml/screens/OutOfService.qml" },
+        { name: "Invalid", source: "qrc:/qml/screens/Invalid.qml" }
+    ]
+
+    x: 0
+    y: -1
+    width: 1024
+    height: 600
+    visible: true
+    title: "KVRTTerminal"
+    flags: Qt.Window
+    color: "#FFFFFF"
+    font.family: "DejaVu Sans"
+
+    background: Rectangle {
+        color: "#FFFFFF"
+    }
+
+    FontLoader {
+        source: "qrc:/qml/fonts/DejaVuSans.ttf"
+    }
+
+    header: Header {
+        objectName: "header"
+        height: 120
+        visible: window.currentScreen !== "Settings" && window.currentScreen !== "ScreenSaver"
+        onMagicButtonPressed: manager.setMaintenanceScreen()
+    }
+
+    Repeater {
+        id: pages
+        model: window.screens
+
+        Loader {
+            objectName: "page_" + modelData.name
+            anchors.fill: parent
+            asynchronous: false
+            source: modelData.source
+            visible: window.currentScreen === modelData.name
+        }
+    }
+
+    Connections {
+        target: manager
+
+        function onScreenChanged() {
+            console.info("[QML] Screen changed : " + manager.screen)
+            window.currentScreen = manager.screen
+        }
+
+        function onErrorOccured(error) {
+            console.info("[QML] Error occured : " + error)
+            errorPopup.text = error
+            errorPopup.open()
+        }
+
+        function onLanguageChanged() {
+            window.locale = Qt.locale(manager.language)
+        }
+
+        function onResetInitialScreen() {
+            window.currentScreen = "EntryGate"
+        }
+    }
+
+    CustomPopup {
+        id: errorPopup
+        objectName: "errorPopup"
+        isDialog: false
+    }
+
+    Text {
+        objectName: "versionText"
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+        anchors.margins: 10
+        z: 1
+        text: "v" + Qt.application.version
+        font.family: "DejaVu Sans"
+        font.pixelSize: 12
+        color: Material.color(Material.Grey, Material.Shade700)
+        opacity: 0.5
+    }
+
+    // Only sets the cursor for the whole window (header and pages); takes no
+    // input. It stays under the popups' layer, which it would otherwise block.
+    MouseArea {
+        objectName: "cursorArea"
+        parent: window.contentItem.parent
+        anchors.fill: parent
+        z: window.overlay.z - 1
+        enabled: false
+        cursorShape: manager.showCursor ? Qt.ArrowCursor : Qt.BlankCursor
+    }
+}

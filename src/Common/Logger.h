@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QMutex>
+#include <QtGlobal>
+
+#include <atomic>
+
+namespace manager {
+
+// The process-wide log sink. On first use it installs itself as the Qt message
+// handler and from then on sends every message that passes the current level to
+// syslog and/or standard error, stamped with the seconds since its creation.
+// The level is applied as Qt logging filter rules, the colours as the Qt message
+// pattern. Never destroyed.
+class Logger
+{
+public:
+    enum Level { ERROR = 0, WARNING = 1, INFO = 2, DEBUG = 3, TRACE = 4 };
+
+    static Logger* instance();
+
+    void setLevel(Level level);
+    // 0, 1, 3 and 4 select ERROR, WARNING, DEBUG and TRACE; anything else INFO.
+    void setLevel(int level);
+    void setSyslog(bool enabled);
+    void setStderr(bool enabled);
+    void setColor(bool enabled);
+
+    // Held while a message is written and while a setting changes.
+    QMutex& getMutex();
+    bool getSyslog() const;
+    bool getStderr() const;
+    // Real-time clock at creation, in milliseconds.
+    double getStartTime() const;
+
+private:
+    Logger();
+    Q_DISABLE_COPY(Logger)
+
+    static void handleMessage(QtMsgType type, const QMessageLogContext& context,
+                              const QString& message);
+
+    static Logger* mInstance;
+
+    QMutex mMutex;
+    // Atomic so that the getters need not take the (non-recursive) mutex.
+    std::atomic<bool> mSyslog {true};
+    std::atomic<bool> mStderr {false};
+    double mStartTime = 0.0;
+};
+
+} // namespace manager
