@@ -1,16 +1,17 @@
-#include "LogCapture.h"
+#include "ChildProcess.h"
+#include "MessageCapture.h"
 #include "MqttClient.h"
 #include "TestBroker.h"
 #include "TestPeer.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -29,7 +30,7 @@ const QByteArray ServiceGone = QByteArrayLiteral("{\"service\": false}");
 // What a deferred result came to.
 struct Outcome
 {
-    DeferredState state = PENDING;
+    DeferredState state = DeferredState::PENDING;
     QJsonValue value;
     int settlements = 0;
 };
@@ -38,12 +39,12 @@ std::shared_ptr<Outcome> watch(Deferred<QJsonValue> deferred)
 {
     auto outcome = std::make_shared<Outcome>();
     deferred.done([outcome](const QJsonValue& value) {
-        outcome->state = RESOLVED;
+        outcome->state = DeferredState::RESOLVED;
         outcome->value = value;
         ++outcome->settlements;
     });
     deferred.fail([outcome](const QJsonValue& value) {
-        outcome->state = REJECTED;
+        outcome->state = DeferredState::REJECTED;
         outcome->value = value;
         ++outcome->settlements;
     });
@@ -62,6 +63,19 @@ bool connectClient(MqttClient& client, const TestBroker& broker)
     useBroker(client, broker);
     client.connect();
     return QTest::qWaitFor([&] { return client.isConnected(); }, Wait);
+}
+
+bool has(const MessageCapture& log, QtMsgType type, const QString& text)
+{
+    return log.messages(type).contains(text);
+}
+
+int countPrefix(const MessageCapture& log, QtMsgType type, const QString& prefix)
+{
+    int n = 0;
+    for (const QString& message : log.messages(type))
+        n += message.startsWith(prefix) ? 1 : 0;
+    return n;
 }
 
 QJsonObject object(const QByteArray& json)
@@ -141,7 +155,7 @@ void TestMqttClient::subscriptionsMadeBeforeConnectingAreSentOnConnection()
 {
     TestPeer service(m_broker);
     QVERIFY(service.connectToBroker());
-    LogCapture log;
+    MessageCapture log;
     MqttClient client;
     QSignalSpy received(&client, &MqttClient::received);
     QSignalSpy connected(&client, &MqttClient::connected);
@@ -152,10 +166,10 @@ void TestMqttClient::subscriptionsMadeBeforeConnectingAreSentOnConnection()
 
     QVERIFY(connectClient(client, m_broker));
     QCOMPARE(connected.count(), 1);
-    QVERIFY(log.contains(QtInfoMsg, "[MqttClient] Connecting to host"));
-    QVERIFY(log.contains(QtInfoMsg, "[MqttClient] Connected to broker 127.0.0.1"));
-    QVERIFY(log.contains(QtInfoMsg, "[MqttClient] Subscribing to 'early/status' with QoS = 0"));
-    QVERIFY(log.contains(QtInfoMsg, "[MqttClient] Subscribing to 'early/config' with QoS = 1"));
+    QVERIFY(has(log, QtInfoMsg, "[MqttClient] Connecting to host"));
+    QVERIFY(has(log, QtInfoMsg, "[MqttClient] Connected to broker 127.0.0.1"));
+    QVERIFY(has(log, QtInfoMsg, "[MqttClient] Subscribing to 'early/status' with QoS = 0"));
+    QVERIFY(has(log, QtInfoMsg, "[MqttClient] Subscribing to 'early/config' with QoS = 1"));
     QCOMPARE(client.subscriptionCount(), 2);
 
     // The subscriptions exist once the broker has seen them; a publication after a
@@ -214,7 +228,7 @@ void TestMqttClient::refusedConnectionIsReportedAndRetried()
     QVERIFY(broker.start());
     broker.stop();
 
-    LogCapture log;
+    MessageCapture log;
     MqttClient client;
     QSignalSpy errors(&client, &MqttClient::error);
     QSignalSpy disconnected(&client, &MqttClient::disconnected);
@@ -224,10 +238,10 @@ void TestMqttClient::refusedConnectionIsReportedAndRetried()
     QTRY_VERIFY_WITH_TIMEOUT(errors.count() >= 2, Wait); // at least one retry
     QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Mqtt client error"));
     QVERIFY(disconnected.count() >= 2);
-    QVERIFY(log.contains(QtWarningMsg,
-                         "[MqttClient] Transport invalid: The underlying transport caused an "
-                         "error. For example, the connection might have been interrupted "
-                         "unexpectedly."));
+    QVERIFY(has(log, QtWarningMsg,
+                "[MqttClient] Transport invalid: The underlying transport caused an "
+                "error. For example, the connection might have been interrupted "
+                "unexpectedly."));
     QVERIFY(!client.isConnected());
 
     QVERIFY(broker.start());
@@ -241,7 +255,7 @@ void TestMqttClient::wrongPasswordIsReportedWithItsWarning()
     guarded.addUser(QStringLiteral("terminal"), QStringLiteral("s3cret"));
     QVERIFY(guarded.start());
 
-    LogCapture log;
+    MessageCapture log;
     MqttClient client;
     QSignalSpy errors(&client, &MqttClient::error);
     useBroker(client, guarded);
@@ -251,13 +265,12 @@ void TestMqttClient::wrongPasswordIsReportedWithItsWarning()
     client.connect();
     QTRY_VERIFY_WITH_TIMEOUT(errors.count() >= 1, Wait);
     // mosquitto refuses a wrong password with the return code "not authorised".
-    QVERIFY(log.contains(QtWarningMsg,
-                         "[MqttClient] Not authorized: KVRTTerminalUI_42. The client is not "
-                         "authorized to connect."));
+    QVERIFY(has(log, QtWarningMsg,
+                "[MqttClient] Not authorized: KVRTTerminalUI_42. The client is not "
+                "authorized to connect."));
     QVERIFY(!client.isConnected());
     // The password itself never appears in the log.
-    for (const LogCapture::Entry& entry : log.entries())
-        QVERIFY2(!entry.text.contains(QStringLiteral("wrong")), qPrintable(entry.text));
+    QVERIFY(!log.contains(QStringLiteral("wrong")));
 
     // The next attempt uses the corrected parameters.
     client.setPassword(QStringLiteral("s3cret"));
@@ -277,29 +290,29 @@ void TestMqttClient::hangingAttemptIsCutByTheWatchdog()
     QVERIFY(::listen(server, 16) == 0);
     QVERIFY(::getsockname(server, reinterpret_cast<sockaddr*>(&address), &length) == 0);
 
-    LogCapture log;
+    MessageCapture log;
     MqttClient client;
     QSignalSpy disconnected(&client, &MqttClient::disconnected);
     client.setPort(ntohs(address.sin_port));
     client.setRetryMillis(200);
     client.connect();
     QTRY_VERIFY_WITH_TIMEOUT(disconnected.count() >= 2, Wait);
-    QVERIFY(log.count(QtWarningMsg, "[MqttClient] Transport invalid: ") >= 2);
+    QVERIFY(countPrefix(log, QtWarningMsg, "[MqttClient] Transport invalid: ") >= 2);
     QVERIFY(!client.isConnected());
     ::close(server);
 }
 
 void TestMqttClient::explicitDisconnectStaysDisconnected()
 {
-    LogCapture log;
+    MessageCapture log;
     MqttClient client;
     QVERIFY(connectClient(client, m_broker));
     QSignalSpy disconnected(&client, &MqttClient::disconnected);
     QSignalSpy errors(&client, &MqttClient::error);
     client.disconnect();
-    QVERIFY(log.contains(QtInfoMsg, "[MqttClient] Disconnecting from host"));
+    QVERIFY(has(log, QtInfoMsg, "[MqttClient] Disconnecting from host"));
     QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, Wait);
-    QVERIFY(log.contains(QtInfoMsg, "[MqttClient] Disconnected from broker 127.0.0.1"));
+    QVERIFY(has(log, QtInfoMsg, "[MqttClient] Disconnected from broker 127.0.0.1"));
     QTest::qWait(1000); // several retry intervals
     QVERIFY(!client.isConnected());
     QCOMPARE(errors.count(), 0);
@@ -310,11 +323,11 @@ void TestMqttClient::explicitDisconnectStaysDisconnected()
 
 void TestMqttClient::encryptionRequestOnlyWarns()
 {
-    LogCapture log;
+    MessageCapture log;
     MqttClient client;
     client.setEncrypted(true);
     QVERIFY(connectClient(client, m_broker));
-    QVERIFY(log.contains(QtWarningMsg, "[MqttClient] Encryption not yet supported"));
+    QVERIFY(has(log, QtWarningMsg, "[MqttClient] Encryption not yet supported"));
 }
 
 void TestMqttClient::lastWillIsPublishedWhenTheProcessDies()
@@ -323,17 +336,15 @@ void TestMqttClient::lastWillIsPublishedWhenTheProcessDies()
     QVERIFY(observer.connectToBroker());
     QVERIFY(observer.subscribe(QStringLiteral("will/ui/status"), 1));
 
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    ChildProcess child;
+    QProcessEnvironment environment = ChildProcess::defaultEnvironment();
     environment.insert(QString::fromLatin1(WillChildVariable), QString::number(m_broker.port()));
-    child.setProcessEnvironment(environment);
-    child.start(QCoreApplication::applicationFilePath(), QStringList());
-    QVERIFY(child.waitForStarted(Wait));
-    QByteArray output;
-    QTRY_VERIFY_WITH_TIMEOUT((output += child.readAllStandardOutput()).contains("connected"), Wait);
+    child.setEnvironment(environment);
+    QVERIFY(child.start(QCoreApplication::applicationFilePath()));
+    QVERIFY(child.waitForStandardOutput(QStringLiteral("connected"), Wait));
     QCOMPARE(observer.count(), 0);
 
-    child.kill(); // no DISCONNECT: the broker publishes the will
+    QVERIFY(child.sendSignal(SIGKILL)); // no DISCONNECT: the broker publishes the will
     QVERIFY(child.waitForFinished(Wait));
     QVERIFY(observer.waitForMessages(QStringLiteral("will/ui/status")));
     QCOMPARE(observer.last().payload, ServiceGone);
@@ -358,13 +369,13 @@ void TestMqttClient::publishReportsFailures()
     QVERIFY(observer.connectToBroker());
     QVERIFY(observer.subscribe(QStringLiteral("pub/#")));
     QVERIFY(connectClient(client, m_broker));
-    LogCapture log;
+    MessageCapture log;
     QVERIFY(client.publish("{\"a\":1}", QStringLiteral("pub/x"), 1, true));
     QVERIFY(observer.waitForMessages(QStringLiteral("pub/x")));
     QCOMPARE(observer.last().payload, QByteArray("{\"a\":1}"));
-    QVERIFY(log.contains(QtDebugMsg,
-                         "[MqttClient] Publishing to topic 'pub/x' with Qos = 1 and Retain = "
-                         "true:\n{\"a\":1}")
+    QVERIFY(has(log, QtDebugMsg,
+                "[MqttClient] Publishing to topic 'pub/x' with Qos = 1 and Retain = "
+                "true:\n{\"a\":1}")
             || !QLoggingCategory::defaultCategory()->isDebugEnabled());
     QVERIFY(client.publish(QByteArray(), QStringLiteral("pub/x"), 0, true)); // clear retained
 
@@ -408,7 +419,7 @@ void TestMqttClient::garbageAndHugePayloadsAreDelivered()
     for (const QByteArray& payload : payloads.mid(1, 3)) {
         auto outcome = watch(client.waitTopic(QStringLiteral("garbage/reply"), Wait));
         QVERIFY(service.publish(QStringLiteral("garbage/reply"), payload));
-        QTRY_COMPARE_WITH_TIMEOUT(outcome->state, REJECTED, Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::REJECTED, Wait);
         QCOMPARE(outcome->value.toString(), QStringLiteral("Invalid response"));
     }
     QVERIFY(client.isConnected());
@@ -424,12 +435,12 @@ void TestMqttClient::waitTopicDeliversTheNextMessageOnce()
     const int baseline = client.findChildren<QTimer*>().size();
 
     auto outcome = watch(client.waitTopic(QStringLiteral("wait/+/event"), Wait));
-    QCOMPARE(outcome->state, PENDING);
+    QCOMPARE(outcome->state, DeferredState::PENDING);
     QCOMPARE(client.pendingWaits(), 1);
     QCOMPARE(client.subscriptionCount(), 1);
     QVERIFY(service.publish(QStringLiteral("wait/a/event"), QByteArray("{\"n\":1}")));
     QVERIFY(service.publish(QStringLiteral("wait/b/event"), QByteArray("{\"n\":2}")));
-    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, RESOLVED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::RESOLVED, Wait);
     QCOMPARE(outcome->value.toObject(), object("{\"n\":1}"));
     QTest::qWait(200);
     QCOMPARE(outcome->settlements, 1);
@@ -442,7 +453,7 @@ void TestMqttClient::waitTopicDeliversTheNextMessageOnce()
     // A payload ending in a NUL byte is text up to it.
     outcome = watch(client.waitTopic(QStringLiteral("wait/nul"), Wait));
     QVERIFY(service.publish(QStringLiteral("wait/nul"), QByteArray("{\"c\":true}\0", 11)));
-    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, RESOLVED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::RESOLVED, Wait);
     QCOMPARE(outcome->value.toObject(), object("{\"c\":true}"));
 }
 
@@ -457,9 +468,9 @@ void TestMqttClient::waitTopicWithZeroWaitsWithoutLimit()
     auto outcome = watch(client.waitTopic(QStringLiteral("wait/forever"), 0));
     QCOMPARE(client.findChildren<QTimer*>().size(), baseline); // no timer at all
     QTest::qWait(3500); // longer than the default time-out
-    QCOMPARE(outcome->state, PENDING);
+    QCOMPARE(outcome->state, DeferredState::PENDING);
     QVERIFY(service.publish(QStringLiteral("wait/forever"), QByteArray("{\"late\":true}")));
-    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, RESOLVED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::RESOLVED, Wait);
     QCOMPARE(outcome->value.toObject(), object("{\"late\":true}"));
 }
 
@@ -483,12 +494,12 @@ void TestMqttClient::waitOnASubscribedFilterLeavesTheSubscriptionAlone()
     auto outcome = watch(client.waitTopic(QStringLiteral("shared/card/removed"), Wait));
     QCOMPARE(client.subscriptionCount(), 2); // shared, not a second subscription
     QVERIFY(service.publish(QStringLiteral("shared/card/removed"), QByteArray("{}")));
-    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, RESOLVED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::RESOLVED, Wait);
     QTRY_COMPARE_WITH_TIMEOUT(receivedOn("shared/card/removed"), 1, Wait);
 
     // A wait that times out.
     outcome = watch(client.waitTopic(QStringLiteral("shared/card/removed"), 100));
-    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, REJECTED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::REJECTED, Wait);
     QCOMPARE(outcome->value.toString(), QStringLiteral("Timeout"));
     QCOMPARE(client.subscriptionCount(), 2);
 
@@ -510,11 +521,11 @@ void TestMqttClient::concurrentWaitsOnOneFilterAllSettle()
     auto second = watch(client.waitTopic(QStringLiteral("many/x"), Wait));
     auto third = watch(client.waitTopic(QStringLiteral("many/x"), 50));
     QCOMPARE(client.subscriptionCount(), 1);
-    QTRY_COMPARE_WITH_TIMEOUT(third->state, REJECTED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(third->state, DeferredState::REJECTED, Wait);
     QCOMPARE(client.subscriptionCount(), 1);
     QVERIFY(service.publish(QStringLiteral("many/x"), QByteArray("{\"v\":1}")));
-    QTRY_COMPARE_WITH_TIMEOUT(first->state, RESOLVED, Wait);
-    QTRY_COMPARE_WITH_TIMEOUT(second->state, RESOLVED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(first->state, DeferredState::RESOLVED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(second->state, DeferredState::RESOLVED, Wait);
     QCOMPARE(second->value.toObject(), object("{\"v\":1}"));
     QCOMPARE(client.subscriptionCount(), 0);
     QCOMPARE(client.pendingWaits(), 0);
@@ -529,8 +540,8 @@ void TestMqttClient::waitEndsWhenTheConnectionEnds()
     auto limited = watch(client.waitTopic(QStringLiteral("lost/x"), 60000));
     auto unlimited = watch(client.waitTopic(QStringLiteral("lost/y"), 0));
     broker.stop();
-    QTRY_COMPARE_WITH_TIMEOUT(limited->state, REJECTED, Wait);
-    QTRY_COMPARE_WITH_TIMEOUT(unlimited->state, REJECTED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(limited->state, DeferredState::REJECTED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(unlimited->state, DeferredState::REJECTED, Wait);
     QCOMPARE(limited->value.toString(), QStringLiteral("Not connected"));
     QCOMPARE(unlimited->value.toString(), QStringLiteral("Not connected"));
     QCOMPARE(client.pendingWaits(), 0);
@@ -555,11 +566,11 @@ void TestMqttClient::executeRpcUsesTheRequestResponseTopics()
     MqttClient client;
     QVERIFY(connectClient(client, m_broker));
 
-    LogCapture log;
+    MessageCapture log;
     const QJsonObject request {{"position", "rfid"}, {"count", 1}};
     auto outcome = watch(
         client.executeRpc(QStringLiteral("ovant/dispenser/issue"), QStringLiteral("7"), request));
-    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, RESOLVED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::RESOLVED, Wait);
     const QJsonObject reply = outcome->value.toObject();
     QCOMPARE(reply.value("completed"), QJsonValue(true));
     QCOMPARE(reply.value("echo").toObject(), request);
@@ -571,18 +582,17 @@ void TestMqttClient::executeRpcUsesTheRequestResponseTopics()
     QCOMPARE(sent.payload, QJsonDocument(request).toJson(QJsonDocument::Compact));
 
     if (QLoggingCategory::defaultCategory()->isDebugEnabled()) {
-        QVERIFY(log.contains(QtDebugMsg,
-                             "[MqttClient] [RPC] Sending : ovant/dispenser/issue/request/7"));
-        QVERIFY(log.contains(QtDebugMsg,
-                             "[MqttClient] [RPC] Data    : " + QString::fromUtf8(sent.payload)));
-        QVERIFY(log.contains(QtDebugMsg,
-                             "[MqttClient] [RPC] Received : ovant/dispenser/issue/response/7"));
-        QVERIFY(log.contains(
-            QtDebugMsg,
-            "[MqttClient] [RPC] Data     : "
-                + QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact))));
+        QVERIFY(
+            has(log, QtDebugMsg, "[MqttClient] [RPC] Sending : ovant/dispenser/issue/request/7"));
+        QVERIFY(has(log, QtDebugMsg,
+                    "[MqttClient] [RPC] Data    : " + QString::fromUtf8(sent.payload)));
+        QVERIFY(
+            has(log, QtDebugMsg, "[MqttClient] [RPC] Received : ovant/dispenser/issue/response/7"));
+        QVERIFY(has(log, QtDebugMsg,
+                    "[MqttClient] [RPC] Data     : "
+                        + QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact))));
     }
-    QCOMPARE(log.count(QtCriticalMsg), 0);
+    QCOMPARE(log.messages(QtCriticalMsg).size(), 0);
     QCOMPARE(client.subscriptionCount(), 0);
     QCOMPARE(client.pendingWaits(), 0);
 }
@@ -597,7 +607,7 @@ void TestMqttClient::executeRpcResolvesEmptyPayloadAsEmptyObject()
     MqttClient client;
     QVERIFY(connectClient(client, m_broker));
     auto outcome = watch(client.executeRpc(QStringLiteral("empty"), QStringLiteral("1"), {}));
-    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, RESOLVED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::RESOLVED, Wait);
     QVERIFY(outcome->value.isObject());
     QVERIFY(outcome->value.toObject().isEmpty());
     QCOMPARE(service.last(QStringLiteral("empty/request/+")).payload, QByteArray("{}"));
@@ -624,11 +634,11 @@ void TestMqttClient::executeRpcRejectsInvalidResponses()
         [response](const QString&, const QByteArray&) { return QList<QByteArray> {response}; }));
     MqttClient client;
     QVERIFY(connectClient(client, m_broker));
-    LogCapture log;
+    MessageCapture log;
     auto outcome = watch(client.executeRpc(QStringLiteral("invalid"), QStringLiteral("3"), {}));
-    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, REJECTED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::REJECTED, Wait);
     QCOMPARE(outcome->value, QJsonValue(QStringLiteral("Invalid response")));
-    QVERIFY(log.contains(QtCriticalMsg, "[MqttClient] [RPC] ERROR : Invalid response"));
+    QVERIFY(has(log, QtCriticalMsg, "[MqttClient] [RPC] ERROR : Invalid response"));
     QVERIFY(client.isConnected());
 }
 
@@ -643,13 +653,13 @@ void TestMqttClient::executeRpcTimesOut()
     MqttClient client;
     QVERIFY(connectClient(client, m_broker));
     const int timers = client.findChildren<QTimer*>().size();
-    LogCapture log;
+    MessageCapture log;
     auto outcome
         = watch(client.executeRpc(QStringLiteral("silent"), QStringLiteral("9"), {{"x", 1}}, 200));
     QVERIFY(service.waitForMessages(QStringLiteral("silent/request/9")));
-    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, REJECTED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::REJECTED, Wait);
     QCOMPARE(outcome->value, QJsonValue(QStringLiteral("Timeout")));
-    QVERIFY(log.contains(QtCriticalMsg, "[MqttClient] [RPC] ERROR : Timeout"));
+    QVERIFY(has(log, QtCriticalMsg, "[MqttClient] [RPC] ERROR : Timeout"));
     QCOMPARE(client.subscriptionCount(), 0);
     QCOMPARE(client.pendingWaits(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(client.findChildren<QTimer*>().size(), timers, Wait);
@@ -666,12 +676,12 @@ void TestMqttClient::executeRpcWithoutConnectionFailsAtOnce()
     QVERIFY(observer.connectToBroker());
     QVERIFY(observer.subscribe(QStringLiteral("down/#")));
 
-    LogCapture log;
+    MessageCapture log;
     MqttClient never;
     auto outcome = watch(never.executeRpc(QStringLiteral("down"), QStringLiteral("1"), {}));
-    QCOMPARE(outcome->state, REJECTED); // before executeRpc returned
+    QCOMPARE(outcome->state, DeferredState::REJECTED); // before executeRpc returned
     QCOMPARE(outcome->value, QJsonValue(QStringLiteral("Not connected")));
-    QVERIFY(log.contains(QtCriticalMsg, "[MqttClient] [RPC] ERROR : Not connected"));
+    QVERIFY(has(log, QtCriticalMsg, "[MqttClient] [RPC] ERROR : Not connected"));
 
     TestBroker broker;
     QVERIFY(broker.start());
@@ -681,11 +691,11 @@ void TestMqttClient::executeRpcWithoutConnectionFailsAtOnce()
     QTRY_VERIFY_WITH_TIMEOUT(!client.isConnected(), Wait);
     log.clear();
     outcome = watch(client.executeRpc(QStringLiteral("down"), QStringLiteral("2"), {}));
-    QCOMPARE(outcome->state, REJECTED);
+    QCOMPARE(outcome->state, DeferredState::REJECTED);
     QCOMPARE(outcome->value, QJsonValue(QStringLiteral("Not connected")));
-    QCOMPARE(log.count(QtCriticalMsg, "[MqttClient] [RPC] ERROR : Not connected"), 1);
+    QCOMPARE(countPrefix(log, QtCriticalMsg, "[MqttClient] [RPC] ERROR : Not connected"), 1);
     auto waited = watch(client.waitTopic(QStringLiteral("down/x")));
-    QCOMPARE(waited->state, REJECTED);
+    QCOMPARE(waited->state, DeferredState::REJECTED);
     QCOMPARE(waited->value, QJsonValue(QStringLiteral("Not connected")));
 }
 
@@ -699,13 +709,13 @@ void TestMqttClient::executeRpcIgnoresASecondResponse()
                                }));
     MqttClient client;
     QVERIFY(connectClient(client, m_broker));
-    LogCapture log;
+    MessageCapture log;
     auto outcome = watch(client.executeRpc(QStringLiteral("twice"), QStringLiteral("5"), {}));
-    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, RESOLVED, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome->state, DeferredState::RESOLVED, Wait);
     QCOMPARE(outcome->value.toObject(), object("{\"n\":1}"));
     QTest::qWait(300);
     QCOMPARE(outcome->settlements, 1);
-    QCOMPARE(log.count(QtWarningMsg), 0); // no second settlement attempted
+    QCOMPARE(log.messages(QtWarningMsg).size(), 0); // no second settlement attempted
     QCOMPARE(client.subscriptionCount(), 0);
 }
 
@@ -715,14 +725,14 @@ void TestMqttClient::executeRpcWithUnsendableRequestFailsAtOnce()
     QVERIFY(connectClient(client, m_broker));
     // "+" is fine in the response filter but not in the request topic.
     auto outcome = watch(client.executeRpc(QStringLiteral("bad/+"), QStringLiteral("1"), {}, 0));
-    QCOMPARE(outcome->state, REJECTED);
+    QCOMPARE(outcome->state, DeferredState::REJECTED);
     QCOMPARE(outcome->value, QJsonValue(QStringLiteral("Publish failed")));
     QCOMPARE(client.pendingWaits(), 0);
     QCOMPARE(client.subscriptionCount(), 0);
 
     // A response filter that cannot be subscribed ends the call before any publication.
     outcome = watch(client.executeRpc(QStringLiteral("worse/#"), QStringLiteral("1"), {}));
-    QCOMPARE(outcome->state, REJECTED);
+    QCOMPARE(outcome->state, DeferredState::REJECTED);
     QCOMPARE(outcome->value, QJsonValue(QStringLiteral("Subscription failed")));
     QVERIFY(client.isConnected());
 }
