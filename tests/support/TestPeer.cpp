@@ -1,0 +1,211 @@
+#include "TestPeer.h"
+
+#include "MqttSubscription.h"
+#include "TestBroker.h"
+
+#include <QDebug>
+#include <QJsonDocument>
+#include <QTest>
+#include <QTimer>
+
+#include <mosquitto.h>
+
+namespace {
+
+// Quick retries: tests restart brokers and wait for peers to come back.
+constexpr int ReconnectMillis = 100;
+
+int nextPeerNumber()
+{
+    static int number = 0;
+    return ++number;
+}
+
+} // namespace
+
+QJsonObject TestPeer::Message::json() const
+{
+    return QJsonDocument::fromJson(payload).object();
+}
+
+TestPeer::TestPeer(const TestBroker& broker, const QString& clientId, QObject* parent)
+    : QObject(parent)
+    , m_connection(new MqttConnection(this))
+    , m_reconnectTimer(new QTimer(this))
+{
+    m_connection->setHostname(broker.host());
+    m_connection->setPort(broker.port());
+    m_connection->setClientId(clientId.isEmpty() ? QStringLiteral("test-peer-%1-%2")
+                                                       .arg(QCoreApplication::applicationPid())
+                                                       .arg(nextPeerNumber())
+                                                 : clientId);
+    m_reconnectTimer->setSingleShot(true);
+    m_reconnectTimer->setInterval(ReconnectMillis);
+    connect(m_reconnectTimer, &QTimer::timeout, this, [this] {
+        if (m_wanted && m_connection->state() == MqttConnection::Disconnected)
+            m_connection->connectToHost();
+    });
+    connect(m_connection, &MqttConnection::messageReceived, this, &TestPeer::onMessage);
+    connect(m_connection, &MqttConnection::stateChanged, this, &TestPeer::onStateChanged);
+}
+
+TestPeer::~TestPeer() = default;
+
+bool TestPeer::connectToBroker(int timeoutMs)
+{
+    m_wanted = true;
+    m_connection->connectToHost();
+    return waitUntilReady(timeoutMs);
+}
+
+bool TestPeer::isConnected() const
+{
+    return m_connection->state() == MqttConnection::Connected;
+}
+
+bool TestPeer::waitUntilReady(int timeoutMs)
+{
+    return QTest::qWaitFor(
+        [this] {
+            if (!isConnected() || m_subscriptions.size() != m_filters.size())
+                return false;
+            for (const auto& subscription : m_subscriptions) {
+                if (!subscription || subscription->state() != MqttSubscription::Subscribed)
+                    return false;
+            }
+            return true;
+        },
+        timeoutMs);
+}
+
+bool TestPeer::subscribe(const QString& filter, quint8 qos, int timeoutMs)
+{
+    m_filters.append(qMakePair(filter, qos));
+    if (isConnected())
+        m_subscriptions.append(m_connection->subscribe(filter, qos));
+    return waitUntilReady(timeoutMs);
+}
+
+bool TestPeer::publish(const QString& topic, const QByteArray& payload, quint8 qos, bool retain)
+{
+    return m_connection->publish(topic, payload, qos, retain) >= 0;
+}
+
+bool TestPeer::publish(const QString& topic, const QJsonObject& json, quint8 qos, bool retain)
+{
+    return publish(topic, QJsonDocument(json).toJson(QJsonDocument::Compact), qos, retain);
+}
+
+QList<TestPeer::Message> TestPeer::messages(const QString& filter) const
+{
+    QList<Message> result;
+    for (const Message& message : m_messages) {
+        if (matches(filter, message.topic))
+            result.append(message);
+    }
+    return result;
+}
+
+int TestPeer::count(const QString& filter) const
+{
+    return messages(filter).size();
+}
+
+TestPeer::Message TestPeer::last(const QString& filter) const
+{
+    const QList<Message> all = messages(filter);
+    return all.isEmpty() ? Message() : all.last();
+}
+
+void TestPeer::clear()
+{
+    m_messages.clear();
+}
+
+bool TestPeer::waitForMessages(const QString& filter, int count, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return this->count(filter) >= count; }, timeoutMs);
+}
+
+bool TestPeer::respond(const QString& requestFilter, JsonResponder reply, int delayMs)
+{
+    return respondRaw(
+        requestFilter,
+        [reply](const QString& topic, const QByteArray& request) -> QList<QByteArray> {
+            QJsonParseError error;
+            const QJsonDocument document = QJsonDocument::fromJson(request, &error);
+            if (error.error != QJsonParseError::NoError || !document.isObject()) {
+                qWarning().noquote()
+                    << "TestPeer: request on" << topic << "is not a JSON object:" << request;
+                return {};
+            }
+            const std::optional<QJsonObject> answer = reply(topic, document.object());
+            if (!answer)
+                return {};
+            return {QJsonDocument(*answer).toJson(QJsonDocument::Compact)};
+        },
+        delayMs);
+}
+
+bool TestPeer::respondRaw(const QString& requestFilter, RawResponder reply, int delayMs)
+{
+    m_responders.append({requestFilter, std::move(reply), delayMs});
+    return subscribe(requestFilter, 1);
+}
+
+QString TestPeer::responseTopic(const QString& requestTopic)
+{
+    static const QString request = QStringLiteral("/request/");
+    const int at = requestTopic.lastIndexOf(request);
+    if (at < 0)
+        return QString();
+    return requestTopic.left(at) + QStringLiteral("/response/")
+        + requestTopic.mid(at + request.size());
+}
+
+bool TestPeer::matches(const QString& filter, const QString& topic)
+{
+    bool result = false;
+    return mosquitto_topic_matches_sub(filter.toUtf8().constData(), topic.toUtf8().constData(),
+                                       &result)
+        == MOSQ_ERR_SUCCESS
+        && result;
+}
+
+void TestPeer::onMessage(const QByteArray& payload, const QString& topic)
+{
+    if (m_recording)
+        m_messages.append({topic, payload});
+    for (const Responder& responder : qAsConst(m_responders)) {
+        if (!matches(responder.filter, topic))
+            continue;
+        const QString response = responseTopic(topic);
+        if (response.isEmpty())
+            continue;
+        const QList<QByteArray> answers = responder.reply(topic, payload);
+        if (responder.delayMs <= 0) {
+            for (const QByteArray& answer : answers)
+                publish(response, answer);
+        } else {
+            QTimer::singleShot(responder.delayMs, this, [this, response, answers] {
+                for (const QByteArray& answer : answers)
+                    publish(response, answer);
+            });
+        }
+    }
+}
+
+void TestPeer::onStateChanged(MqttConnection::ClientState state)
+{
+    if (state == MqttConnection::Connected)
+        resubscribe();
+    else if (state == MqttConnection::Disconnected && m_wanted)
+        m_reconnectTimer->start();
+}
+
+void TestPeer::resubscribe()
+{
+    m_subscriptions.clear();
+    for (const auto& filter : qAsConst(m_filters))
+        m_subscriptions.append(m_connection->subscribe(filter.first, filter.second));
+}
