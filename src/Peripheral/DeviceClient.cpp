@@ -1,0 +1,104 @@
+#include "DeviceClient.h"
+
+#include "MqttClient.h"
+
+#include <QDebug>
+#include <QJsonDocument>
+
+namespace manager {
+
+DeviceClient::DeviceClient(MqttClient& mqtt, const QString& baseTopic, const QString& logTag,
+                           QObject* parent)
+    : QObject(parent)
+    , m_mqtt(mqtt)
+    , m_base(baseTopic)
+    , m_tag(logTag)
+{
+    connect(&m_mqtt, &MqttClient::received, this, &DeviceClient::onReceived);
+    connect(&m_monitor, &QTimer::timeout, this, [this] { refresh(); });
+}
+
+void DeviceClient::subscribeTo(const QString& suffix, quint8 qos)
+{
+    m_mqtt.subscribe(topic(suffix), qos);
+}
+
+void DeviceClient::route(const QString& suffix, Handler handler)
+{
+    m_routes.append({topic(suffix), std::move(handler)});
+}
+
+void DeviceClient::onReceived(const QByteArray& payload, const QByteArray& topic)
+{
+    handleMessage(payload, QString::fromUtf8(topic));
+}
+
+void DeviceClient::handleMessage(const QByteArray& payload, const QString& topic)
+{
+    if (!topic.contains(m_base))
+        return;
+
+    QByteArray text = payload;
+    if (m_stopAtNul) {
+        const int nul = text.indexOf('\0');
+        if (nul >= 0)
+            text.truncate(nul);
+    }
+    if (text.isEmpty() && m_emptyPayload == EmptyPayload::AsEmptyObject)
+        text = QByteArrayLiteral("{}");
+
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError) {
+        parseFailed(text, topic, error);
+        return;
+    }
+
+    // A document that is valid JSON but not an object (an array, a bare value)
+    // reads as an empty object: every field is then missing.
+    const QJsonObject json = doc.object();
+    for (const auto& route : qAsConst(m_routes)) {
+        if (route.first == topic) {
+            route.second(json, topic);
+            return;
+        }
+    }
+    unrouted(json, topic);
+}
+
+void DeviceClient::parseFailed(const QByteArray&, const QString&, const QJsonParseError& error)
+{
+    qCritical().noquote().nospace() << m_tag << "Failed to parse JSON message: "
+                                    << error.errorString();
+}
+
+void DeviceClient::unrouted(const QJsonObject&, const QString&) {}
+
+bool DeviceClient::publishCommand(const QString& suffix, const QJsonObject& payload)
+{
+    return m_mqtt.publish(QJsonDocument(payload).toJson(QJsonDocument::Indented), topic(suffix),
+                          0, false);
+}
+
+bool DeviceClient::publishEmpty(const QString& suffix)
+{
+    return m_mqtt.publish(QByteArray(), topic(suffix), 0, false);
+}
+
+Deferred<QJsonValue> DeviceClient::request(const QString& suffix, const QJsonObject& params,
+                                           int timeoutMsec)
+{
+    return m_mqtt.executeRpc(topic(suffix), QString::number(++m_rpcId), params, timeoutMsec);
+}
+
+void DeviceClient::startMonitor(int msec)
+{
+    if (msec <= 0) {
+        m_monitor.stop();
+        return;
+    }
+    refresh();
+    m_monitor.start(msec);
+}
+
+} // namespace manager
