@@ -1,0 +1,43 @@
+#pragma once
+
+#include "DeviceClient.h"
+
+#include <QSet>
+#include <QString>
+
+namespace manager {
+
+class MqttClient;
+
+// Client of a small service that publishes everything under its base topic and is
+// switched on and off by empty messages on base + "/enable" and "/disable": the
+// barcode scanner and the GPS receiver. These clients log without a tag.
+//
+// Since the client subscribes to base + "/#", it also receives its own commands and
+// whatever else the service publishes there. Only the topics it handles are parsed:
+// an empty "/enable" coming back is no malformed message.
+class SwitchableClient : public DeviceClient
+{
+    Q_OBJECT
+
+public:
+    SwitchableClient(MqttClient& mqtt, const QString& base, QObject* parent = nullptr);
+
+    // Publish the command; false when it could not be sent (e.g. not connected).
+    bool enable();
+    bool disable();
+
+protected:
+    // Messages on exactly base + suffix go to handler.
+    void handle(const QString& suffix, Handler handler);
+
+    void handleMessage(const QByteArray& payload, const QString& topic) override;
+    // Logs "Failed to parse JSON message: " and the payload at critical level.
+    void parseFailed(const QByteArray& payload, const QString& topic,
+                     const QJsonParseError& error) override;
+
+private:
+    QSet<QString> m_handled;
+};
+
+} // namespace manager

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "MqttClient.h"
+#include "TestPeer.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+class TestBroker;
+
+// The two ends of a device-client test on a real broker: the MqttClient that the
+// client under test uses, and a peer that plays the device service and records what
+// the client publishes.
+//
+//     DeviceTestBench bench(broker);
+//     manager::Board board(bench.client(), "ovant/board");
+//     QVERIFY(bench.start("ovant/board/#"));   // the client's subscriptions are in force
+//     bench.service().publish("ovant/board/status", ...);
+class DeviceTestBench
+{
+public:
+    explicit DeviceTestBench(const TestBroker& broker);
+    DeviceTestBench(const DeviceTestBench&) = delete;
+    DeviceTestBench& operator=(const DeviceTestBench&) = delete;
+
+    manager::MqttClient& client() { return m_client; }
+    TestPeer& service() { return m_service; }
+
+    // Connects the service (recording serviceFilter) and the client, and returns once
+    // the subscriptions the client makes on connection are in force at the broker.
+    bool start(const QString& serviceFilter, int timeoutMs = 10000);
+    // Returns once everything the client has published so far has reached the service,
+    // and everything the service has published so far has reached the client (and so
+    // has been handled by the client under test): a probe sent after it in each
+    // direction has arrived.
+    bool sync(int timeoutMs = 10000);
+
+private:
+    manager::MqttClient m_client;
+    TestPeer m_service;
+    QList<QByteArray> m_clientReceived;
+    int m_probe = 0;
+};
