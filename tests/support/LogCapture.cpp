@@ -45,6 +45,16 @@ QStringList LogCapture::messages(QtMsgType type) const
     return result;
 }
 
+QStringList LogCapture::lines(QtMsgType type, const QString& prefix) const
+{
+    QStringList result;
+    for (const QString& text : messages(type)) {
+        if (text.startsWith(prefix))
+            result.append(text);
+    }
+    return result;
+}
+
 bool LogCapture::contains(QtMsgType type, const QString& text) const
 {
     return messages(type).contains(text);

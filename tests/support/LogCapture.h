@@ -32,6 +32,8 @@ public:
     QStringList messages(QtMsgType type) const;
     // Exact text of a message of that type.
     bool contains(QtMsgType type, const QString& text) const;
+    // Texts of one message type that start with the prefix, in order.
+    QStringList lines(QtMsgType type, const QString& prefix = QString()) const;
     // Number of messages of that type that start with the prefix.
     int count(QtMsgType type, const QString& prefix = QString()) const;
     void clear();

@@ -1,0 +1,116 @@
+// What the card issuer costs on top of the MQTT round trips it is made of.
+//
+// With services that answer at once, it times complete issueCard() sequences
+// from an empty reader (eight requests each, plus the waits for the card found
+// and the card taken) and, in the same run and on the same broker and
+// connections, the same number of bare executeRpc() round trips, one after the
+// other. The two are measured in alternating blocks so that drift of the machine
+// hits both alike. Prints the ratio; the goal is at most 1.20.
+//
+//     bench_cardissuer [cards]        (default 200)
+
+#include "CardIssuingRig.h"
+#include "Settlement.h"
+#include "TestBroker.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLoggingCategory>
+#include <QTest>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int RequestsPerIssue = 8;
+constexpr int Block = 10; // cards per measured block
+constexpr int Wait = 20000;
+
+// One issueCard() from an empty reader; false when it did not succeed.
+bool issueOne(CardIssuingRig& rig)
+{
+    auto outcome = Settlement<manager::CardIssuer::Result>::of(
+        rig.issuer.issueCard(CardIssuingRig::newCard(), 60));
+    return QTest::qWaitFor([&] { return outcome->settled(); }, Wait) && outcome->resolved();
+}
+
+// One bare request/response call; false when it did not succeed.
+bool roundTrip(CardIssuingRig& rig, const QString& topic, int id)
+{
+    auto outcome = Settlement<QJsonValue>::of(
+        rig.mqtt.executeRpc(topic, QString::number(id), QJsonObject(), 3000));
+    return QTest::qWaitFor([&] { return outcome->settled(); }, Wait) && outcome->resolved();
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    // As in production, nobody reads the per-message debug lines.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false"));
+
+    int cards = argc > 1 ? QByteArray(argv[1]).toInt() : 200;
+    cards = qMax(Block, cards / Block * Block);
+
+    TestBroker broker;
+    if (!broker.start()) {
+        std::fprintf(stderr, "cannot start the broker\n");
+        return 1;
+    }
+    CardIssuingRig rig(broker, QStringLiteral("bench/gate"));
+    rig.dispenserService.setCardsInCartridge(cards + 100);
+    rig.dispenserService.setTakeDelay(0);
+    const QString dispenserPing = rig.dispenserService.baseTopic() + QStringLiteral("/ping");
+    const QString rfidPing = rig.rfidService.baseTopic() + QStringLiteral("/ping");
+    rig.dispenserService.setReply(QStringLiteral("/ping"), QJsonObject {{"completed", true}});
+    rig.rfidService.setReply(QStringLiteral("/ping"), QJsonObject {{"completed", true}});
+    if (!rig.start()) {
+        std::fprintf(stderr, "the card issuer did not get ready\n");
+        return 1;
+    }
+
+    // Warm up both paths.
+    int rpcId = 0;
+    for (int i = 0; i < 5; ++i) {
+        if (!issueOne(rig) || !roundTrip(rig, dispenserPing, ++rpcId)) {
+            std::fprintf(stderr, "warm-up failed\n");
+            return 1;
+        }
+    }
+
+    qint64 issueNs = 0;
+    qint64 rpcNs = 0;
+    QElapsedTimer timer;
+    for (int done = 0; done < cards; done += Block) {
+        timer.start();
+        for (int i = 0; i < Block; ++i) {
+            if (!issueOne(rig)) {
+                std::fprintf(stderr, "issue failed\n");
+                return 1;
+            }
+        }
+        issueNs += timer.nsecsElapsed();
+
+        // The same number of round trips, to the same two services in the
+        // proportion of the sequence (two dispenser and six reader requests).
+        timer.start();
+        for (int i = 0; i < Block * RequestsPerIssue; ++i) {
+            const QString& topic = i % RequestsPerIssue < 2 ? dispenserPing : rfidPing;
+            if (!roundTrip(rig, topic, ++rpcId)) {
+                std::fprintf(stderr, "round trip failed\n");
+                return 1;
+            }
+        }
+        rpcNs += timer.nsecsElapsed();
+    }
+
+    const double issueMs = issueNs / 1e6;
+    const double rpcMs = rpcNs / 1e6;
+    std::printf("cards issued            : %d\n", cards);
+    std::printf("issueCard sequences     : %.1f ms (%.3f ms per card)\n", issueMs, issueMs / cards);
+    std::printf("bare round trips (%5d) : %.1f ms (%.3f ms per %d)\n", cards * RequestsPerIssue,
+                rpcMs, rpcMs / cards, RequestsPerIssue);
+    std::printf("ratio issue/round trips : %.3f (goal <= 1.20)\n", issueMs / rpcMs);
+    return 0;
+}

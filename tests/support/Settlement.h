@@ -1,0 +1,53 @@
+#pragma once
+
+#include "Deferred.h"
+
+#include <memory>
+
+// What became of a deferred result, for tests to wait on with QTRY_...:
+//     auto outcome = Settlement<Result>::of(client.request());
+//     QTRY_VERIFY(outcome->settled());
+//     QCOMPARE(outcome->value.error, QString());
+template<class R>
+class Settlement
+{
+public:
+    using Ptr = std::shared_ptr<Settlement>;
+
+    static Ptr of(const Deferred<R>& deferred)
+    {
+        Ptr settlement(new Settlement);
+        // A weak reference: a result that never settles does not keep it alive.
+        std::weak_ptr<Settlement> weak = settlement;
+        deferred
+            .done([weak](const R& value) {
+                if (auto self = weak.lock())
+                    self->settle(DeferredState::RESOLVED, value);
+            })
+            .fail([weak](const R& value) {
+                if (auto self = weak.lock())
+                    self->settle(DeferredState::REJECTED, value);
+            });
+        return settlement;
+    }
+
+    bool settled() const { return m_state != DeferredState::PENDING; }
+    bool resolved() const { return m_state == DeferredState::RESOLVED; }
+    bool rejected() const { return m_state == DeferredState::REJECTED; }
+    // How often the deferred called back (a deferred settles once).
+    int calls() const { return m_calls; }
+
+    R value {};
+
+private:
+    Settlement() = default;
+    void settle(DeferredState state, const R& result)
+    {
+        ++m_calls;
+        m_state = state;
+        value = result;
+    }
+
+    DeferredState m_state = DeferredState::PENDING;
+    int m_calls = 0;
+};

@@ -1,0 +1,276 @@
+#include "DispenserService.h"
+
+#include <QJsonValue>
+
+DispenserService::DispenserService(const QString& baseTopic, QObject* parent)
+    : SimulatedService(baseTopic, parent)
+{
+    m_leds = QJsonObject {{QStringLiteral("red"), false}, {QStringLiteral("green"), false}};
+    m_takeTimer.setSingleShot(true);
+    connect(&m_takeTimer, &QTimer::timeout, this, [this] { takeCard(); });
+
+    addMethod(QStringLiteral("/issue"), [this](const QJsonObject&) { return issue(); });
+    addMethod(QStringLiteral("/accept"), [this](const QJsonObject&) { return accept(); });
+    addMethod(QStringLiteral("/dispose"), [this](const QJsonObject&) { return dispose(); });
+    addMethod(QStringLiteral("/eject"), [this](const QJsonObject&) { return eject(); });
+    addMethod(QStringLiteral("/collect"), [this](const QJsonObject&) { return collect(); });
+    addMethod(QStringLiteral("/accept/enable"),
+              [this](const QJsonObject&) { return setAccept(true); });
+    addMethod(QStringLiteral("/accept/disable"),
+              [this](const QJsonObject&) { return setAccept(false); });
+}
+
+void DispenserService::setCardsInCartridge(int cards)
+{
+    cards = qMax(0, cards);
+    if (m_cartridge == cards)
+        return;
+    m_cartridge = cards;
+    changed();
+}
+
+void DispenserService::setActive(bool active)
+{
+    if (m_active == active)
+        return;
+    m_active = active;
+    changed();
+}
+
+void DispenserService::setJammed(bool jammed)
+{
+    if (m_jammed == jammed)
+        return;
+    m_jammed = jammed;
+    changed();
+}
+
+void DispenserService::setDoorOpen(bool open)
+{
+    if (m_doorOpen == open)
+        return;
+    m_doorOpen = open;
+    changed();
+}
+
+void DispenserService::setTakeDelay(int msec)
+{
+    msec = qMax(NeverTaken, msec);
+    if (m_takeDelay == msec)
+        return;
+    m_takeDelay = msec;
+    if (msec == NeverTaken)
+        m_takeTimer.stop();
+    Q_EMIT deviceChanged();
+}
+
+bool DispenserService::takeCard()
+{
+    if (!cardInMouth())
+        return false;
+    m_takeTimer.stop();
+    m_mouthCard.clear();
+    ++m_taken;
+    publishEvent(QStringLiteral("/card/removed"));
+    changed();
+    return true;
+}
+
+bool DispenserService::insertCard(const QString& uid)
+{
+    if (!m_acceptEnabled || cardInMouth())
+        return false;
+    m_mouthCard = uid.isEmpty() ? newUid() : uid;
+    changed();
+    return true;
+}
+
+bool DispenserService::placeCardAtRfid(const QString& uid)
+{
+    if (cardAtRfid())
+        return false;
+    setRfidCard(uid.isEmpty() ? newUid() : uid);
+    changed();
+    return true;
+}
+
+QJsonObject DispenserService::info() const
+{
+    return QJsonObject {
+        {QStringLiteral("device"),
+         QJsonObject {
+             {QStringLiteral("manufacturer"), QStringLiteral("KVRT Simulation")},
+             {QStringLiteral("model"), QStringLiteral("Simulated dispenser")},
+             {QStringLiteral("firmware"), QStringLiteral("1.0")},
+         }},
+        {QStringLiteral("service"),
+         QJsonObject {{QStringLiteral("version"), QStringLiteral("1.0.0")}}},
+    };
+}
+
+QJsonObject DispenserService::deviceStatus() const
+{
+    return QJsonObject {
+        {QStringLiteral("active"), m_active},
+        {QStringLiteral("isJammed"), m_jammed},
+        {QStringLiteral("isCartridgeDoorOpen"), m_doorOpen},
+        {QStringLiteral("cardInMouth"), cardInMouth()},
+        {QStringLiteral("cardInRfid"), cardAtRfid()},
+        {QStringLiteral("cardsInCartridge"), m_cartridge},
+        {QStringLiteral("acceptEnabled"), m_acceptEnabled},
+    };
+}
+
+QJsonObject DispenserService::errorReply(int code, const QString& text) const
+{
+    return QJsonObject {
+        {QStringLiteral("completed"), false},
+        {QStringLiteral("error"),
+         QJsonObject {{QStringLiteral("code"), code}, {QStringLiteral("description"), text}}},
+    };
+}
+
+void DispenserService::handlePublication(const QString& suffix, const QJsonObject& json,
+                                         bool payloadValid)
+{
+    if (suffix != QLatin1String("/led/set"))
+        return;
+    if (!payloadValid)
+        return;
+    // Lamps not named keep their state.
+    for (const QString& lamp : {QStringLiteral("red"), QStringLiteral("green")}) {
+        if (json.value(lamp).isBool())
+            m_leds.insert(lamp, json.value(lamp).toBool());
+    }
+    Q_EMIT deviceChanged();
+}
+
+QJsonObject DispenserService::issue()
+{
+    const QJsonObject fault = movementFault();
+    if (!fault.isEmpty())
+        return fault;
+    if (cardAtRfid())
+        return errorReply(RfidOccupied, QStringLiteral("Card already at RFID position"));
+    if (m_cartridge <= 0)
+        return errorReply(CartridgeEmpty, QStringLiteral("Cartridge empty"));
+    --m_cartridge;
+    ++m_issued;
+    setRfidCard(newUid());
+    changed();
+    return completed();
+}
+
+QJsonObject DispenserService::accept()
+{
+    const QJsonObject fault = movementFault();
+    if (!fault.isEmpty())
+        return fault;
+    if (!cardInMouth())
+        return errorReply(NoCardInMouth, QStringLiteral("No card in mouth"));
+    if (cardAtRfid())
+        return errorReply(RfidOccupied, QStringLiteral("Card already at RFID position"));
+    m_takeTimer.stop();
+    const QString uid = m_mouthCard;
+    m_mouthCard.clear();
+    setRfidCard(uid);
+    publishEvent(QStringLiteral("/card/inserted"));
+    changed();
+    return completed();
+}
+
+QJsonObject DispenserService::dispose()
+{
+    const QJsonObject fault = movementFault();
+    if (!fault.isEmpty())
+        return fault;
+    if (!cardAtRfid())
+        return errorReply(NoCardAtRfid, QStringLiteral("No card at RFID position"));
+    setRfidCard(QString());
+    ++m_disposed;
+    publishEvent(QStringLiteral("/card/disposed"));
+    changed();
+    return completed();
+}
+
+QJsonObject DispenserService::eject()
+{
+    const QJsonObject fault = movementFault();
+    if (!fault.isEmpty())
+        return fault;
+    if (!cardAtRfid())
+        return errorReply(NoCardAtRfid, QStringLiteral("No card at RFID position"));
+    if (cardInMouth())
+        return errorReply(MouthOccupied, QStringLiteral("Card already in mouth"));
+    m_mouthCard = m_rfidCard;
+    setRfidCard(QString());
+    changed();
+    // The user reaches for the card only once it is out, after this answer.
+    if (m_takeDelay != NeverTaken)
+        m_takeTimer.start(m_takeDelay);
+    return completed();
+}
+
+QJsonObject DispenserService::collect()
+{
+    const QJsonObject fault = movementFault();
+    if (!fault.isEmpty())
+        return fault;
+    if (!cardInMouth())
+        return errorReply(NoCardInMouth, QStringLiteral("No card in mouth"));
+    m_takeTimer.stop();
+    m_mouthCard.clear();
+    ++m_disposed;
+    publishEvent(QStringLiteral("/card/disposed"));
+    changed();
+    return completed();
+}
+
+QJsonObject DispenserService::setAccept(bool enabled)
+{
+    if (!m_active)
+        return errorReply(NotActive, QStringLiteral("Device not active"));
+    if (m_acceptEnabled != enabled) {
+        m_acceptEnabled = enabled;
+        changed();
+    }
+    return completed();
+}
+
+QJsonObject DispenserService::movementFault() const
+{
+    if (!m_active)
+        return errorReply(NotActive, QStringLiteral("Device not active"));
+    if (m_doorOpen)
+        return errorReply(DoorOpen, QStringLiteral("Cartridge door open"));
+    if (m_jammed)
+        return errorReply(Jammed, QStringLiteral("Dispenser jammed"));
+    return QJsonObject();
+}
+
+QString DispenserService::newUid()
+{
+    // Seven-byte UIDs as DESFire cards have them, distinct per dispenser.
+    return QStringLiteral("04%1%2")
+        .arg(quintptr(this) & 0xffffff, 6, 16, QLatin1Char('0'))
+        .arg(++m_serial, 6, 16, QLatin1Char('0'))
+        .toUpper();
+}
+
+void DispenserService::setRfidCard(const QString& uid)
+{
+    if (m_rfidCard == uid)
+        return;
+    const QString old = m_rfidCard;
+    m_rfidCard = uid;
+    if (!old.isEmpty())
+        Q_EMIT cardLeftRfid(old);
+    if (!uid.isEmpty())
+        Q_EMIT cardArrivedAtRfid(uid);
+}
+
+void DispenserService::changed()
+{
+    publishStatus();
+    Q_EMIT deviceChanged();
+}

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class MqttConnection;
+class MqttSubscription;
+class QTimer;
+
+// A stand-in for one of the terminal's local device services, on its own broker
+// connection. It answers requests on "<base><method>/request/<id>" with one JSON
+// object on "<base><method>/response/<id>" after a per-method delay, publishes its
+// info and status (retained, again on every (re)connection and on "/info/get" and
+// "/status/get"), and can be switched offline: it then reports "service": false
+// and answers nothing. Replies can be scripted per method; every request is
+// recorded in arrival order.
+class SimulatedService : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString baseTopic READ baseTopic CONSTANT)
+    Q_PROPERTY(bool online READ isOnline WRITE setOnline NOTIFY onlineChanged)
+    Q_PROPERTY(bool connected READ isConnected NOTIFY connectedChanged)
+
+public:
+    struct Request
+    {
+        QString method; // e.g. "/issue" or "/card/write"
+        QString id;
+        QJsonObject params;
+        bool valid = true; // false when the payload was not a JSON object
+    };
+
+    ~SimulatedService() override;
+
+    const QString& baseTopic() const { return m_base; }
+    MqttConnection& connection() const { return *m_connection; }
+
+    // Connects to the broker and keeps connecting again whenever the connection
+    // is lost, until disconnectFromBroker().
+    void connectToBroker(const QString& host, quint16 port);
+    void disconnectFromBroker();
+    // Connected, with the requests subscribed: ready to answer.
+    bool isConnected() const { return m_connected; }
+
+    bool isOnline() const { return m_online; }
+    void setOnline(bool online);
+
+    // Scripting: a reply set for a method is sent instead of the service's own
+    // answer (and without its effect) until it is cleared.
+    void setReply(const QString& method, const QJsonObject& reply);
+    void clearReply(const QString& method);
+    void clearReplies();
+    // Delay before a method's answer (and effect), in milliseconds.
+    void setDelay(const QString& method, int msec);
+    void setDefaultDelay(int msec) { m_defaultDelay = qMax(0, msec); }
+    int delay(const QString& method) const { return m_delays.value(method, m_defaultDelay); }
+
+    const QList<Request>& requests() const { return m_requests; }
+    QStringList requestedMethods() const;
+    void clearRequests() { m_requests.clear(); }
+
+    // Publishes the info and the status now (the status says "service": false
+    // while offline).
+    void publishInfo();
+    void publishStatus();
+
+Q_SIGNALS:
+    void onlineChanged();
+    void connectedChanged();
+    void requestReceived(const QString& method, const QJsonObject& params);
+    void replied(const QString& method, const QJsonObject& reply);
+
+protected:
+    using Method = std::function<QJsonObject(const QJsonObject& params)>;
+
+    SimulatedService(const QString& baseTopic, QObject* parent);
+
+    // Registers the service's own answer (and effect) for a method.
+    void addMethod(const QString& method, Method handler);
+
+    // A publication under the base, compact JSON, not retained.
+    void publishEvent(const QString& suffix, const QJsonObject& payload = QJsonObject());
+
+    virtual QJsonObject info() const = 0;
+    // The "device" part of the status.
+    virtual QJsonObject deviceStatus() const = 0;
+    // The service's way of refusing a request.
+    virtual QJsonObject errorReply(int code, const QString& text) const = 0;
+    // A message under the base that is neither a request nor a "get" (the
+    // service's own publications come back here too). payloadValid is false
+    // when the payload was not a JSON object; json is then empty.
+    virtual void handlePublication(const QString& suffix, const QJsonObject& json,
+                                   bool payloadValid);
+
+    static QJsonObject completed(const QJsonObject& extra = QJsonObject());
+
+private:
+    void onReceived(const QByteArray& payload, const QString& topic);
+    void onRequest(const QString& method, const QString& id, const QByteArray& payload);
+    void answer(const Request& request);
+    void onStateChanged();
+    void setConnected(bool connected);
+    void publish(const QString& suffix, const QJsonObject& payload, bool retain);
+
+    const QString m_base;
+    MqttConnection* m_connection;
+    QTimer* m_reconnectTimer;
+    bool m_wanted = false;
+    bool m_connected = false;
+    bool m_online = true;
+    int m_defaultDelay = 0;
+    QHash<QString, Method> m_methods;
+    QHash<QString, QJsonObject> m_replies;
+    QHash<QString, int> m_delays;
+    QList<Request> m_requests;
+};
