@@ -117,11 +117,15 @@ const char* boolText(bool value)
 }
 
 // The Quick Controls style and its settings file are read at the first QML
-// import (and by QQuickStyle::name()); both must be known before that.
+// import (and by QQuickStyle::name()): both must be set before that, once.
 QObject* prepareQuickControls()
 {
-    qputenv("QT_QUICK_CONTROLS_CONF", QByteArrayLiteral(":/qml/qtquickcontrols2.conf"));
-    QQuickStyle::setStyle(QStringLiteral("Material"));
+    static bool prepared = false;
+    if (!prepared) {
+        prepared = true;
+        qputenv("QT_QUICK_CONTROLS_CONF", QByteArrayLiteral(":/qml/qtquickcontrols2.conf"));
+        QQuickStyle::setStyle(QStringLiteral("Material"));
+    }
     return nullptr;
 }
 

@@ -22,6 +22,7 @@
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickItem>
+#include <QQuickStyle>
 #include <QQuickWindow>
 #include <QSettings>
 #include <QSignalSpy>
@@ -433,6 +434,9 @@ void TestGUIManager::sameScreenAgainAfterTheGatePage()
     QVERIFY(start());
     QVERIFY(loadScene());
     QVERIFY(ignition(true));
+    // The scene is in the application's style, with its colours.
+    QCOMPARE(QQuickStyle::name(), QString("Material"));
+    QCOMPARE(qgetenv("QT_QUICK_CONTROLS_CONF"), QByteArray(":/qml/qtquickcontrols2.conf"));
     QVERIFY(terminalStatus(statusInit()));
     QCOMPARE(window()->property("currentScreen").toString(), QString("Busy"));
 
