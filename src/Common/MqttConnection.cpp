@@ -346,6 +346,9 @@ bool MqttConnection::createInstance()
     }
     mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION,
                          m_protocolVersion == MQTT_3_1 ? MQTT_PROTOCOL_V31 : MQTT_PROTOCOL_V311);
+    // Requests are small packets sent back to back (SUBSCRIBE, then PUBLISH): with Nagle's
+    // algorithm the second one would wait for the peer's delayed acknowledgement.
+    mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(m_mosq, &MqttConnection::onConnectCallback);
     mosquitto_disconnect_callback_set(m_mosq, &MqttConnection::onDisconnectCallback);
     mosquitto_subscribe_callback_set(m_mosq, &MqttConnection::onSubscribeCallback);
