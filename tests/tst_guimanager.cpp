@@ -7,8 +7,9 @@
 #include "Config.h"
 #include "DispenserService.h"
 #include "GUIManager.h"
-#include "LogCapture.h"
+#include "LogLines.h"
 #include "Logger.h"
+#include "MessageCapture.h"
 #include "RfidService.h"
 #include "TestBroker.h"
 #include "TestPeer.h"
@@ -83,6 +84,12 @@ QJsonObject ticket(bool valid, int denyReason = 0)
     if (!valid)
         transaction.insert("denyReason", QJsonObject {{"id", denyReason}});
     return {{"transaction", transaction}};
+}
+
+// Messages of the type that start with the prefix.
+int count(const MessageCapture& log, QtMsgType type, const QString& prefix)
+{
+    return linesStartingWith(log.messages(type), prefix).size();
 }
 
 } // namespace
@@ -354,13 +361,13 @@ void TestGUIManager::startsBusyAndFollowsTheTerminalStatus()
 
 void TestGUIManager::withoutDeviceIdTheRegistrationPageIsShown()
 {
-    LogCapture log;
+    MessageCapture log;
     QVERIFY(start({}, std::nullopt));
     QCOMPARE(m_manager->deviceId(), QString());
-    QVERIFY(log.count(QtCriticalMsg,
-                      "[GUIManager] ERROR: Could not load device S/N from file : " + m_deviceIdFile
-                          + " (")
-            == 1);
+    QVERIFY(
+        count(log, QtCriticalMsg,
+              "[GUIManager] ERROR: Could not load device S/N from file : " + m_deviceIdFile + " (")
+        == 1);
     QVERIFY(ignition(true));
     QSignalSpy resets(m_manager.get(), &GUIManager::resetInitialScreen);
 
@@ -404,7 +411,7 @@ void TestGUIManager::brokerLossShowsOutOfOrder()
 
 void TestGUIManager::ignitionOffSuppressesOutOfOrder()
 {
-    LogCapture log;
+    MessageCapture log;
     QVERIFY(start({{"gui/shutdownDelaySec", 45}}));
     QVERIFY(ignition(true));
     QVERIFY(terminalStatus(statusOnline()));
@@ -413,7 +420,7 @@ void TestGUIManager::ignitionOffSuppressesOutOfOrder()
     QVERIFY(publish("/board/event", {{"name", "IgnitionChanged"}, {"data", 0}}));
     QVERIFY(sync());
     QCOMPARE(m_manager->screen(), QString("ScreenSaver"));
-    QCOMPARE(log.count(QtInfoMsg, "[Inspector] Scheduling System shutdown in : 45 sec(s)"), 1);
+    QCOMPARE(count(log, QtInfoMsg, "[Inspector] Scheduling System shutdown in : 45 sec(s)"), 1);
 
     // Whatever the terminal reports, no out-of-order screen.
     QVERIFY(terminalStatus(statusNoObu()));
@@ -425,7 +432,7 @@ void TestGUIManager::ignitionOffSuppressesOutOfOrder()
     QSignalSpy resets(m_manager.get(), &GUIManager::resetInitialScreen);
     QVERIFY(publish("/board/event", {{"name", "IgnitionChanged"}, {"data", 1}}));
     QVERIFY(sync());
-    QCOMPARE(log.count(QtInfoMsg, "[Inspector] Aborting System shutdown"), 1);
+    QCOMPARE(count(log, QtInfoMsg, "[Inspector] Aborting System shutdown"), 1);
     QCOMPARE(resets.count(), 1);
 }
 
@@ -463,7 +470,7 @@ void TestGUIManager::sameScreenAgainAfterTheGatePage()
 
 void TestGUIManager::screensWithAndWithoutTimeout()
 {
-    LogCapture log;
+    MessageCapture log;
     QVERIFY(start());
     QVERIFY(ignition(true));
     QVERIFY(terminalStatus(statusInit()));
@@ -477,7 +484,7 @@ void TestGUIManager::screensWithAndWithoutTimeout()
     // Without one, the same name does nothing: the time-out keeps running.
     m_manager->setScreen("Busy");
     QCOMPARE(screens.count(), 2);
-    QTRY_COMPARE_WITH_TIMEOUT(log.count(QtInfoMsg, "[GUIManager] Screen timeout : Busy"), 1, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(count(log, QtInfoMsg, "[GUIManager] Screen timeout : Busy"), 1, Wait);
     QCOMPARE(m_manager->message(), QString("Please Wait"));
 
     // Another name without time-out cancels a running one.
@@ -485,7 +492,7 @@ void TestGUIManager::screensWithAndWithoutTimeout()
     m_manager->setScreen("ScreenSaver");
     QCOMPARE(m_manager->screen(), QString("ScreenSaver"));
     QTest::qWait(1000);
-    QCOMPARE(log.count(QtInfoMsg, "[GUIManager] Screen timeout : "), 1);
+    QCOMPARE(count(log, QtInfoMsg, "[GUIManager] Screen timeout : "), 1);
     QCOMPARE(m_manager->screen(), QString("ScreenSaver"));
 
     // The screen property written from QML.
@@ -495,7 +502,7 @@ void TestGUIManager::screensWithAndWithoutTimeout()
 
 void TestGUIManager::displayOffTimer()
 {
-    LogCapture log;
+    MessageCapture log;
     QVERIFY(start());
     QVERIFY(ignition(true));
     QVERIFY(publish("/board/power", {{"display", true}}));
@@ -503,18 +510,18 @@ void TestGUIManager::displayOffTimer()
 
     // Out of order and out of service start it.
     m_manager->setOutOfOrderScreen("#0001");
-    QCOMPARE(log.count(QtInfoMsg, "[GUIManager] Staring Display OFF timer : 3 min(s)"), 1);
+    QCOMPARE(count(log, QtInfoMsg, "[GUIManager] Staring Display OFF timer : 3 min(s)"), 1);
     QVERIFY(terminalStatus(statusOutOfService()));
     QCOMPARE(m_manager->screen(), QString("OutOfService"));
-    QCOMPARE(log.count(QtInfoMsg, "[GUIManager] Staring Display OFF timer : 3 min(s)"), 2);
+    QCOMPARE(count(log, QtInfoMsg, "[GUIManager] Staring Display OFF timer : 3 min(s)"), 2);
 
     // Leaving stops it; a display reported off is switched on again.
     QVERIFY(publish("/board/power", {{"display", false}}));
     QVERIFY(sync());
     m_peer->clear();
     m_manager->setScreen("Busy");
-    QCOMPARE(log.count(QtInfoMsg, "[GUIManager] Stopping Display OFF timer."), 1);
-    QCOMPARE(log.count(QtInfoMsg, "[GUIManager] Turning on Display."), 1);
+    QCOMPARE(count(log, QtInfoMsg, "[GUIManager] Stopping Display OFF timer."), 1);
+    QCOMPARE(count(log, QtInfoMsg, "[GUIManager] Turning on Display."), 1);
     QVERIFY(m_peer->waitForMessages(topic("/board/power/set")));
     QCOMPARE(m_peer->last(topic("/board/power/set")).json(), QJsonObject({{"display", true}}));
 
@@ -526,13 +533,13 @@ void TestGUIManager::displayOffTimer()
     m_manager->setOutOfOrderScreen("#0001");
     QVERIFY(m_peer->waitForMessages(topic("/board/power/set")));
     QCOMPARE(m_peer->last(topic("/board/power/set")).json(), QJsonObject({{"display", false}}));
-    QCOMPARE(log.count(QtWarningMsg, "[GUIManager] WARN: Turning off Display due to inactivity."),
+    QCOMPARE(count(log, QtWarningMsg, "[GUIManager] WARN: Turning off Display due to inactivity."),
              1);
 }
 
 void TestGUIManager::workingGateKeepsTheDisplayOn()
 {
-    LogCapture log;
+    MessageCapture log;
     QVERIFY(start({{"gui/displayOffMin", 0}}));
 
     // No report from the terminal yet: out of order, and the display goes off.
@@ -552,23 +559,23 @@ void TestGUIManager::workingGateKeepsTheDisplayOn()
     QCOMPARE(m_manager->screen(), QString("OutOfOrder"));
     QVERIFY(m_peer->waitForMessages(topic("/board/power/set")));
     QCOMPARE(m_peer->last(topic("/board/power/set")).json(), QJsonObject({{"display", true}}));
-    QCOMPARE(log.count(QtInfoMsg, "[GUIManager] Turning on Display."), 1);
+    QCOMPARE(count(log, QtInfoMsg, "[GUIManager] Turning on Display."), 1);
 
     // A running timer is stopped by the gate page.
     QVERIFY(publish("/ui/config/set", {{"gui", QJsonObject {{"displayOffMin", 3}}}}));
     QVERIFY(publish("/board/power", {{"display", true}}));
     QVERIFY(sync());
     m_manager->setOutOfOrderScreen("#0005");
-    QCOMPARE(log.count(QtInfoMsg, "[GUIManager] Staring Display OFF timer : 3 min(s)"), 1);
+    QCOMPARE(count(log, QtInfoMsg, "[GUIManager] Staring Display OFF timer : 3 min(s)"), 1);
     QVERIFY(terminalStatus(statusNoObu()));
     QCOMPARE(resets.count(), 2);
-    QCOMPARE(log.count(QtInfoMsg, "[GUIManager] Stopping Display OFF timer."), 1);
+    QCOMPARE(count(log, QtInfoMsg, "[GUIManager] Stopping Display OFF timer."), 1);
     QCOMPARE(m_peer->count(topic("/board/power/set")), 1);
 }
 
 void TestGUIManager::boardShutdownDelay()
 {
-    LogCapture log;
+    MessageCapture log;
     QVERIFY(start());
     QSignalSpy changed(m_manager.get(), &GUIManager::shutdownDelaySecChanged);
 
@@ -577,10 +584,9 @@ void TestGUIManager::boardShutdownDelay()
     QVERIFY(m_peer->waitForMessages(topic("/board/config/set")));
     QCOMPARE(m_peer->last(topic("/board/config/set")).json(),
              QJsonObject({{"device", QJsonObject {{"delayShutdownFor", 120}}}}));
-    QCOMPARE(
-        log.count(QtWarningMsg,
-                  "[GUIManager] WARN: Updating board shutdown delay to : 120 sec(s) (prev=30)"),
-        1);
+    QCOMPARE(count(log, QtWarningMsg,
+                   "[GUIManager] WARN: Updating board shutdown delay to : 120 sec(s) (prev=30)"),
+             1);
 
     // Reported as wanted: nothing more to do.
     QVERIFY(publish("/board/config", {{"device", QJsonObject {{"delayShutdownFor", 120}}}}));
@@ -626,7 +632,7 @@ void TestGUIManager::answersOnItsOwnTopics()
 
 void TestGUIManager::remoteConfigurationAndReactions()
 {
-    LogCapture log;
+    MessageCapture log;
     QVERIFY(start());
     QVERIFY(m_peer->waitForMessages(topic("/ui/config")));
     QSignalSpy cursor(m_manager.get(), &GUIManager::showCursorChanged);
@@ -651,7 +657,7 @@ void TestGUIManager::remoteConfigurationAndReactions()
     QVERIFY(!m_manager->isEntryGate());
     QCOMPARE(m_config->get("gui/locale").toString(), QString("el_GR"));
     QCOMPARE(m_peer->last(topic("/ui/config")).json(), m_config->toJson());
-    QCOMPARE(log.count(QtInfoMsg, "[GUIManager] Cursor changed : hidden"), 1);
+    QCOMPARE(count(log, QtInfoMsg, "[GUIManager] Cursor changed : hidden"), 1);
 
     // Alone, the language is switched.
     QVERIFY(publish("/ui/config/set", {{"gui", QJsonObject {{"locale", "en_GB"}}}}));
@@ -667,7 +673,7 @@ void TestGUIManager::remoteConfigurationAndReactions()
     QCOMPARE(m_manager->displayOffMin(), 7);
     QCOMPARE(screenSaver.count(), 1);
     QCOMPARE(m_manager->screenSaverBg(), QColor("#112233"));
-    QCOMPARE(log.count(QtInfoMsg, "[GUIManager] Log configuration changed. Applying."), 1);
+    QCOMPARE(count(log, QtInfoMsg, "[GUIManager] Log configuration changed. Applying."), 1);
 
     // Values of the wrong type are refused, the others of the same request taken.
     QVERIFY(publish("/ui/config/set",
@@ -678,17 +684,17 @@ void TestGUIManager::remoteConfigurationAndReactions()
     QCOMPARE(m_manager->displayOffMin(), 7);
     QCOMPARE(m_manager->animSwitchSec(), 5);
     QCOMPARE(m_config->get("mqtt/port").toInt(), int(m_broker.port()));
-    QVERIFY(log.count(QtWarningMsg,
-                      "[GUIManager] WARN: Ignoring configuration value of the wrong "
-                      "type : gui/displayOffMin")
+    QVERIFY(count(log, QtWarningMsg,
+                  "[GUIManager] WARN: Ignoring configuration value of the wrong "
+                  "type : gui/displayOffMin")
             == 1);
-    QVERIFY(log.count(QtWarningMsg,
-                      "[GUIManager] WARN: Ignoring configuration value of the wrong "
-                      "type : mqtt/port")
+    QVERIFY(count(log, QtWarningMsg,
+                  "[GUIManager] WARN: Ignoring configuration value of the wrong "
+                  "type : mqtt/port")
             == 1);
-    QCOMPARE(log.count(QtWarningMsg,
-                       "[GUIManager] WARN: Ignoring configuration group that is not an object : "
-                       "topics"),
+    QCOMPARE(count(log, QtWarningMsg,
+                   "[GUIManager] WARN: Ignoring configuration group that is not an object : "
+                   "topics"),
              1);
 
     // Property setters write the store; the notification follows from it.
@@ -701,7 +707,7 @@ void TestGUIManager::remoteConfigurationAndReactions()
 
 void TestGUIManager::malformedRequestsOnItsOwnTopics()
 {
-    LogCapture log;
+    MessageCapture log;
     QVERIFY(start());
     QVERIFY(m_peer->waitForMessages(topic("/ui/config")));
     const QJsonObject before = m_config->toJson();
@@ -716,12 +722,12 @@ void TestGUIManager::malformedRequestsOnItsOwnTopics()
 
     QCOMPARE(m_config->toJson(), before);
     QCOMPARE(m_peer->count(topic("/ui/config")), configs);
-    QCOMPARE(log.count(QtWarningMsg,
-                       "[GUIManager] WARN: Ignoring configuration request that is not JSON : "),
+    QCOMPARE(count(log, QtWarningMsg,
+                   "[GUIManager] WARN: Ignoring configuration request that is not JSON : "),
              3);
-    QCOMPARE(log.count(QtWarningMsg,
-                       "[GUIManager] WARN: Ignoring configuration request that is "
-                       "not a JSON object"),
+    QCOMPARE(count(log, QtWarningMsg,
+                   "[GUIManager] WARN: Ignoring configuration request that is "
+                   "not a JSON object"),
              1);
     // The manager still answers.
     QVERIFY(publishRaw("/ui/status/get", "\xff"));
@@ -730,7 +736,7 @@ void TestGUIManager::malformedRequestsOnItsOwnTopics()
 
 void TestGUIManager::mqttSetUpRunsAgainWithoutDuplicates()
 {
-    LogCapture log;
+    MessageCapture log;
     QVERIFY(start());
     QVERIFY(m_peer->waitForMessages(topic("/ui/config")));
 
@@ -742,8 +748,8 @@ void TestGUIManager::mqttSetUpRunsAgainWithoutDuplicates()
         QVERIFY(m_peer->waitForMessages(topic("/ui/info"), infos + 1, Wait));
         QCOMPARE(m_peer->count(topic("/ui/info")), infos + 1);
     }
-    QCOMPARE(log.count(QtInfoMsg, "[GUIManager] MQTT configuration changed. Applying."), 3);
-    QCOMPARE(log.count(QtInfoMsg, "[GUIManager] Connected to MQTT broker"), 4);
+    QCOMPARE(count(log, QtInfoMsg, "[GUIManager] MQTT configuration changed. Applying."), 3);
+    QCOMPARE(count(log, QtInfoMsg, "[GUIManager] Connected to MQTT broker"), 4);
 
     // Every request is answered once, every client signal handled once.
     m_peer->clear();
@@ -756,7 +762,7 @@ void TestGUIManager::mqttSetUpRunsAgainWithoutDuplicates()
     log.clear();
     m_manager->setIdleScreen();
     QVERIFY(terminalStatus(statusInit()));
-    QCOMPARE(log.count(QtInfoMsg, "[GUIManager] KVRTTerminal status changed : init"), 1);
+    QCOMPARE(count(log, QtInfoMsg, "[GUIManager] KVRTTerminal status changed : init"), 1);
 }
 
 void TestGUIManager::lastWillOnAbruptExit()
@@ -805,7 +811,7 @@ void TestGUIManager::lastWillOnAbruptExit()
 
 void TestGUIManager::issuedCardAndNextCard()
 {
-    LogCapture log;
+    MessageCapture log;
     QVERIFY(start());
     QVERIFY(startCardServices());
     QVERIFY(loadScene());
@@ -834,7 +840,7 @@ void TestGUIManager::issuedCardAndNextCard()
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, Wait);
     QCOMPARE(gate->property("phase").toString(), QString("final"));
     QCOMPARE(m_manager->message(), QString("Card collected"));
-    QCOMPARE(log.count(QtInfoMsg, "[GUIManager] Card issued successfully : <null>"), 1);
+    QCOMPARE(count(log, QtInfoMsg, "[GUIManager] Card issued successfully : <null>"), 1);
 
     // The next card is prepared, and the page returns to its prompt.
     QTRY_COMPARE_WITH_TIMEOUT(resets.count(), 1, Wait);
@@ -874,7 +880,7 @@ void TestGUIManager::issuedCardAndNextCard()
 
 void TestGUIManager::failedIssueShowsAPassengerMessage()
 {
-    LogCapture log;
+    MessageCapture log;
     QVERIFY(start());
     QVERIFY(startCardServices());
     QVERIFY(loadScene());
@@ -891,10 +897,9 @@ void TestGUIManager::failedIssueShowsAPassengerMessage()
     m_manager->issueCard();
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, Wait);
     QCOMPARE(m_manager->message(), QString("FAILED: Write card failed : Write failed"));
-    QCOMPARE(
-        log.count(QtCriticalMsg,
-                  "[GUIManager] ERROR: Failed to issue card : Write card failed : Write failed"),
-        1);
+    QCOMPARE(count(log, QtCriticalMsg,
+                   "[GUIManager] ERROR: Failed to issue card : Write card failed : Write failed"),
+             1);
     QVERIFY(m_manager->errorOccured());
     QCOMPARE(errorFlag.count(), 1);
     QCOMPARE(m_manager->errorMessageScreen(), QString("Please try again"));
@@ -929,7 +934,7 @@ void TestGUIManager::failedIssueShowsAPassengerMessage()
 
 void TestGUIManager::secondIssueWhileOneRunsIsIgnored()
 {
-    LogCapture log;
+    MessageCapture log;
     QVERIFY(start());
     QVERIFY(startCardServices());
     QVERIFY(ignition(true));
@@ -944,8 +949,8 @@ void TestGUIManager::secondIssueWhileOneRunsIsIgnored()
     QTRY_VERIFY_WITH_TIMEOUT(m_dispenser->cardInMouth(), Wait);
     m_manager->issueCard();
     QCOMPARE(started.count(), 1);
-    QCOMPARE(log.count(QtWarningMsg,
-                       "[GUIManager] WARN: Card issuing already in progress. Ignoring request."),
+    QCOMPARE(count(log, QtWarningMsg,
+                   "[GUIManager] WARN: Card issuing already in progress. Ignoring request."),
              2);
 
     // Also during the pause before the next card and its preparation.
@@ -1081,14 +1086,14 @@ void TestGUIManager::language()
 void TestGUIManager::missingTranslationKeepsTheLanguage()
 {
     QVERIFY(start());
-    LogCapture log;
+    MessageCapture log;
     QSignalSpy changed(m_manager.get(), &GUIManager::languageChanged);
     Q_CLEANUP_RESOURCE(kvrt_resources);
     m_manager->setLanguage("el_GR");
     Q_INIT_RESOURCE(kvrt_resources);
     QCOMPARE(m_manager->language(), QString());
     QCOMPARE(changed.count(), 0);
-    QCOMPARE(log.count(QtCriticalMsg, "[GUIManager] ERROR: Failed to load translation file"), 1);
+    QCOMPARE(count(log, QtCriticalMsg, "[GUIManager] ERROR: Failed to load translation file"), 1);
     QCOMPARE(QCoreApplication::translate("GUIManager", "Please Wait"), QString("Please Wait"));
 
     // Once the file is there, the language is set.
@@ -1103,10 +1108,10 @@ void TestGUIManager::deviceIdFile()
 {
     {
         // An empty file leaves the id empty.
-        LogCapture log;
+        MessageCapture log;
         QVERIFY(start({}, QByteArray()));
         QCOMPARE(m_manager->deviceId(), QString());
-        QCOMPARE(log.count(QtCriticalMsg, "[GUIManager] ERROR:"), 0);
+        QCOMPARE(count(log, QtCriticalMsg, "[GUIManager] ERROR:"), 0);
         stop();
     }
     {
@@ -1117,15 +1122,15 @@ void TestGUIManager::deviceIdFile()
     }
     {
         // Unreadable: a directory where the file should be.
-        LogCapture log;
+        MessageCapture log;
         QVERIFY(QFile::remove(m_deviceIdFile));
         QVERIFY(QDir().mkpath(m_deviceIdFile));
         QVERIFY(start({}, std::nullopt));
         QCOMPARE(m_manager->deviceId(), QString());
-        QCOMPARE(log.count(QtCriticalMsg,
-                           "[GUIManager] ERROR: Could not load device S/N from "
-                           "file : "
-                               + m_deviceIdFile),
+        QCOMPARE(count(log, QtCriticalMsg,
+                       "[GUIManager] ERROR: Could not load device S/N from "
+                       "file : "
+                           + m_deviceIdFile),
                  1);
         QVERIFY(QDir().rmdir(m_deviceIdFile));
         stop();
@@ -1176,7 +1181,7 @@ void TestGUIManager::savingTheDeviceId()
     QCOMPARE(changed.count(), 1);
 
     // A file that cannot be written: reported, and the id is kept in memory.
-    LogCapture log;
+    MessageCapture log;
     QVERIFY(publish("/ui/config/set",
                     {{"gui", QJsonObject {{"deviceId", m_dir->filePath("no/such/dir/serial")}}}}));
     QVERIFY(sync());
@@ -1184,15 +1189,15 @@ void TestGUIManager::savingTheDeviceId()
     QCOMPARE(m_manager->deviceId(), QString("C00000008"));
     QCOMPARE(errors.count(), 1);
     QVERIFY(!errors.at(0).at(0).toString().isEmpty());
-    QCOMPARE(log.count(QtCriticalMsg,
-                       "[GUIManager] ERROR: Could not save device S/N to file : "
-                           + m_dir->filePath("no/such/dir/serial") + " ("),
+    QCOMPARE(count(log, QtCriticalMsg,
+                   "[GUIManager] ERROR: Could not save device S/N to file : "
+                       + m_dir->filePath("no/such/dir/serial") + " ("),
              1);
 }
 
 void TestGUIManager::maintenanceRequestsWithoutMaintenanceArea()
 {
-    LogCapture log;
+    MessageCapture log;
     QVERIFY(start());
     QVERIFY(ignition(true));
     QVERIFY(terminalStatus(statusInit()));
@@ -1205,7 +1210,7 @@ void TestGUIManager::maintenanceRequestsWithoutMaintenanceArea()
     QCOMPARE(m_manager->screen(), QString("Login"));
     m_manager->settingsLoginRequest("4826");
     QCOMPARE(granted.count(), 0);
-    QCOMPARE(log.count(QtWarningMsg, "[GUIManager] WARN: Maintenance area not available."), 1);
+    QCOMPARE(count(log, QtWarningMsg, "[GUIManager] WARN: Maintenance area not available."), 1);
     // A second request leaves the login page.
     m_manager->setMaintenanceScreen();
     QCOMPARE(m_manager->screen(), QString("Busy"));
