@@ -1,6 +1,7 @@
 #include "CardIssuingRig.h"
 #include "KVRTv1Card.h"
-#include "LogCapture.h"
+#include "LogLines.h"
+#include "MessageCapture.h"
 #include "MqttSubscription.h"
 #include "ObjectCensus.h"
 #include "Settlement.h"
@@ -88,7 +89,7 @@ private Q_SLOTS:
     void manyCardsInARowWorkLikeTheFirst();
 
 private:
-    QStringList issuerErrors(const LogCapture& log) const;
+    QStringList issuerErrors(const MessageCapture& log) const;
 
     TestBroker m_broker;
     std::unique_ptr<CardIssuingRig> m_rig;
@@ -113,9 +114,9 @@ void TestCardIssuer::cleanup()
     m_rig.reset();
 }
 
-QStringList TestCardIssuer::issuerErrors(const LogCapture& log) const
+QStringList TestCardIssuer::issuerErrors(const MessageCapture& log) const
 {
-    return log.lines(QtCriticalMsg);
+    return log.messages(QtCriticalMsg);
 }
 
 void TestCardIssuer::stateNames()
@@ -227,7 +228,7 @@ void TestCardIssuer::setStateLogsEveryChange()
 {
     CardIssuer& issuer = m_rig->issuer;
     QSignalSpy changed(&issuer, &CardIssuer::stateChanged);
-    LogCapture log;
+    MessageCapture log;
     m_rig->dispenserService.setJammed(true);
     QTRY_COMPARE_WITH_TIMEOUT(issuer.state(), CardIssuer::Error, Wait);
     m_rig->dispenserService.setDoorOpen(true);
@@ -238,14 +239,15 @@ void TestCardIssuer::setStateLogsEveryChange()
 
     // Same state, other reason: a change all the same.
     QCOMPARE(changed.count(), 3);
-    QCOMPARE(log.lines(QtInfoMsg, "[CardIssuer] State changed"),
+    QCOMPARE(linesStartingWith(log.messages(QtInfoMsg), "[CardIssuer] State changed"),
              QStringList({"[CardIssuer] State changed : (3) Error (reason=Dispenser jammed)",
                           "[CardIssuer] State changed : (3) Error (reason=Cartridge door open)",
                           "[CardIssuer] State changed : (2) Ready "}));
-    QVERIFY(log.count(QtDebugMsg,
-                      "[CardIssuer] checkState() : Dispenser(true) RFID(Idle) cardInRfid(false) "
-                      "cardInMouth(false)")
-            > 0);
+    QVERIFY(
+        countContaining(log.messages(QtDebugMsg),
+                        "[CardIssuer] checkState() : Dispenser(true) RFID(Idle) cardInRfid(false) "
+                        "cardInMouth(false)")
+        > 0);
 }
 
 void TestCardIssuer::issueFromAnEmptyReader()
@@ -253,7 +255,7 @@ void TestCardIssuer::issueFromAnEmptyReader()
     CardIssuingRig& rig = *m_rig;
     QSignalSpy collected(&rig.issuer, &CardIssuer::cardCollected);
     QSignalSpy disposed(&rig.issuer, &CardIssuer::cardDisposed);
-    LogCapture log;
+    MessageCapture log;
 
     const Card::Ptr card = CardIssuingRig::newCard();
     auto issued = run(rig.issuer.issueCard(card, 60));
@@ -277,7 +279,8 @@ void TestCardIssuer::issueFromAnEmptyReader()
     QCOMPARE(writes.at(4).method, QStringLiteral("/card/write"));
     QCOMPARE(written.value("template").toString(), QStringLiteral("KVRTv1"));
     QCOMPARE(written.value("data").toObject(), card->data());
-    const QStringList found = log.lines(QtInfoMsg, "[CardIssuer] Card written successfully : ");
+    const QStringList found
+        = linesStartingWith(log.messages(QtInfoMsg), "[CardIssuer] Card written successfully : ");
     QCOMPARE(found.size(), 1);
     const QString cardUid
         = found.first().mid(QStringLiteral("[CardIssuer] Card written successfully : ").size());
@@ -288,7 +291,7 @@ void TestCardIssuer::issueFromAnEmptyReader()
              QStringLiteral("TERM-01"));
 
     // The steps tell their story.
-    const QStringList steps = log.lines(QtInfoMsg, "[CardIssuer] ");
+    const QStringList steps = linesStartingWith(log.messages(QtInfoMsg), "[CardIssuer] ");
     auto position = [&](const QString& line) { return steps.indexOf("[CardIssuer] " + line); };
     QVERIFY(position("Moving card on RFID") >= 0);
     QVERIFY(position("Reading card UID") > position("Moving card on RFID"));
@@ -301,14 +304,14 @@ void TestCardIssuer::issueFromAnEmptyReader()
             > position("Card ejected successfully"));
     QVERIFY(position("Card collected successfully")
             > position("Waiting for card to be collected (timeout=60 sec)"));
-    QCOMPARE(log.lines(QtWarningMsg, "[CardIssuer] "),
+    QCOMPARE(linesStartingWith(log.messages(QtWarningMsg), "[CardIssuer] "),
              QStringList {"[CardIssuer] WARN: Card not present. Preparing."});
 }
 
 void TestCardIssuer::preparedCardIsReadAgainBeforeWriting()
 {
     CardIssuingRig& rig = *m_rig;
-    LogCapture log;
+    MessageCapture log;
     // As the terminal does after each card: prepare the next one.
     auto prepared = run(rig.issuer.prepareCard());
     QVERIFY(prepared->resolved());
@@ -324,7 +327,9 @@ void TestCardIssuer::preparedCardIsReadAgainBeforeWriting()
     QVERIFY(issued->resolved());
     QCOMPARE(rig.requestLog, IssueFromEmptyReader.mid(1));
     QCOMPARE(rig.dispenserService.issuedCount(), 1);
-    QCOMPARE(log.count(QtWarningMsg, "[CardIssuer] WARN: Card alaready present. Skipping."), 1);
+    QCOMPARE(countContaining(log.messages(QtWarningMsg),
+                             "[CardIssuer] WARN: Card alaready present. Skipping."),
+             1);
     QCOMPARE(issuerErrors(log), QStringList());
 }
 
@@ -335,13 +340,13 @@ void TestCardIssuer::prepareRetractsACardInTheMouth()
     QVERIFY(rig.dispenserService.insertCard("04ABCDEF"));
     QTRY_COMPARE_WITH_TIMEOUT(rig.issuer.reason(), QStringLiteral("Card in Mouth"), Wait);
     rig.requestLog.clear();
-    LogCapture log;
+    MessageCapture log;
 
     auto prepared = run(rig.issuer.prepareCard());
     QVERIFY(prepared->resolved());
     QCOMPARE(prepared->value.card->uid(), QStringLiteral("04ABCDEF"));
     QCOMPARE(rig.requestLog, QStringList({"dispenser/accept", "rfid/enable", "rfid/disable"}));
-    QCOMPARE(log.lines(QtWarningMsg, "[CardIssuer] "),
+    QCOMPARE(linesStartingWith(log.messages(QtWarningMsg), "[CardIssuer] "),
              QStringList {"[CardIssuer] WARN: Card in mouth. Retracting."});
 }
 
@@ -359,7 +364,7 @@ void TestCardIssuer::prepareUsesACardAlreadyAtTheReader()
 
 void TestCardIssuer::issueWithoutContentIsRefused()
 {
-    LogCapture log;
+    MessageCapture log;
     auto issued = run(m_rig->issuer.issueCard(Card::Ptr(), 60));
     QVERIFY(issued->rejected());
     QCOMPARE(issued->value.error, QStringLiteral("No card content to issue"));
@@ -373,7 +378,7 @@ void TestCardIssuer::writeFailureDisposesTheCard()
     QSignalSpy disposed(&rig.issuer, &CardIssuer::cardDisposed);
     QSignalSpy collected(&rig.issuer, &CardIssuer::cardCollected);
     rig.rfidService.failNextWrite("Tag lost");
-    LogCapture log;
+    MessageCapture log;
 
     auto issued = run(rig.issuer.issueCard(CardIssuingRig::newCard(), 60));
     QVERIFY(issued->rejected());
@@ -385,7 +390,8 @@ void TestCardIssuer::writeFailureDisposesTheCard()
     QCOMPARE(rig.issuer.failCount(), 1);
     QCOMPARE(rig.dispenserService.disposedCount(), 1);
     QCOMPARE(issuerErrors(log), QStringList {"[CardIssuer] ERROR: Write card failed : Tag lost"});
-    QCOMPARE(log.count(QtInfoMsg, "[CardIssuer] Incremented fail counter : 1"), 1);
+    QCOMPARE(countContaining(log.messages(QtInfoMsg), "[CardIssuer] Incremented fail counter : 1"),
+             1);
     // The chain ended once: with the disposal done.
     QCOMPARE(issued->calls(), 1);
     QVERIFY(!rig.dispenserService.cardAtRfid());
@@ -395,7 +401,7 @@ void TestCardIssuer::readFailureDisposesTheCard()
 {
     CardIssuingRig& rig = *m_rig;
     rig.rfidService.setReply("/enable", readerRefusal("Antenna off"));
-    LogCapture log;
+    MessageCapture log;
     auto prepared = run(rig.issuer.prepareCard());
     QVERIFY(prepared->rejected());
     QCOMPARE(prepared->value.error, QStringLiteral("RFID enable failed : Antenna off"));
@@ -410,7 +416,7 @@ void TestCardIssuer::cardNotCollectedIsRetracted()
     CardIssuingRig& rig = *m_rig;
     rig.dispenserService.setTakeDelay(DispenserService::NeverTaken);
     QSignalSpy collected(&rig.issuer, &CardIssuer::cardCollected);
-    LogCapture log;
+    MessageCapture log;
 
     auto issued = run(rig.issuer.issueCard(CardIssuingRig::newCard(), 1));
     QVERIFY(issued->rejected());
@@ -436,7 +442,7 @@ void TestCardIssuer::cardNotCollectedEvenWhenRetractionFails()
     CardIssuingRig& rig = *m_rig;
     rig.dispenserService.setTakeDelay(DispenserService::NeverTaken);
     rig.dispenserService.setReply("/accept", dispenserRefusal(8, "Mouth blocked"));
-    LogCapture log;
+    MessageCapture log;
 
     auto issued = run(rig.issuer.issueCard(CardIssuingRig::newCard(), 1));
     QVERIFY(issued->rejected());
@@ -454,7 +460,7 @@ void TestCardIssuer::ejectFailureLeavesTheCardWhereItIs()
     CardIssuingRig& rig = *m_rig;
     rig.dispenserService.setReply("/eject", dispenserRefusal(8, "Mouth blocked"));
     QSignalSpy disposed(&rig.issuer, &CardIssuer::cardDisposed);
-    LogCapture log;
+    MessageCapture log;
 
     auto issued = run(rig.issuer.issueCard(CardIssuingRig::newCard(), 60));
     QVERIFY(issued->rejected());
@@ -466,13 +472,13 @@ void TestCardIssuer::ejectFailureLeavesTheCardWhereItIs()
     QVERIFY(rig.dispenserService.cardAtRfid());
     QCOMPARE(disposed.count(), 0);
     QCOMPARE(rig.issuer.failCount(), 0);
-    QCOMPARE(log.count(QtInfoMsg, "[CardIssuer] Waiting for card"), 0);
+    QCOMPARE(countContaining(log.messages(QtInfoMsg), "[CardIssuer] Waiting for card"), 0);
 }
 
 void TestCardIssuer::fourDisposalsMeanTooManyFailures()
 {
     CardIssuingRig& rig = *m_rig;
-    LogCapture log;
+    MessageCapture log;
     for (int i = 1; i <= 4; ++i) {
         rig.rfidService.failNextWrite("Tag lost");
         auto issued = run(rig.issuer.issueCard(CardIssuingRig::newCard(), 60));
@@ -513,11 +519,11 @@ void TestCardIssuer::openingTheDoorResetsTheFailCounter()
     }
     QTRY_COMPARE_WITH_TIMEOUT(rig.issuer.reason(), QStringLiteral("Too many failures"), Wait);
 
-    LogCapture log;
+    MessageCapture log;
     rig.dispenserService.setDoorOpen(true);
     QTRY_COMPARE_WITH_TIMEOUT(rig.issuer.reason(), QStringLiteral("Cartridge door open"), Wait);
     QCOMPARE(rig.issuer.failCount(), 0);
-    QCOMPARE(log.lines(QtInfoMsg, "[CardIssuer] Reset fail counter"),
+    QCOMPARE(linesStartingWith(log.messages(QtInfoMsg), "[CardIssuer] Reset fail counter"),
              QStringList {"[CardIssuer] Reset fail counter : 0"});
     rig.dispenserService.setDoorOpen(false);
     QTRY_COMPARE_WITH_TIMEOUT(rig.issuer.state(), CardIssuer::Ready, Wait);
@@ -545,7 +551,7 @@ void TestCardIssuer::rfOffFailureStillSettlesTheChain()
     CardIssuingRig& rig = *m_rig;
     rig.rfidService.setReply("/disable", readerRefusal("Field stuck"));
     QSignalSpy disposed(&rig.issuer, &CardIssuer::cardDisposed);
-    LogCapture log;
+    MessageCapture log;
 
     // The UID was read: the card is prepared all the same.
     auto prepared = run(rig.issuer.prepareCard());
@@ -562,9 +568,10 @@ void TestCardIssuer::rfOffFailureStillSettlesTheChain()
     QCOMPARE(rig.issuer.failCount(), 0);
 
     QCOMPARE(issuerErrors(log), QStringList());
-    QCOMPARE(log.lines(QtWarningMsg, "[CardIssuer] WARN: RFID disable failed"),
-             QStringList({"[CardIssuer] WARN: RFID disable failed : Field stuck",
-                          "[CardIssuer] WARN: RFID disable failed : Field stuck"}));
+    QCOMPARE(
+        linesStartingWith(log.messages(QtWarningMsg), "[CardIssuer] WARN: RFID disable failed"),
+        QStringList({"[CardIssuer] WARN: RFID disable failed : Field stuck",
+                     "[CardIssuer] WARN: RFID disable failed : Field stuck"}));
 }
 
 void TestCardIssuer::collectedWithoutCurrentCardReportsNull()
@@ -583,7 +590,7 @@ void TestCardIssuer::manyCardsInARowWorkLikeTheFirst()
 {
     CardIssuingRig& rig = *m_rig;
     QSignalSpy collected(&rig.issuer, &CardIssuer::cardCollected);
-    LogCapture log;
+    MessageCapture log;
     ObjectCensus census;
     const QList<QObject*> lasting {&rig.mqtt,   &rig.dispenser,        &rig.rfid,
                                    &rig.issuer, &rig.dispenserService, &rig.rfidService};
@@ -619,6 +626,8 @@ void TestCardIssuer::manyCardsInARowWorkLikeTheFirst()
     const int timers = activeTimers(lasting);
     const int receivers = rig.mqtt.receiverCount(SIGNAL(received(QByteArray, QByteArray)));
     const int connectedReceivers = rig.mqtt.receiverCount(SIGNAL(connected()));
+    const int subscriptions = rig.mqtt.subscriptionCount();
+    QCOMPARE(rig.mqtt.pendingWaits(), 0);
 
     constexpr int Rounds = 30;
     for (int n = 3; n <= Rounds; ++n)
@@ -628,11 +637,13 @@ void TestCardIssuer::manyCardsInARowWorkLikeTheFirst()
     QCOMPARE(rig.dispenserService.issuedCount(), Rounds + 1);
     QCOMPARE(rig.dispenserService.takenCount(), Rounds);
     QCOMPARE(rig.issuer.failCount(), 0);
-    QCOMPARE(log.lines(QtCriticalMsg), QStringList());
+    QCOMPARE(log.messages(QtCriticalMsg), QStringList());
     QTRY_COMPARE_WITH_TIMEOUT(census.alive(), objects, Wait);
     QCOMPARE(activeTimers(lasting), timers);
     QCOMPARE(rig.mqtt.receiverCount(SIGNAL(received(QByteArray, QByteArray))), receivers);
     QCOMPARE(rig.mqtt.receiverCount(SIGNAL(connected())), connectedReceivers);
+    QCOMPARE(rig.mqtt.subscriptionCount(), subscriptions);
+    QCOMPARE(rig.mqtt.pendingWaits(), 0);
 
     // Request ids went on counting, one by one, without a gap or a repeat.
     for (const SimulatedService* service : {static_cast<SimulatedService*>(&rig.dispenserService),

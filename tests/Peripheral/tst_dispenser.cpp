@@ -1,6 +1,8 @@
+#include "DeviceTestBench.h"
 #include "Dispenser.h"
 #include "DispenserService.h"
-#include "LogCapture.h"
+#include "LogLines.h"
+#include "MessageCapture.h"
 #include "MqttClient.h"
 #include "Settlement.h"
 #include "TestBroker.h"
@@ -54,12 +56,10 @@ private Q_SLOTS:
 private:
     // Makes sure every subscription the client made so far is in place at the
     // broker: the broker handles a connection's packets in order.
-    bool subscriptionsSettled();
     void startService();
 
     TestBroker m_broker;
-    std::unique_ptr<manager::MqttClient> m_mqtt;
-    std::unique_ptr<TestPeer> m_raw;
+    std::unique_ptr<DeviceTestBench> m_bench;
     std::unique_ptr<DispenserService> m_service;
     std::unique_ptr<Dispenser> m_client;
     QString m_base;
@@ -69,13 +69,6 @@ private:
 void TestDispenser::initTestCase()
 {
     QVERIFY(m_broker.start());
-    m_mqtt = std::make_unique<manager::MqttClient>();
-    m_mqtt->setHostname(m_broker.host());
-    m_mqtt->setPort(m_broker.port());
-    m_mqtt->connect();
-    QTRY_VERIFY_WITH_TIMEOUT(m_mqtt->isConnected(), Wait);
-    m_raw = std::make_unique<TestPeer>(m_broker);
-    QVERIFY(m_raw->connectToBroker());
 }
 
 void TestDispenser::init()
@@ -83,23 +76,17 @@ void TestDispenser::init()
     // A fresh base per test: retained messages of earlier tests stay out of the way.
     m_base = QStringLiteral("test/dispenser%1").arg(++m_serial);
     m_service = std::make_unique<DispenserService>(m_base);
-    m_client = std::make_unique<Dispenser>(*m_mqtt, m_base);
-    QVERIFY(subscriptionsSettled());
+    // The client plays the program, the bench's peer the service's raw side.
+    m_bench = std::make_unique<DeviceTestBench>(m_broker);
+    m_client = std::make_unique<Dispenser>(m_bench->client(), m_base);
+    QVERIFY(m_bench->start(m_base + "/#"));
 }
 
 void TestDispenser::cleanup()
 {
     m_client.reset();
     m_service.reset();
-}
-
-bool TestDispenser::subscriptionsSettled()
-{
-    const QString topic = QStringLiteral("test/sync/%1").arg(++m_serial);
-    if (!m_raw->publish(topic, QByteArray("{}"), 1, true))
-        return false;
-    auto sync = Settlement<QJsonValue>::of(m_mqtt->waitTopic(topic, Wait));
-    return sync->wait(Wait + 1000) && sync->resolved();
+    m_bench.reset();
 }
 
 void TestDispenser::startService()
@@ -135,21 +122,22 @@ void TestDispenser::statusIsMirrored()
     QSignalSpy rfid(m_client.get(), &Dispenser::cardInRfidChanged);
     QSignalSpy mouth(m_client.get(), &Dispenser::cardInMouthChanged);
 
-    LogCapture log;
+    MessageCapture log;
     QVERIFY(m_service->placeCardAtRfid());
     QTRY_VERIFY_WITH_TIMEOUT(m_client->cardInRfid(), Wait);
-    QCOMPARE(log.lines(QtWarningMsg), QStringList {"[Dispenser] Card in RFID changed true"});
+    QCOMPARE(log.messages(QtWarningMsg), QStringList {"[Dispenser] Card in RFID changed true"});
 
     m_service->setJammed(true);
     QTRY_VERIFY_WITH_TIMEOUT(m_client->isJammed(), Wait);
     m_service->setDoorOpen(true);
     QTRY_VERIFY_WITH_TIMEOUT(m_client->isDoorOpen(), Wait);
-    QCOMPARE(log.lines(QtInfoMsg, QStringLiteral("[Dispenser] ")),
+    QCOMPARE(linesStartingWith(log.messages(QtInfoMsg), QStringLiteral("[Dispenser] ")),
              QStringList(
                  {"[Dispenser] Jammed changed : true", "[Dispenser] Door state changed : Open"}));
     m_service->setDoorOpen(false);
     QTRY_VERIFY_WITH_TIMEOUT(!m_client->isDoorOpen(), Wait);
-    QCOMPARE(log.count(QtInfoMsg, "[Dispenser] Door state changed : Closed"), 1);
+    QCOMPARE(countContaining(log.messages(QtInfoMsg), "[Dispenser] Door state changed : Closed"),
+             1);
 
     QCOMPARE(jammed.count(), 1);
     QCOMPARE(door.count(), 2);
@@ -168,15 +156,15 @@ void TestDispenser::serviceDownKeepsTheSensorFlags()
     QSignalSpy active(m_client.get(), &Dispenser::activeChanged);
     QSignalSpy jammed(m_client.get(), &Dispenser::isJammedChanged);
     QSignalSpy rfid(m_client.get(), &Dispenser::cardInRfidChanged);
-    LogCapture log;
+    MessageCapture log;
     m_service->setOnline(false);
     QTRY_VERIFY_WITH_TIMEOUT(!m_client->active(), Wait);
     QCOMPARE(active.count(), 1);
-    QCOMPARE(log.lines(QtInfoMsg, "[Dispenser] "),
+    QCOMPARE(linesStartingWith(log.messages(QtInfoMsg), "[Dispenser] "),
              QStringList {"[Dispenser] Active changed : false"});
 
     // Nothing else moves, not even later: the flags are the last ones known.
-    QVERIFY(subscriptionsSettled());
+    QVERIFY(m_bench->sync());
     QVERIFY(m_client->isJammed());
     QVERIFY(m_client->cardInRfid());
     QCOMPARE(jammed.count(), 0);
@@ -185,7 +173,8 @@ void TestDispenser::serviceDownKeepsTheSensorFlags()
     // A missing "service" counts as down as well.
     m_service->setOnline(true);
     QTRY_VERIFY_WITH_TIMEOUT(m_client->active(), Wait);
-    QVERIFY(m_raw->publish(m_base + "/status", QJsonObject {{"device", QJsonObject {}}}));
+    QVERIFY(
+        m_bench->service().publish(m_base + "/status", QJsonObject {{"device", QJsonObject {}}}));
     QTRY_VERIFY_WITH_TIMEOUT(!m_client->active(), Wait);
     QVERIFY(m_client->isJammed());
 }
@@ -198,7 +187,7 @@ void TestDispenser::statusWithoutDeviceClearsEveryFlag()
     QVERIFY(m_service->placeCardAtRfid());
     QTRY_VERIFY_WITH_TIMEOUT(m_client->isDoorOpen() && m_client->cardInRfid(), Wait);
 
-    QVERIFY(m_raw->publish(m_base + "/status", QJsonObject {{"service", true}}));
+    QVERIFY(m_bench->service().publish(m_base + "/status", QJsonObject {{"service", true}}));
     QTRY_VERIFY_WITH_TIMEOUT(!m_client->cardInRfid(), Wait);
     QVERIFY(!m_client->active());
     QVERIFY(!m_client->isJammed());
@@ -218,14 +207,14 @@ void TestDispenser::repeatedStatusEmitsNothing()
     QSignalSpy door(m_client.get(), &Dispenser::isDoorOpenChanged);
     QSignalSpy rfid(m_client.get(), &Dispenser::cardInRfidChanged);
 
-    QVERIFY(m_raw->publish(m_base + "/status", status));
+    QVERIFY(m_bench->service().publish(m_base + "/status", status));
     QTRY_VERIFY_WITH_TIMEOUT(m_client->cardInMouth(), Wait);
-    QVERIFY(m_raw->publish(m_base + "/status", status));
-    QVERIFY(m_raw->publish(m_base + "/status", status));
-    QVERIFY(subscriptionsSettled());
+    QVERIFY(m_bench->service().publish(m_base + "/status", status));
+    QVERIFY(m_bench->service().publish(m_base + "/status", status));
+    QVERIFY(m_bench->sync());
     // The raw peer's messages are in order: a marker after them proves they all arrived.
     QSignalSpy inserted(m_client.get(), &Dispenser::cardAccepted);
-    QVERIFY(m_raw->publish(m_base + "/card/inserted", QByteArray()));
+    QVERIFY(m_bench->service().publish(m_base + "/card/inserted", QByteArray()));
     QTRY_COMPARE_WITH_TIMEOUT(inserted.count(), 1, Wait);
 
     QCOMPARE(active.count(), 1);
@@ -270,18 +259,18 @@ void TestDispenser::cardEventsAreSignalled()
 void TestDispenser::topicsOutsideTheBaseAreIgnored()
 {
     QSignalSpy removed(m_client.get(), &Dispenser::cardRemoved);
-    LogCapture log;
+    MessageCapture log;
     // The same suffix under another base is not ours, and not even parsed.
     const QString elsewhere = QStringLiteral("test/elsewhere%1").arg(m_serial);
-    auto other = std::make_unique<Dispenser>(*m_mqtt, elsewhere);
-    QVERIFY(subscriptionsSettled());
-    QVERIFY(m_raw->publish(elsewhere + "/card/removed", QByteArray("not json")));
+    auto other = std::make_unique<Dispenser>(m_bench->client(), elsewhere);
+    QVERIFY(m_bench->sync());
+    QVERIFY(m_bench->service().publish(elsewhere + "/card/removed", QByteArray("not json")));
     QSignalSpy otherRemoved(other.get(), &Dispenser::cardRemoved);
-    QVERIFY(m_raw->publish(elsewhere + "/card/removed", QByteArray()));
+    QVERIFY(m_bench->service().publish(elsewhere + "/card/removed", QByteArray()));
     QTRY_COMPARE_WITH_TIMEOUT(otherRemoved.count(), 1, Wait);
     QCOMPARE(removed.count(), 0);
     // Only the client of that base complained about the garbage.
-    QCOMPARE(log.lines(QtCriticalMsg),
+    QCOMPARE(log.messages(QtCriticalMsg),
              QStringList {"[Dispenser] ERROR: Failed to parse JSON message (topic=" + elsewhere
                           + "/card/removed) :not json )"});
 }
@@ -321,7 +310,7 @@ void TestDispenser::requestIdsCountFromOneAndNeverReset()
         QTRY_VERIFY_WITH_TIMEOUT(outcome->settled(), Wait);
     }
     // A client of its own counts on its own.
-    Dispenser second(*m_mqtt, m_base);
+    Dispenser second(m_bench->client(), m_base);
     auto outcome = Outcome::of(second.enableAccept());
     QTRY_VERIFY_WITH_TIMEOUT(outcome->settled(), Wait);
 
@@ -409,7 +398,7 @@ void TestDispenser::waitCollectResolvesOnCardRemoved()
 
     QSignalSpy removed(m_client.get(), &Dispenser::cardRemoved);
     auto collected = Outcome::of(m_client->waitCollect(60));
-    QVERIFY(subscriptionsSettled());
+    QVERIFY(m_bench->sync());
     QVERIFY(!collected->settled());
     QVERIFY(m_service->takeCard());
     QTRY_VERIFY_WITH_TIMEOUT(collected->settled(), Wait);
@@ -419,9 +408,9 @@ void TestDispenser::waitCollectResolvesOnCardRemoved()
     QTRY_COMPARE_WITH_TIMEOUT(removed.count(), 1, Wait);
 
     // The wait is over, the signal goes on: exactly once per event.
-    QVERIFY(m_raw->publish(m_base + "/card/removed", QByteArray()));
+    QVERIFY(m_bench->service().publish(m_base + "/card/removed", QByteArray()));
     QTRY_COMPARE_WITH_TIMEOUT(removed.count(), 2, Wait);
-    QVERIFY(subscriptionsSettled());
+    QVERIFY(m_bench->sync());
     QCOMPARE(removed.count(), 2);
     QCOMPARE(collected->calls(), 1);
 }
@@ -437,7 +426,7 @@ void TestDispenser::waitCollectTimesOut()
 
     // The client's own subscription to the event outlives the wait.
     QSignalSpy removed(m_client.get(), &Dispenser::cardRemoved);
-    QVERIFY(m_raw->publish(m_base + "/card/removed", QByteArray()));
+    QVERIFY(m_bench->service().publish(m_base + "/card/removed", QByteArray()));
     QTRY_COMPARE_WITH_TIMEOUT(removed.count(), 1, Wait);
 }
 
@@ -450,7 +439,7 @@ void TestDispenser::waitCollectZeroWaitsWithoutLimit()
     QTest::qWait(1500);
     QVERIFY(!collected->settled());
     QVERIFY(!negative->settled());
-    QVERIFY(m_raw->publish(m_base + "/card/removed", QByteArray()));
+    QVERIFY(m_bench->service().publish(m_base + "/card/removed", QByteArray()));
     QTRY_VERIFY_WITH_TIMEOUT(collected->settled(), Wait);
     QVERIFY(collected->resolved());
     QTRY_VERIFY_WITH_TIMEOUT(negative->resolved(), Wait);
@@ -492,37 +481,39 @@ void TestDispenser::garbagePayloadsAreLoggedAndDropped()
     QSignalSpy active(m_client.get(), &Dispenser::activeChanged);
     QSignalSpy rfid(m_client.get(), &Dispenser::cardInRfidChanged);
     QSignalSpy model(m_client.get(), &Dispenser::modelChanged);
-    LogCapture log;
+    MessageCapture log;
 
     const QString status = m_base + "/status";
-    QVERIFY(m_raw->publish(status, QByteArray("not json")));
-    QVERIFY(m_raw->publish(status, QByteArray("{\"service\": tru")));
+    QVERIFY(m_bench->service().publish(status, QByteArray("not json")));
+    QVERIFY(m_bench->service().publish(status, QByteArray("{\"service\": tru")));
     QByteArray binary;
     for (int i = 0; i < 4096; ++i)
         binary.append(char((i * 37 + 11) % 256));
-    QVERIFY(m_raw->publish(status, binary));
-    QVERIFY(m_raw->publish(m_base + "/info", QByteArray("\xff\xfe{")));
+    QVERIFY(m_bench->service().publish(status, binary));
+    QVERIFY(m_bench->service().publish(m_base + "/info", QByteArray("\xff\xfe{")));
     // The payload of an event is not read, but it is parsed: garbage is no event.
     QSignalSpy accepted(m_client.get(), &Dispenser::cardAccepted);
-    QVERIFY(m_raw->publish(m_base + "/card/inserted", QByteArray("ignored payload")));
+    QVERIFY(m_bench->service().publish(m_base + "/card/inserted", QByteArray("ignored payload")));
     // Unknown topic under the base (it arrives here through a wider subscription
     // of the shared connection): parsed, complained about, ignored.
-    m_mqtt->subscribe(m_base + "/#");
-    QVERIFY(subscriptionsSettled());
-    QVERIFY(m_raw->publish(m_base + "/unknown", QByteArray("<xml/>")));
+    m_bench->client().subscribe(m_base + "/#");
+    QVERIFY(m_bench->sync());
+    QVERIFY(m_bench->service().publish(m_base + "/unknown", QByteArray("<xml/>")));
 
     // A marker after the garbage: everything before it has been handled.
-    QVERIFY(m_raw->publish(m_base + "/card/inserted", QByteArray()));
+    QVERIFY(m_bench->service().publish(m_base + "/card/inserted", QByteArray()));
     QTRY_COMPARE_WITH_TIMEOUT(accepted.count(), 1, Wait);
 
-    const QStringList errors = log.lines(QtCriticalMsg, "[Dispenser] ");
+    const QStringList errors = linesStartingWith(log.messages(QtCriticalMsg), "[Dispenser] ");
     QCOMPARE(errors.size(), 6);
     QCOMPARE(errors.at(0),
              "[Dispenser] ERROR: Failed to parse JSON message (topic=" + status + ") :not json )");
-    QCOMPARE(errors.at(4), "[Dispenser] ERROR: Failed to parse JSON message (topic=" + m_base
-                               + "/card/inserted) :ignored payload )");
-    QCOMPARE(errors.at(5), "[Dispenser] ERROR: Failed to parse JSON message (topic=" + m_base
-                               + "/unknown) :<xml/> )");
+    QCOMPARE(errors.at(4),
+             "[Dispenser] ERROR: Failed to parse JSON message (topic=" + m_base
+                 + "/card/inserted) :ignored payload )");
+    QCOMPARE(errors.at(5),
+             "[Dispenser] ERROR: Failed to parse JSON message (topic=" + m_base
+                 + "/unknown) :<xml/> )");
     QVERIFY(m_client->active());
     QVERIFY(m_client->cardInRfid());
     QCOMPARE(active.count(), 0);
@@ -538,16 +529,16 @@ void TestDispenser::garbagePayloadsAreLoggedAndDropped()
               .toJson(QJsonDocument::Compact);
     padded.append('\0');
     padded.append("trailing garbage");
-    QVERIFY(m_raw->publish(status, padded));
+    QVERIFY(m_bench->service().publish(status, padded));
     QTRY_VERIFY_WITH_TIMEOUT(!m_client->cardInRfid(), Wait);
     QVERIFY(m_client->active());
-    QVERIFY(m_raw->publish(status, QByteArray()));
+    QVERIFY(m_bench->service().publish(status, QByteArray()));
     QTRY_VERIFY_WITH_TIMEOUT(!m_client->active(), Wait);
     m_service->publishStatus();
     QTRY_VERIFY_WITH_TIMEOUT(m_client->active(), Wait);
-    QVERIFY(m_raw->publish(status, QByteArray("[true]")));
+    QVERIFY(m_bench->service().publish(status, QByteArray("[true]")));
     QTRY_VERIFY_WITH_TIMEOUT(!m_client->active(), Wait);
-    QCOMPARE(log.lines(QtCriticalMsg).size(), 0);
+    QCOMPARE(log.messages(QtCriticalMsg).size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestDispenser)

@@ -1,5 +1,7 @@
+#include "DeviceTestBench.h"
 #include "KVRTv1Card.h"
-#include "LogCapture.h"
+#include "LogLines.h"
+#include "MessageCapture.h"
 #include "MqttClient.h"
 #include "RFID.h"
 #include "RfidService.h"
@@ -84,13 +86,11 @@ private Q_SLOTS:
     void garbagePayloadsAreLoggedAndDropped();
 
 private:
-    bool subscriptionsSettled();
     void startService();
     Outcome::Ptr settled(Deferred<RFID::Result> request);
 
     TestBroker m_broker;
-    std::unique_ptr<manager::MqttClient> m_mqtt;
-    std::unique_ptr<TestPeer> m_raw;
+    std::unique_ptr<DeviceTestBench> m_bench;
     std::unique_ptr<RfidService> m_service;
     std::unique_ptr<RFID> m_client;
     QString m_base;
@@ -102,36 +102,23 @@ void TestRfid::initTestCase()
     qRegisterMetaType<Tag::Ptr>("Tag::Ptr");
     qRegisterMetaType<Card::Ptr>("Card::Ptr");
     QVERIFY(m_broker.start());
-    m_mqtt = std::make_unique<manager::MqttClient>();
-    m_mqtt->setHostname(m_broker.host());
-    m_mqtt->setPort(m_broker.port());
-    m_mqtt->connect();
-    QTRY_VERIFY_WITH_TIMEOUT(m_mqtt->isConnected(), Wait);
-    m_raw = std::make_unique<TestPeer>(m_broker);
-    QVERIFY(m_raw->connectToBroker());
 }
 
 void TestRfid::init()
 {
     m_base = QStringLiteral("test/rfid%1").arg(++m_serial);
     m_service = std::make_unique<RfidService>(m_base);
-    m_client = std::make_unique<RFID>(*m_mqtt, m_base);
-    QVERIFY(subscriptionsSettled());
+    // The client plays the program, the bench's peer the service's raw side.
+    m_bench = std::make_unique<DeviceTestBench>(m_broker);
+    m_client = std::make_unique<RFID>(m_bench->client(), m_base);
+    QVERIFY(m_bench->start(m_base + "/#"));
 }
 
 void TestRfid::cleanup()
 {
     m_client.reset();
     m_service.reset();
-}
-
-bool TestRfid::subscriptionsSettled()
-{
-    const QString topic = QStringLiteral("test/sync/%1").arg(++m_serial);
-    if (!m_raw->publish(topic, QByteArray("{}"), 1, true))
-        return false;
-    auto sync = Settlement<QJsonValue>::of(m_mqtt->waitTopic(topic, Wait));
-    return sync->wait(Wait + 1000) && sync->resolved();
+    m_bench.reset();
 }
 
 void TestRfid::startService()
@@ -172,9 +159,9 @@ void TestRfid::infoIsMirrored()
     QCOMPARE(uid.count(), 1);
 
     // Asked again, the same info changes nothing.
-    QVERIFY(m_raw->publish(m_base + "/info/get", QByteArray()));
+    QVERIFY(m_bench->service().publish(m_base + "/info/get", QByteArray()));
     QVERIFY(m_service->isConnected());
-    QVERIFY(subscriptionsSettled());
+    QVERIFY(m_bench->sync());
     QCOMPARE(uid.count(), 1);
 }
 
@@ -184,27 +171,27 @@ void TestRfid::statusSetsStateAndError()
     QVERIFY(!m_client->active());
     QSignalSpy state(m_client.get(), &RFID::stateChanged);
     QSignalSpy error(m_client.get(), &RFID::errorChanged);
-    LogCapture log;
+    MessageCapture log;
 
-    QVERIFY(m_raw->publish(m_base + "/status", status(RFID::Searching)));
+    QVERIFY(m_bench->service().publish(m_base + "/status", status(RFID::Searching)));
     QTRY_COMPARE_WITH_TIMEOUT(m_client->state(), RFID::Searching, Wait);
     QVERIFY(m_client->active());
     QCOMPARE(m_client->property("stateName").toString(), QStringLiteral("Searching"));
-    QVERIFY(m_raw->publish(m_base + "/status", status(RFID::Error, "Antenna broken")));
+    QVERIFY(m_bench->service().publish(m_base + "/status", status(RFID::Error, "Antenna broken")));
     QTRY_COMPARE_WITH_TIMEOUT(m_client->error(), QStringLiteral("Antenna broken"), Wait);
     QCOMPARE(m_client->state(), RFID::Error);
     QVERIFY(!m_client->active());
-    QVERIFY(m_raw->publish(m_base + "/status", status(RFID::Update)));
+    QVERIFY(m_bench->service().publish(m_base + "/status", status(RFID::Update)));
     QTRY_COMPARE_WITH_TIMEOUT(m_client->state(), RFID::Update, Wait);
     QCOMPARE(m_client->error(), QString());
     QVERIFY(!m_client->active());
     // Service up without a device part: nothing known.
-    QVERIFY(m_raw->publish(m_base + "/status", QJsonObject {{"service", true}}));
+    QVERIFY(m_bench->service().publish(m_base + "/status", QJsonObject {{"service", true}}));
     QTRY_COMPARE_WITH_TIMEOUT(m_client->state(), RFID::Init, Wait);
 
     QCOMPARE(state.count(), 4);
     QCOMPARE(error.count(), 2);
-    QCOMPARE(log.lines(QtInfoMsg, "[RFID] State changed"),
+    QCOMPARE(linesStartingWith(log.messages(QtInfoMsg), "[RFID] State changed"),
              QStringList({"[RFID] State changed : Searching", "[RFID] State changed : Error",
                           "[RFID] State changed : Updating", "[RFID] State changed : Init"}));
 }
@@ -232,24 +219,25 @@ void TestRfid::serviceOfflineIsAnError()
 
 void TestRfid::statusIdleClearsTheActiveTag()
 {
-    QVERIFY(m_raw->publish(m_base + "/status", status(RFID::Searching)));
-    QVERIFY(m_raw->publish(m_base + "/card/found", QJsonObject {{"uid", "A1"}, {"type", 4}}));
+    QVERIFY(m_bench->service().publish(m_base + "/status", status(RFID::Searching)));
+    QVERIFY(m_bench->service().publish(m_base + "/card/found",
+                                       QJsonObject {{"uid", "A1"}, {"type", 4}}));
     QTRY_VERIFY_WITH_TIMEOUT(m_client->activeCard(), Wait);
     QSignalSpy changed(m_client.get(), &RFID::activeCardChanged);
-    LogCapture log;
-    QVERIFY(m_raw->publish(m_base + "/status", status(RFID::Idle)));
+    MessageCapture log;
+    QVERIFY(m_bench->service().publish(m_base + "/status", status(RFID::Idle)));
     QTRY_VERIFY_WITH_TIMEOUT(!m_client->activeCard(), Wait);
     QCOMPARE(changed.count(), 1);
-    QCOMPARE(log.lines(QtWarningMsg),
+    QCOMPARE(log.messages(QtWarningMsg),
              QStringList {"[RFID] WARN: RF disabled. Clearing active card"});
-    QCOMPARE(log.lines(QtInfoMsg, "[RFID] Active"),
+    QCOMPARE(linesStartingWith(log.messages(QtInfoMsg), "[RFID] Active"),
              QStringList {"[RFID] Active tag changed : old=A1 new=<none>"});
 
     // Idle again without a tag: nothing to say.
     log.clear();
-    QVERIFY(m_raw->publish(m_base + "/status", status(RFID::Idle, "x")));
+    QVERIFY(m_bench->service().publish(m_base + "/status", status(RFID::Idle, "x")));
     QTRY_COMPARE_WITH_TIMEOUT(m_client->error(), QStringLiteral("x"), Wait);
-    QCOMPARE(log.lines(QtWarningMsg).size(), 0);
+    QCOMPARE(log.messages(QtWarningMsg).size(), 0);
 }
 
 void TestRfid::foundAndRemovedCarryTheSameTag()
@@ -283,7 +271,8 @@ void TestRfid::removedWithoutTagCarriesNull()
 {
     QSignalSpy removed(m_client.get(), &RFID::cardRemoved);
     QSignalSpy changed(m_client.get(), &RFID::activeCardChanged);
-    QVERIFY(m_raw->publish(m_base + "/card/removed", QJsonObject {{"uid", "whatever"}}));
+    QVERIFY(
+        m_bench->service().publish(m_base + "/card/removed", QJsonObject {{"uid", "whatever"}}));
     QTRY_COMPARE_WITH_TIMEOUT(removed.count(), 1, Wait);
     QVERIFY(!removed.at(0).at(0).value<Tag::Ptr>());
     QCOMPARE(changed.count(), 0);
@@ -293,10 +282,10 @@ void TestRfid::everyFoundMessageMakesANewTag()
 {
     QSignalSpy found(m_client.get(), &RFID::cardFound);
     QSignalSpy changed(m_client.get(), &RFID::activeCardChanged);
-    LogCapture log;
+    MessageCapture log;
     const QJsonObject tag {{"uid", "A1"}, {"type", 4}};
-    QVERIFY(m_raw->publish(m_base + "/card/found", tag));
-    QVERIFY(m_raw->publish(m_base + "/card/found", tag));
+    QVERIFY(m_bench->service().publish(m_base + "/card/found", tag));
+    QVERIFY(m_bench->service().publish(m_base + "/card/found", tag));
     QTRY_COMPARE_WITH_TIMEOUT(found.count(), 2, Wait);
     const Tag::Ptr first = found.at(0).at(0).value<Tag::Ptr>();
     const Tag::Ptr second = found.at(1).at(0).value<Tag::Ptr>();
@@ -305,7 +294,7 @@ void TestRfid::everyFoundMessageMakesANewTag()
     QCOMPARE(second->uid(), first->uid());
     QCOMPARE(m_client->activeCard(), second);
     QCOMPARE(changed.count(), 2);
-    QCOMPARE(log.lines(QtInfoMsg, "[RFID] Active"),
+    QCOMPARE(linesStartingWith(log.messages(QtInfoMsg), "[RFID] Active"),
              QStringList({"[RFID] Active tag changed : old=<none> new=A1",
                           "[RFID] Active tag changed : old=A1 new=A1"}));
 }
@@ -349,7 +338,7 @@ void TestRfid::completedRepliesReplaceOrClearTheActiveTag()
     m_service->setReply("/card/read",
                         QJsonObject {{"completed", true},
                                      {"data", QJsonObject {{"uid", "X"}, {"template", "Other"}}}});
-    QVERIFY(m_raw->publish(m_base + "/card/found", QJsonObject {{"uid", "A1"}}));
+    QVERIFY(m_bench->service().publish(m_base + "/card/found", QJsonObject {{"uid", "A1"}}));
     QTRY_VERIFY_WITH_TIMEOUT(m_client->activeCard(), Wait);
     auto other = settled(m_client->readCard("Other", 0));
     QVERIFY(other->resolved());
@@ -423,7 +412,7 @@ void TestRfid::refusalsCarryTheReadersText()
 
     // No "completed", no "error": a refusal without a text.
     m_service->setReply("/enable", QJsonObject {{"data", kvrtCard("X", 1)}});
-    QVERIFY(m_raw->publish(m_base + "/card/found", QJsonObject {{"uid", "A1"}}));
+    QVERIFY(m_bench->service().publish(m_base + "/card/found", QJsonObject {{"uid", "A1"}}));
     QTRY_VERIFY_WITH_TIMEOUT(m_client->activeCard(), Wait);
     auto unknown = settled(m_client->enable(false));
     QVERIFY(unknown->rejected());
@@ -457,7 +446,7 @@ void TestRfid::writeOfNoCardIsRefusedLocally()
     auto refused = Outcome::of(m_client->writeCard(Card::Ptr()));
     QVERIFY(refused->rejected());
     QCOMPARE(refused->value.error, QStringLiteral("No card to write"));
-    QVERIFY(subscriptionsSettled());
+    QVERIFY(m_bench->sync());
     QCOMPARE(m_service->requests().size(), 0);
 }
 
@@ -478,10 +467,11 @@ void TestRfid::autoreadOfOurTemplate()
 void TestRfid::autoreadOfAnotherTemplate()
 {
     QSignalSpy autoread(m_client.get(), &RFID::cardAutoread);
-    QVERIFY(m_raw->publish(m_base + "/card/found", QJsonObject {{"uid", "A1"}}));
+    QVERIFY(m_bench->service().publish(m_base + "/card/found", QJsonObject {{"uid", "A1"}}));
     QTRY_VERIFY_WITH_TIMEOUT(m_client->activeCard(), Wait);
-    QVERIFY(m_raw->publish(m_base + "/card/autoread",
-                           QJsonObject {{"uid", "A1"}, {"template", "Other"}, {"data", 1}}));
+    QVERIFY(m_bench->service().publish(
+        m_base + "/card/autoread",
+        QJsonObject {{"uid", "A1"}, {"template", "Other"}, {"data", 1}}));
     QTRY_COMPARE_WITH_TIMEOUT(autoread.count(), 1, Wait);
     QVERIFY(!autoread.at(0).at(0).value<Card::Ptr>());
     QVERIFY(!m_client->activeCard());
@@ -491,12 +481,12 @@ void TestRfid::autoreadFailure()
 {
     QSignalSpy autoread(m_client.get(), &RFID::cardAutoread);
     QSignalSpy failed(m_client.get(), &RFID::cardAutoreadFailed);
-    QVERIFY(m_raw->publish(m_base + "/card/found", QJsonObject {{"uid", "A1"}}));
+    QVERIFY(m_bench->service().publish(m_base + "/card/found", QJsonObject {{"uid", "A1"}}));
     QTRY_VERIFY_WITH_TIMEOUT(m_client->activeCard(), Wait);
     const Tag::Ptr tag = m_client->activeCard();
-    QVERIFY(
-        m_raw->publish(m_base + "/card/autoread",
-                       QJsonObject {{"error", QJsonObject {{"what", "Authentication failed"}}}}));
+    QVERIFY(m_bench->service().publish(
+        m_base + "/card/autoread",
+        QJsonObject {{"error", QJsonObject {{"what", "Authentication failed"}}}}));
     QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, Wait);
     QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("Authentication failed"));
     QCOMPARE(autoread.count(), 0);
@@ -525,7 +515,7 @@ void TestRfid::waitCardFoundWhileTheFieldIsOff()
     QFETCH(int, state);
     QFETCH(int, msec);
     if (state != RFID::Init) {
-        QVERIFY(m_raw->publish(m_base + "/status", status(state)));
+        QVERIFY(m_bench->service().publish(m_base + "/status", status(state)));
         QTRY_COMPARE_WITH_TIMEOUT(int(m_client->state()), state, Wait);
     }
     auto refused = Outcome::of(m_client->waitCardFound(msec));
@@ -554,7 +544,7 @@ void TestRfid::waitCardFoundWhileSearching()
     QTRY_COMPARE_WITH_TIMEOUT(m_client->state(), RFID::Searching, Wait);
     QSignalSpy foundSignal(m_client.get(), &RFID::cardFound);
     auto found = Outcome::of(m_client->waitCardFound(0));
-    QVERIFY(subscriptionsSettled());
+    QVERIFY(m_bench->sync());
     QVERIFY(!found->settled());
     m_service->placeCard("04CD", Tag::ISO14443_4A);
     QTRY_VERIFY_WITH_TIMEOUT(found->settled(), Wait);
@@ -565,7 +555,7 @@ void TestRfid::waitCardFoundWhileSearching()
     QTRY_COMPARE_WITH_TIMEOUT(foundSignal.count(), 1, Wait);
     QVERIFY(found->value.card != m_client->activeCard());
     QCOMPARE(m_client->activeCard()->uid(), QStringLiteral("04CD"));
-    QVERIFY(subscriptionsSettled());
+    QVERIFY(m_bench->sync());
     QCOMPARE(foundSignal.count(), 1);
 }
 
@@ -611,17 +601,17 @@ void TestRfid::garbagePayloadsAreLoggedAndDropped()
     startService();
     QSignalSpy state(m_client.get(), &RFID::stateChanged);
     QSignalSpy found(m_client.get(), &RFID::cardFound);
-    LogCapture log;
+    MessageCapture log;
 
-    QVERIFY(m_raw->publish(m_base + "/status", QByteArray("nope")));
-    QVERIFY(m_raw->publish(m_base + "/card/found", QByteArray()));
-    QVERIFY(m_raw->publish(m_base + "/card/autoread", QByteArray("{\"uid\":")));
-    QVERIFY(m_raw->publish(m_base + "/info", QByteArray("\x00\x01\x02", 3)));
+    QVERIFY(m_bench->service().publish(m_base + "/status", QByteArray("nope")));
+    QVERIFY(m_bench->service().publish(m_base + "/card/found", QByteArray()));
+    QVERIFY(m_bench->service().publish(m_base + "/card/autoread", QByteArray("{\"uid\":")));
+    QVERIFY(m_bench->service().publish(m_base + "/info", QByteArray("\x00\x01\x02", 3)));
     // Valid JSON that is no object reads as an empty object.
-    QVERIFY(m_raw->publish(m_base + "/card/found", QByteArray("[\"A1\"]")));
+    QVERIFY(m_bench->service().publish(m_base + "/card/found", QByteArray("[\"A1\"]")));
     QTRY_COMPARE_WITH_TIMEOUT(found.count(), 1, Wait);
 
-    QStringList errors = log.lines(QtCriticalMsg, "[RFID] ");
+    QStringList errors = linesStartingWith(log.messages(QtCriticalMsg), "[RFID] ");
     QCOMPARE(errors.size(), 4);
     QCOMPARE(errors.at(0), QStringLiteral("[RFID] Failed to parse JSON message: nope"));
     QCOMPARE(errors.at(1), QStringLiteral("[RFID] Failed to parse JSON message: "));
@@ -630,10 +620,10 @@ void TestRfid::garbagePayloadsAreLoggedAndDropped()
     QCOMPARE(found.at(0).at(0).value<Tag::Ptr>()->uid(), QString());
 
     // An unknown state number is kept as it is and named "Unknown".
-    QVERIFY(m_raw->publish(m_base + "/status", status(42)));
+    QVERIFY(m_bench->service().publish(m_base + "/status", status(42)));
     QTRY_COMPARE_WITH_TIMEOUT(int(m_client->state()), 42, Wait);
     QVERIFY(!m_client->active());
-    QCOMPARE(log.count(QtInfoMsg, "[RFID] State changed : Unknown"), 1);
+    QCOMPARE(countContaining(log.messages(QtInfoMsg), "[RFID] State changed : Unknown"), 1);
 }
 
 QTEST_GUILESS_MAIN(TestRfid)
