@@ -162,8 +162,10 @@ void MqttClient::connect()
 
     if (!m_client) {
         m_client = new MqttConnection(this);
-        QObject::connect(m_client, &MqttConnection::connected, this, &MqttClient::connected);
+        // The remembered subscriptions are made before anyone hears of the connection,
+        // so that the answers to what clients request on connected() are not missed.
         QObject::connect(m_client, &MqttConnection::connected, this, &MqttClient::onConnected);
+        QObject::connect(m_client, &MqttConnection::connected, this, &MqttClient::connected);
         QObject::connect(m_client, &MqttConnection::disconnected, this, &MqttClient::disconnected);
         QObject::connect(m_client, &MqttConnection::disconnected, this,
                          &MqttClient::onDisconnected);

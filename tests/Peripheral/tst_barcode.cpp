@@ -1,6 +1,6 @@
 #include "Barcode.h"
 #include "DeviceTestBench.h"
-#include "LogCapture.h"
+#include "MessageCapture.h"
 #include "TestBroker.h"
 
 #include <QJsonArray>
@@ -202,7 +202,7 @@ void TestBarcode::scansAreAnnounced()
 void TestBarcode::enableAndDisable()
 {
     TestPeer& service = m_bench->service();
-    LogCapture log;
+    MessageCapture log;
 
     QVERIFY(m_scanner->enable());
     QVERIFY(service.waitForMessages(topic("/enable"), 1));
@@ -312,7 +312,7 @@ void TestBarcode::garbageWithWrongTypes()
 void TestBarcode::otherTopicsAreIgnoredSilently()
 {
     setKnownState();
-    LogCapture log;
+    MessageCapture log;
     QSignalSpy scanned(m_scanner.get(), &BarcodeManager::barcodeScanned);
     TestPeer& service = m_bench->service();
     // Topics under the base that the client does not handle, with any payload.

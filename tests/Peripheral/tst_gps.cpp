@@ -1,6 +1,6 @@
 #include "DeviceTestBench.h"
 #include "GPS.h"
-#include "LogCapture.h"
+#include "MessageCapture.h"
 #include "TestBroker.h"
 
 #include <QJsonArray>
@@ -310,7 +310,7 @@ void TestGps::telemetryNumbersAndTexts()
 void TestGps::enableAndDisable()
 {
     TestPeer& service = m_bench->service();
-    LogCapture log;
+    MessageCapture log;
     QVERIFY(m_gps->enable());
     QVERIFY(m_gps->disable());
     QVERIFY(service.waitForMessages(topic("/disable"), 1));
@@ -407,7 +407,7 @@ void TestGps::garbageWithWrongTypes()
 void TestGps::otherTopicsAreIgnoredSilently()
 {
     setKnownState();
-    LogCapture log;
+    MessageCapture log;
     QSignalSpy telemetry(m_gps.get(), &GPSManager::telemetryChanged);
     TestPeer& service = m_bench->service();
     QVERIFY(service.publish(topic("/data/raw"), QByteArray("$GPGGA,123519,4807.038,N")));
