@@ -16,7 +16,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLoggingCategory>
-#include <QTest>
 
 #include <cstdio>
 
@@ -31,7 +30,7 @@ bool issueOne(CardIssuingRig& rig)
 {
     auto outcome = Settlement<manager::CardIssuer::Result>::of(
         rig.issuer.issueCard(CardIssuingRig::newCard(), 60));
-    return QTest::qWaitFor([&] { return outcome->settled(); }, Wait) && outcome->resolved();
+    return outcome->wait(Wait) && outcome->resolved();
 }
 
 // One bare request/response call; false when it did not succeed.
@@ -39,7 +38,7 @@ bool roundTrip(CardIssuingRig& rig, const QString& topic, int id)
 {
     auto outcome = Settlement<QJsonValue>::of(
         rig.mqtt.executeRpc(topic, QString::number(id), QJsonObject(), 3000));
-    return QTest::qWaitFor([&] { return outcome->settled(); }, Wait) && outcome->resolved();
+    return outcome->wait(Wait) && outcome->resolved();
 }
 
 } // namespace
@@ -54,6 +53,8 @@ int main(int argc, char* argv[])
     cards = qMax(Block, cards / Block * Block);
 
     TestBroker broker;
+    if (qEnvironmentVariableIsSet("KVRT_BENCH_NODELAY"))
+        broker.addConfig(QStringLiteral("set_tcp_nodelay true"));
     if (!broker.start()) {
         std::fprintf(stderr, "cannot start the broker\n");
         return 1;

@@ -131,7 +131,7 @@ bool TestRfid::subscriptionsSettled()
     if (!m_raw->publish(topic, QByteArray("{}"), 1, true))
         return false;
     auto sync = Settlement<QJsonValue>::of(m_mqtt->waitTopic(topic, Wait));
-    return QTest::qWaitFor([&] { return sync->settled(); }, Wait + 1000) && sync->resolved();
+    return sync->wait(Wait + 1000) && sync->resolved();
 }
 
 void TestRfid::startService()
@@ -144,7 +144,7 @@ void TestRfid::startService()
 Outcome::Ptr TestRfid::settled(Deferred<RFID::Result> request)
 {
     auto outcome = Outcome::of(request);
-    QTest::qWaitFor([&] { return outcome->settled(); }, Wait);
+    outcome->wait(Wait);
     return outcome;
 }
 

@@ -2,11 +2,14 @@
 
 #include "Deferred.h"
 
+#include <QEventLoop>
+#include <QTimer>
+
 #include <memory>
 
 // What became of a deferred result, for tests to wait on with QTRY_...:
 //     auto outcome = Settlement<Result>::of(client.request());
-//     QTRY_VERIFY(outcome->settled());
+//     QVERIFY(outcome->wait(10000));
 //     QCOMPARE(outcome->value.error, QString());
 template<class R>
 class Settlement
@@ -31,6 +34,26 @@ public:
         return settlement;
     }
 
+    // Runs the event loop until the deferred is settled, at most timeoutMsec;
+    // returns whether it is. Unlike QTRY_... polling, this adds no delay of its
+    // own, so it also serves benchmarks.
+    bool wait(int timeoutMsec)
+    {
+        if (settled())
+            return true;
+        QEventLoop loop;
+        // A timer of its own, gone with this call (a single-shot timer would
+        // live on until it fires).
+        QTimer timeout;
+        timeout.setSingleShot(true);
+        QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timeout.start(timeoutMsec);
+        m_loop = &loop;
+        loop.exec();
+        m_loop = nullptr;
+        return settled();
+    }
+
     bool settled() const { return m_state != DeferredState::PENDING; }
     bool resolved() const { return m_state == DeferredState::RESOLVED; }
     bool rejected() const { return m_state == DeferredState::REJECTED; }
@@ -46,8 +69,11 @@ private:
         ++m_calls;
         m_state = state;
         value = result;
+        if (m_loop)
+            m_loop->quit();
     }
 
     DeferredState m_state = DeferredState::PENDING;
     int m_calls = 0;
+    QEventLoop* m_loop = nullptr;
 };

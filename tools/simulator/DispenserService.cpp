@@ -71,8 +71,8 @@ bool DispenserService::takeCard()
     m_takeTimer.stop();
     m_mouthCard.clear();
     ++m_taken;
-    publishEvent(QStringLiteral("/card/removed"));
     changed();
+    publishEvent(QStringLiteral("/card/removed"));
     return true;
 }
 
@@ -130,6 +130,11 @@ QJsonObject DispenserService::errorReply(int code, const QString& text) const
     };
 }
 
+QStringList DispenserService::commandTopics() const
+{
+    return {QStringLiteral("/led/set")};
+}
+
 void DispenserService::handlePublication(const QString& suffix, const QJsonObject& json,
                                          bool payloadValid)
 {
@@ -174,8 +179,8 @@ QJsonObject DispenserService::accept()
     const QString uid = m_mouthCard;
     m_mouthCard.clear();
     setRfidCard(uid);
-    publishEvent(QStringLiteral("/card/inserted"));
     changed();
+    publishEvent(QStringLiteral("/card/inserted"));
     return completed();
 }
 
@@ -188,8 +193,8 @@ QJsonObject DispenserService::dispose()
         return errorReply(NoCardAtRfid, QStringLiteral("No card at RFID position"));
     setRfidCard(QString());
     ++m_disposed;
-    publishEvent(QStringLiteral("/card/disposed"));
     changed();
+    publishEvent(QStringLiteral("/card/disposed"));
     return completed();
 }
 
@@ -221,8 +226,8 @@ QJsonObject DispenserService::collect()
     m_takeTimer.stop();
     m_mouthCard.clear();
     ++m_disposed;
-    publishEvent(QStringLiteral("/card/disposed"));
     changed();
+    publishEvent(QStringLiteral("/card/disposed"));
     return completed();
 }
 

@@ -14,7 +14,8 @@
 // {"completed": true} or {"completed": false, "error": {"code", "description"}}.
 // Events: "/card/inserted" (a card taken back in from the mouth), "/card/removed"
 // (the user took the card from the mouth), "/card/disposed" (a card went into the
-// reject bin).
+// reject bin). An event follows the status that shows its outcome, so that
+// whoever reacts to it finds the device state already up to date.
 class DispenserService : public SimulatedService
 {
     Q_OBJECT
@@ -93,6 +94,7 @@ protected:
     QJsonObject info() const override;
     QJsonObject deviceStatus() const override;
     QJsonObject errorReply(int code, const QString& text) const override;
+    QStringList commandTopics() const override;
     void handlePublication(const QString& suffix, const QJsonObject& json,
                            bool payloadValid) override;
 

@@ -132,6 +132,11 @@ QJsonObject RfidService::errorReply(int, const QString& text) const
     };
 }
 
+QStringList RfidService::commandTopics() const
+{
+    return {QStringLiteral("/enable"), QStringLiteral("/disable"), QStringLiteral("/beep/+")};
+}
+
 void RfidService::handlePublication(const QString& suffix, const QJsonObject& json,
                                     bool payloadValid)
 {

@@ -88,20 +88,30 @@ void SimulatedService::onStateChanged()
 {
     switch (m_connection->state()) {
     case MqttConnection::Connected: {
-        MqttSubscription* requests = m_connection->subscribe(m_base + QStringLiteral("/#"), 1);
-        if (!requests) {
-            qWarning().noquote().nospace() << Tag_ << "WARN: Cannot subscribe to " << m_base;
-            return;
-        }
-        auto ready = [this, requests] {
-            if (requests->state() == MqttSubscription::Subscribed)
-                setConnected(true);
+        // Only what is addressed to the service: its own publications do not
+        // come back to it.
+        QStringList filters {
+            m_base + QStringLiteral("/+/request/+"),     m_base + QStringLiteral("/+/+/request/+"),
+            m_base + QStringLiteral("/+/+/+/request/+"), m_base + QStringLiteral("/info/get"),
+            m_base + QStringLiteral("/status/get"),
         };
-        connect(requests, &MqttSubscription::stateChanged, this, ready);
+        for (const QString& suffix : commandTopics())
+            filters.append(m_base + suffix);
+        m_subscriptions.clear();
+        for (const QString& filter : qAsConst(filters)) {
+            MqttSubscription* subscription = m_connection->subscribe(filter, 1);
+            if (!subscription) {
+                qWarning().noquote().nospace() << Tag_ << "WARN: Cannot subscribe to " << filter;
+                continue;
+            }
+            m_subscriptions.append(subscription);
+            connect(subscription, &MqttSubscription::stateChanged, this,
+                    &SimulatedService::checkSubscribed);
+        }
         // Whoever subscribed while this service was away learns its state now.
         publishInfo();
         publishStatus();
-        ready();
+        checkSubscribed();
         break;
     }
     case MqttConnection::Disconnected:
@@ -158,7 +168,7 @@ void SimulatedService::publishInfo()
 {
     if (!m_online)
         return;
-    publish(QStringLiteral("/info"), info(), true);
+    publish(QStringLiteral("/info"), info(), 0, true);
 }
 
 void SimulatedService::publishStatus()
@@ -166,7 +176,7 @@ void SimulatedService::publishStatus()
     QJsonObject status {{QStringLiteral("service"), m_online}};
     if (m_online)
         status.insert(QStringLiteral("device"), deviceStatus());
-    publish(QStringLiteral("/status"), status, true);
+    publish(QStringLiteral("/status"), status, 0, true);
 }
 
 void SimulatedService::addMethod(const QString& method, Method handler)
@@ -176,7 +186,7 @@ void SimulatedService::addMethod(const QString& method, Method handler)
 
 void SimulatedService::publishEvent(const QString& suffix, const QJsonObject& payload)
 {
-    publish(suffix, payload, false);
+    publish(suffix, payload, 0, false);
 }
 
 void SimulatedService::handlePublication(const QString&, const QJsonObject&, bool) { }
@@ -193,10 +203,6 @@ void SimulatedService::onReceived(const QByteArray& payload, const QString& topi
     if (!topic.startsWith(m_base + QLatin1Char('/')))
         return;
     const QString suffix = topic.mid(m_base.size());
-
-    // Our own answers come back through the wildcard subscription.
-    if (suffix.contains(ResponseMark))
-        return;
 
     const int mark = suffix.lastIndexOf(RequestMark);
     if (mark >= 0) {
@@ -264,15 +270,30 @@ void SimulatedService::answer(const Request& request)
     } else {
         reply = errorReply(UnknownMethod, QStringLiteral("Unknown method ") + request.method);
     }
-    publish(request.method + ResponseMark + request.id, reply, false);
+    publish(request.method + ResponseMark + request.id, reply, 1, false);
     Q_EMIT replied(request.method, reply);
 }
 
-void SimulatedService::publish(const QString& suffix, const QJsonObject& payload, bool retain)
+void SimulatedService::publish(const QString& suffix, const QJsonObject& payload, quint8 qos,
+                               bool retain)
 {
     // Nothing is kept for later: a service that is not connected says nothing.
-    m_connection->publish(m_base + suffix, QJsonDocument(payload).toJson(QJsonDocument::Compact), 1,
-                          retain);
+    m_connection->publish(m_base + suffix, QJsonDocument(payload).toJson(QJsonDocument::Compact),
+                          qos, retain);
+}
+
+void SimulatedService::checkSubscribed()
+{
+    for (const auto& subscription : qAsConst(m_subscriptions)) {
+        if (!subscription || subscription->state() != MqttSubscription::Subscribed)
+            return;
+    }
+    setConnected(m_connection->state() == MqttConnection::Connected);
+}
+
+QStringList SimulatedService::commandTopics() const
+{
+    return QStringList();
 }
 
 void SimulatedService::setConnected(bool connected)

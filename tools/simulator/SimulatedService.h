@@ -4,6 +4,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -84,7 +85,8 @@ protected:
     // Registers the service's own answer (and effect) for a method.
     void addMethod(const QString& method, Method handler);
 
-    // A publication under the base, compact JSON, not retained.
+    // A publication under the base, compact JSON, QoS 0, not retained. (The
+    // status and info are retained; answers go out with QoS 1.)
     void publishEvent(const QString& suffix, const QJsonObject& payload = QJsonObject());
 
     virtual QJsonObject info() const = 0;
@@ -92,9 +94,12 @@ protected:
     virtual QJsonObject deviceStatus() const = 0;
     // The service's way of refusing a request.
     virtual QJsonObject errorReply(int code, const QString& text) const = 0;
-    // A message under the base that is neither a request nor a "get" (the
-    // service's own publications come back here too). payloadValid is false
-    // when the payload was not a JSON object; json is then empty.
+    // Plain command topics (suffixes, wildcards allowed) the service listens to
+    // besides its requests ("<base>/<method up to three levels>/request/<id>")
+    // and "/info/get" and "/status/get".
+    virtual QStringList commandTopics() const;
+    // A message on one of the command topics. payloadValid is false when the
+    // payload was not a JSON object (an empty one counts as {}); json is then empty.
     virtual void handlePublication(const QString& suffix, const QJsonObject& json,
                                    bool payloadValid);
 
@@ -105,12 +110,14 @@ private:
     void onRequest(const QString& method, const QString& id, const QByteArray& payload);
     void answer(const Request& request);
     void onStateChanged();
+    void checkSubscribed();
     void setConnected(bool connected);
-    void publish(const QString& suffix, const QJsonObject& payload, bool retain);
+    void publish(const QString& suffix, const QJsonObject& payload, quint8 qos, bool retain);
 
     const QString m_base;
     MqttConnection* m_connection;
     QTimer* m_reconnectTimer;
+    QList<QPointer<MqttSubscription>> m_subscriptions;
     bool m_wanted = false;
     bool m_connected = false;
     bool m_online = true;
