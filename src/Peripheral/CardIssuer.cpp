@@ -112,20 +112,17 @@ Deferred<Result> CardIssuer::prepareCard()
         refused.reject(Result {{}, m_reason});
         return refused;
     }
-    Chain out;
     QPointer<CardIssuer> self(this);
-    andThen(moveCardOnRfid(), [self]() -> Chain {
+    return andThen(moveCardOnRfid(), [self]() -> Chain {
         if (!self)
             return Chain();
+        // A card that cannot be read is disposed of.
         return cleanupOnFailure(self->readCardUid(), [self]() -> Chain {
             if (!self)
                 return Chain();
             return self->dispose();
         });
-    }).done([out](const Result& result) mutable {
-          out.resolve(result);
-      }).fail([out](const Result& result) mutable { out.reject(result); });
-    return out;
+    });
 }
 
 Deferred<Result> CardIssuer::issueCard(Card::Ptr card, int collectTimeoutSec)

@@ -1,5 +1,6 @@
 #include "Inspector.h"
 
+#include "JsonField.h"
 #include "MqttClient.h"
 
 #include <QDebug>
@@ -115,30 +116,40 @@ void Inspector::abortShutdown()
     m_shutdownTimer.stop();
 }
 
+// A field of the wrong type is logged by JsonField and leaves the state as it was;
+// a missing one reads as empty, false or 0.
+
 void Inspector::onInfoReceived(const QJsonObject& json, const QString& topic)
 {
     qInfo().noquote().nospace() << logTag() << "Processing info topic " << topic;
-    m_info.insert(QStringLiteral("version"),
-                  json.value(QStringLiteral("service"))
-                      .toObject()
-                      .value(QStringLiteral("version"))
-                      .toString());
+    const auto service = JsonField::object(json, QStringLiteral("service"), logTag());
+    if (!service)
+        return;
+    const auto version = JsonField::text(*service, QStringLiteral("version"), logTag());
+    if (!version)
+        return;
+    m_info.insert(QStringLiteral("version"), *version);
     Q_EMIT infoChanged();
 }
 
 void Inspector::onStatusReceived(const QJsonObject& json, const QString& topic)
 {
     qInfo().noquote().nospace() << logTag() << "Processing status topic " << topic;
-    setStatus(json.value(QStringLiteral("service")).toBool() ? QStringLiteral("online")
-                                                             : QStringLiteral("offline"));
+    const auto service = JsonField::boolean(json, QStringLiteral("service"), logTag());
+    if (!service)
+        return;
+    setStatus(*service ? QStringLiteral("online") : QStringLiteral("offline"));
 }
 
 void Inspector::onAudioReceived(const QJsonObject& json, const QString&)
 {
-    const int volume = json.value(InternalCard).toObject().value(QStringLiteral("volume")).toInt();
-    if (volume == audioVolume())
+    const auto card = JsonField::object(json, InternalCard, logTag());
+    if (!card)
         return;
-    m_audio.insert(InternalCard, volume);
+    const auto volume = JsonField::integer(*card, QStringLiteral("volume"), logTag());
+    if (!volume || *volume == audioVolume())
+        return;
+    m_audio.insert(InternalCard, *volume);
     Q_EMIT audioVolumeChanged();
 }
 

@@ -1,5 +1,6 @@
 #include "KVRTTerminal.h"
 
+#include "JsonField.h"
 #include "MqttClient.h"
 #include "Transaction.h"
 #include "UpdateProperty.h"
@@ -28,33 +29,34 @@ const QString StatusOnline = QStringLiteral("online");
 const QString StatusOffline = QStringLiteral("offline");
 const QString StatusOutOfService = QStringLiteral("out-of-service");
 
-QJsonObject objectAt(const QJsonObject& json, const QString& key)
-{
-    return json.value(key).toObject();
-}
-
 const char* boolText(bool value)
 {
     return value ? "true" : "false";
 }
 
-// The service reports every value as text. Each component is taken as plain text:
-// a user name or password may hold '%', '@' or ':' and must come back unchanged
-// in saveConfig().
-QUrl obuUrlFromReport(const QJsonObject& blm)
+// The service reports every value of its configuration as text; a value of
+// another type is logged and counts as empty text.
+QString configText(const QJsonObject& json, const QString& key, const QString& logTag)
+{
+    return JsonField::text(json, key, logTag).value_or(QString());
+}
+
+// Each component is taken as plain text: a user name or password may hold '%',
+// '@' or ':' and must come back unchanged in saveConfig().
+QUrl obuUrlFromReport(const QJsonObject& blm, const QString& logTag)
 {
     QUrl url;
     url.setScheme(QStringLiteral("mqtt"));
-    url.setHost(blm.value(QStringLiteral("obu_host")).toString(), QUrl::DecodedMode);
-    const QString username = blm.value(QStringLiteral("obu_username")).toString();
+    url.setHost(configText(blm, QStringLiteral("obu_host"), logTag), QUrl::DecodedMode);
+    const QString username = configText(blm, QStringLiteral("obu_username"), logTag);
     if (!username.isEmpty())
         url.setUserName(username, QUrl::DecodedMode);
-    const QString password = blm.value(QStringLiteral("obu_password")).toString();
+    const QString password = configText(blm, QStringLiteral("obu_password"), logTag);
     if (!password.isEmpty())
         url.setPassword(password, QUrl::DecodedMode);
     // Anything that is not a usable port number leaves the URL without a port
     // rather than making the whole URL invalid.
-    const int port = blm.value(QStringLiteral("obu_port")).toString().toInt(nullptr, 10);
+    const int port = configText(blm, QStringLiteral("obu_port"), logTag).toInt(nullptr, 10);
     if (port > 0 && port <= 65535)
         url.setPort(port);
     return url;
@@ -139,45 +141,85 @@ void KVRTTerminal::handleMessage(const QByteArray& payload, const QString& topic
     DeviceClient::handleMessage(payload, topic);
 }
 
+// Fields of the wrong type are logged by JsonField and leave the state as it was;
+// missing ones read as empty, false or 0 and take the documented path.
+
+void KVRTTerminal::updateBarcode(const QJsonObject& device)
+{
+    if (const auto barcode = JsonField::object(device, QStringLiteral("barcode"), logTag()))
+        m_barcode.fromJson(*barcode);
+}
+
+void KVRTTerminal::updateRfid(const QJsonObject& device)
+{
+    if (const auto rfid = JsonField::object(device, QStringLiteral("rfid"), logTag()))
+        m_rfid.fromJson(*rfid);
+}
+
+void KVRTTerminal::updateText(const QJsonObject& json, const QString& object, const QString& key,
+                              QString& field, void (KVRTTerminal::*notify)())
+{
+    const auto parent = JsonField::object(json, object, logTag());
+    if (!parent)
+        return;
+    if (const auto value = JsonField::text(*parent, key, logTag()))
+        updateProperty(field, *value, this, notify);
+}
+
 void KVRTTerminal::onInfo(const QJsonObject& json)
 {
-    const QJsonObject device = objectAt(json, QStringLiteral("device"));
-    m_barcode.fromJson(objectAt(device, QStringLiteral("barcode")));
-    m_rfid.fromJson(objectAt(device, QStringLiteral("rfid")));
-
-    const QString version
-        = objectAt(json, QStringLiteral("service")).value(QStringLiteral("version")).toString();
-    updateProperty(m_version, version, this, &KVRTTerminal::versionChanged);
+    if (const auto device = JsonField::object(json, QStringLiteral("device"), logTag())) {
+        updateBarcode(*device);
+        updateRfid(*device);
+    }
+    updateText(json, QStringLiteral("service"), QStringLiteral("version"), m_version,
+               &KVRTTerminal::versionChanged);
 }
 
 void KVRTTerminal::onStatus(const QJsonObject& json)
 {
-    const QJsonObject device = objectAt(json, QStringLiteral("device"));
-    m_rfid.fromJson(objectAt(device, QStringLiteral("rfid")));
-    m_barcode.fromJson(objectAt(device, QStringLiteral("barcode")));
+    if (const auto device = JsonField::object(json, QStringLiteral("device"), logTag())) {
+        updateRfid(*device);
+        updateBarcode(*device);
+    }
 
-    // A report that does not say the service runs means it does not.
-    if (!json.value(QStringLiteral("service")).toBool()) {
+    // A report that does not say the service runs means it does not; one that says
+    // it in a form we cannot read decides nothing.
+    const auto service = JsonField::boolean(json, QStringLiteral("service"), logTag());
+    if (!service)
+        return;
+    if (!*service) {
         raiseFault(QStringLiteral("BLM service down"), QStringLiteral("#0002"));
         return;
     }
 
-    const QString vehicle
-        = objectAt(json, QStringLiteral("obu")).value(QStringLiteral("vehicleUuid")).toString();
-    updateProperty(m_vehicle, vehicle, this, &KVRTTerminal::vehicleChanged);
+    updateText(json, QStringLiteral("obu"), QStringLiteral("vehicleUuid"), m_vehicle,
+               &KVRTTerminal::vehicleChanged);
+    updateText(json, QStringLiteral("route"), QStringLiteral("axisName"), m_route,
+               &KVRTTerminal::routeChanged);
 
-    const QString route
-        = objectAt(json, QStringLiteral("route")).value(QStringLiteral("axisName")).toString();
-    updateProperty(m_route, route, this, &KVRTTerminal::routeChanged);
+    const auto state = JsonField::object(json, QStringLiteral("state"), logTag());
+    if (!state)
+        return;
+    // Each flag is read when its rule is reached; an unreadable one ends the
+    // evaluation with the status as it was.
+    auto flag = [&](const char* key) {
+        return JsonField::boolean(*state, QString::fromLatin1(key), logTag());
+    };
 
-    const QJsonObject state = objectAt(json, QStringLiteral("state"));
-    if (state.value(QStringLiteral("init")).toBool()) {
+    const auto init = flag("init");
+    if (!init)
+        return;
+    if (*init) {
         // Still starting: the previous reason stays until the service has settled.
         setStatus(StatusInit);
         return;
     }
 
-    if (!state.value(QStringLiteral("hasRfid")).toBool()) {
+    const auto hasRfid = flag("hasRfid");
+    if (!hasRfid)
+        return;
+    if (!*hasRfid) {
         if (m_rfid.state() == QLatin1String("Updating"))
             raiseFault(QStringLiteral("RFID firmware is updating"), QStringLiteral("#0003"));
         else
@@ -185,19 +227,29 @@ void KVRTTerminal::onStatus(const QJsonObject& json)
         return;
     }
 
-    if (!state.value(QStringLiteral("hasObu")).toBool()) {
+    const auto hasObu = flag("hasObu");
+    if (!hasObu)
+        return;
+    if (!*hasObu) {
         raiseFault(QStringLiteral("Disconnected from OBC"), QStringLiteral("#0005"));
         return;
     }
 
     // Services that do not track the clock do not send the flag at all.
-    if (state.contains(QStringLiteral("hasNtp"))
-        && !state.value(QStringLiteral("hasNtp")).toBool()) {
-        raiseFault(QStringLiteral("NTP not synchronized"), QStringLiteral("#0007"));
-        return;
+    if (state->contains(QStringLiteral("hasNtp"))) {
+        const auto hasNtp = flag("hasNtp");
+        if (!hasNtp)
+            return;
+        if (!*hasNtp) {
+            raiseFault(QStringLiteral("NTP not synchronized"), QStringLiteral("#0007"));
+            return;
+        }
     }
 
-    if (state.value(QStringLiteral("hasRoute")).toBool()) {
+    const auto hasRoute = flag("hasRoute");
+    if (!hasRoute)
+        return;
+    if (*hasRoute) {
         setStatus(StatusOnline);
         setReason(QString(), QString());
     } else {
@@ -220,13 +272,13 @@ void KVRTTerminal::onConfig(const QJsonObject& json)
     }
 
     if (blmValue.isObject())
-        m_config.setObuUrl(obuUrlFromReport(blmValue.toObject()));
+        m_config.setObuUrl(obuUrlFromReport(blmValue.toObject(), logTag()));
 
     if (validatorValue.isObject()) {
         const QJsonObject validator = validatorValue.toObject();
         m_config.setPassbackSecs(
-            validator.value(QStringLiteral("passbackTime")).toString().toInt(nullptr, 10));
-        m_config.setPassbackQrEnabled(validator.value(QStringLiteral("qr_passback")).toString()
+            configText(validator, QStringLiteral("passbackTime"), logTag()).toInt(nullptr, 10));
+        m_config.setPassbackQrEnabled(configText(validator, QStringLiteral("qr_passback"), logTag())
                                       == QLatin1String("true"));
     }
 
@@ -244,13 +296,18 @@ void KVRTTerminal::onConfig(const QJsonObject& json)
 
 void KVRTTerminal::onCardFound(const QJsonObject& json)
 {
-    Q_EMIT cardDetected(json.value(QStringLiteral("uid")).toString(),
-                        cardTypeName(json.value(QStringLiteral("type")).toInt()));
+    // A card is there whatever else is wrong with the message.
+    const QString uid = JsonField::text(json, QStringLiteral("uid"), logTag()).value_or(QString());
+    const int type = JsonField::integer(json, QStringLiteral("type"), logTag()).value_or(0);
+    Q_EMIT cardDetected(uid, cardTypeName(type));
 }
 
 void KVRTTerminal::onScanned(const QJsonObject& json)
 {
-    const Transaction transaction(objectAt(json, QStringLiteral("transaction")), nullptr);
+    // The passenger did present something: a result that cannot be read is shown
+    // as a refusal (an empty transaction is not valid) rather than not at all.
+    const Transaction transaction(
+        JsonField::object(json, QStringLiteral("transaction"), logTag()).value_or(QJsonObject()));
     Q_EMIT ticketValidated(transaction);
 }
 

@@ -81,6 +81,11 @@ private:
     void onConfig(const QJsonObject& json);
     void onCardFound(const QJsonObject& json);
     void onScanned(const QJsonObject& json);
+    void updateBarcode(const QJsonObject& device);
+    void updateRfid(const QJsonObject& device);
+    // field <- json.object.key, when that is text (notify on change).
+    void updateText(const QJsonObject& json, const QString& object, const QString& key,
+                    QString& field, void (KVRTTerminal::*notify)());
 
     void setStatus(const QString& status);
     void setReason(const QString& reason, const QString& code);

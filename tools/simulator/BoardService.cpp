@@ -141,6 +141,16 @@ QJsonObject BoardService::errorReply(int code, const QString& text) const
              QJsonObject {{QStringLiteral("code"), code}, {QStringLiteral("description"), text}}}};
 }
 
+QStringList BoardService::commandTopics() const
+{
+    QStringList topics;
+    for (const char* setting : {"/config", "/display", "/power", "/audio"}) {
+        topics.append(QLatin1String(setting) + QStringLiteral("/get"));
+        topics.append(QLatin1String(setting) + QStringLiteral("/set"));
+    }
+    return topics;
+}
+
 QJsonObject BoardService::config() const
 {
     return {{QStringLiteral("device"),
@@ -182,7 +192,7 @@ void BoardService::handlePublication(const QString& suffix, const QJsonObject& j
     const bool isGet = suffix.endsWith(QLatin1String("/get"));
     const bool isSet = suffix.endsWith(QLatin1String("/set"));
     if (!isGet && !isSet)
-        return; // our own publications, or something that is not for us
+        return;
     const QString setting = suffix.left(suffix.size() - 4);
     if (!settings.contains(setting))
         return;

@@ -140,6 +140,9 @@ QString ControlCommands::usage()
         QString line = QStringLiteral("  ") + spec.name;
         for (const QString& argument : spec.arguments)
             line += QLatin1Char(' ') + argument;
+        // A long usage gets its help on a line of its own.
+        if (line.size() > 40)
+            line += QLatin1Char('\n') + QString(40, QLatin1Char(' '));
         text += line.leftJustified(40) + QLatin1Char(' ') + spec.help + QLatin1Char('\n');
     }
     return text;

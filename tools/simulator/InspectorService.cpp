@@ -59,6 +59,12 @@ QJsonObject InspectorService::errorReply(int code, const QString& text) const
              QJsonObject {{QStringLiteral("code"), code}, {QStringLiteral("description"), text}}}};
 }
 
+QStringList InspectorService::commandTopics() const
+{
+    return {QStringLiteral("/audio/get"), QStringLiteral("/audio/set"),
+            QStringLiteral("/audio/play"), QStringLiteral("/stats/+/get")};
+}
+
 void InspectorService::publishTopic(const QString& suffix, const QJsonObject& json, bool retain)
 {
     connection().publish(baseTopic() + suffix, QJsonDocument(json).toJson(QJsonDocument::Compact),

@@ -41,6 +41,7 @@ protected:
     QJsonObject info() const override;
     QJsonObject deviceStatus() const override;
     QJsonObject errorReply(int code, const QString& text) const override;
+    QStringList commandTopics() const override;
     void handlePublication(const QString& suffix, const QJsonObject& json,
                            bool payloadValid) override;
 

@@ -31,7 +31,6 @@ StateService::StateService(const QString& baseTopic, const QString& logTag, QObj
     });
     connect(m_mqtt.get(), &manager::MqttClient::disconnected, this,
             [this] { setConnected(false); });
-    m_mqtt->subscribe(m_base + QStringLiteral("/#"), 1);
 }
 
 StateService::~StateService() = default;
@@ -101,14 +100,17 @@ void StateService::publishState(const QString& suffix)
 
 void StateService::addState(const QString& suffix, State producer)
 {
-    if (!m_states.contains(suffix))
+    if (!m_states.contains(suffix)) {
         m_stateOrder.append(suffix);
+        // Only what is addressed to the service: its own publications do not come back.
+        m_mqtt->subscribe(topic(suffix + GetSuffix), 1);
+    }
     m_states.insert(suffix, std::move(producer));
 }
 
 void StateService::addCommand(const QString& commandTopic, Command handler)
 {
-    if (!commandTopic.startsWith(m_base + QLatin1Char('/')))
+    if (!m_commands.contains(commandTopic))
         m_mqtt->subscribe(commandTopic, 1);
     m_commands.insert(commandTopic, std::move(handler));
 }
@@ -135,7 +137,7 @@ void StateService::onReceived(const QByteArray& payload, const QByteArray& topic
 
     const auto command = m_commands.constFind(name);
     if (command == m_commands.constEnd())
-        return; // our own publications come back through the wildcard, among others
+        return;
     if (!m_online)
         return;
 

@@ -18,7 +18,8 @@ class MqttClient;
 // level of their status, not under "device"). It keeps its own broker connection;
 // every state topic is published retained, again on each (re)connection and on the
 // topic followed by "/get". Commands are plain publications on exact topics, under
-// the base or not. Switched offline, the service publishes {"service": false} on its
+// the base or not. It subscribes to those "get" and command topics only. Switched offline, the
+// service publishes {"service": false} on its
 // "/status" and neither answers nor obeys anything until it is back online.
 class StateService : public QObject
 {
