@@ -1,7 +1,6 @@
 #include "CommandLine.h"
 #include "Config.h"
 #include "GUIManager.h"
-#include "Logger.h"
 #include "SignalWatcher.h"
 #include "Version.h"
 
@@ -16,13 +15,16 @@ int main(int argc, char* argv[])
     // Text entry goes through the on-screen keyboard plug-in.
     qputenv("QT_IM_MODULE", QByteArrayLiteral("freevirtualkeyboard"));
 
+    // Read when the application object is created: set afterwards, Qt ignores it
+    // (and says so at every start).
+    QGuiApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QString::fromLatin1(kvrt::ApplicationName));
     QGuiApplication::setApplicationDisplayName(QString::fromLatin1(kvrt::ApplicationDisplayName));
     QGuiApplication::setApplicationVersion(QString::fromLatin1(kvrt::ApplicationVersion));
     QGuiApplication::setOrganizationName(QString::fromLatin1(kvrt::OrganizationName));
     QGuiApplication::setOrganizationDomain(QString::fromLatin1(kvrt::OrganizationDomain));
-    QGuiApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
 
     // A stop request (service manager, Ctrl+C) ends the event loop, so that
     // everything is destroyed in order.
@@ -41,16 +43,9 @@ int main(int argc, char* argv[])
     QFontDatabase::addApplicationFont(QStringLiteral(":/qml/fonts/DejaVuSans.ttf"));
     QGuiApplication::setFont(QFont(QStringLiteral("DejaVu Sans")));
 
-    // The GUI manager is constructed and loaded here; it applies the log settings
-    // and prints the configuration itself:
-    //     GUIManager manager(config);
-    //     manager.load();
-    manager::Logger* logger = manager::Logger::instance();
-    logger->setLevel(config.get(QStringLiteral("log/level")).toInt());
-    logger->setStderr(config.get(QStringLiteral("log/stderr")).toBool());
-    logger->setSyslog(config.get(QStringLiteral("log/syslog")).toBool());
-    logger->setColor(config.get(QStringLiteral("log/color")).toBool());
-    config.print();
+    // The manager applies the log settings and prints the configuration itself.
+    GUIManager manager(config);
+    manager.load();
 
     return app.exec();
 }

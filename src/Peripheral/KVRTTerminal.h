@@ -1,0 +1,108 @@
+#pragma once
+
+#include "DeviceClient.h"
+#include "KVRTTerminalConfig.h"
+#include "ValidatorBarcode.h"
+#include "ValidatorRfid.h"
+
+#include <QJsonObject>
+#include <QString>
+
+class Transaction;
+
+namespace manager {
+
+class MqttClient;
+
+// Client of the terminal's business service, which owns the validator hardware
+// and validates tickets. It mirrors the service's state, condenses its status
+// report into one terminal status with a coded reason, forwards scanned tickets
+// and sends the few commands the user interface needs. The card reader and
+// scanner are switched through their own fixed topics, not through the base.
+class KVRTTerminal : public DeviceClient
+{
+    Q_OBJECT
+    Q_PROPERTY(QString status READ status NOTIFY statusChanged)
+    Q_PROPERTY(QString reason READ reason NOTIFY reasonChanged)
+    Q_PROPERTY(QString version READ version NOTIFY versionChanged)
+    Q_PROPERTY(QString route READ route NOTIFY routeChanged)
+    Q_PROPERTY(QString vehicle READ vehicle NOTIFY vehicleChanged)
+    Q_PROPERTY(KVRTTerminalConfig* config READ config NOTIFY configChanged)
+    Q_PROPERTY(ValidatorBarcode* barcode READ barcode NOTIFY barcodeChanged)
+    Q_PROPERTY(ValidatorRfid* rfid READ rfid NOTIFY rfidChanged)
+
+public:
+    KVRTTerminal(MqttClient& mqtt, const QString& base, QObject* parent = nullptr);
+
+    QString status() const { return m_status; }
+    QString reason() const { return m_reason; }
+    QString reasonCode() const { return m_reasonCode; }
+    QString version() const { return m_version; }
+    QString route() const { return m_route; }
+    QString vehicle() const { return m_vehicle; }
+    KVRTTerminalConfig* config() { return &m_config; }
+    ValidatorBarcode* barcode() { return &m_barcode; }
+    ValidatorRfid* rfid() { return &m_rfid; }
+
+    // The name of a reader's card type code; "Unknown" for anything not listed.
+    static QString cardTypeName(int type);
+
+public Q_SLOTS:
+    void enableBarcode();
+    void disableBarcode();
+    void enableRfid();
+    void disableRfid();
+    void saveConfig();
+    void refreshConfig();
+
+Q_SIGNALS:
+    void statusChanged();
+    void reasonChanged();
+    void versionChanged();
+    void routeChanged();
+    void vehicleChanged();
+    void configChanged();
+    void barcodeChanged();
+    void rfidChanged();
+    void cardDetected(const QString& uid, const QString& type);
+    void cardRemoved();
+    void cardRetry();
+    // The transaction lives only during the emission: receivers copy what they keep.
+    void ticketValidated(const Transaction& transaction);
+    void maintenanceBarcodeScanned(const QJsonObject& data);
+
+protected:
+    void handleMessage(const QByteArray& payload, const QString& topic) override;
+
+private:
+    void onMqttDisconnected();
+    void onInfo(const QJsonObject& json);
+    void onStatus(const QJsonObject& json);
+    void onConfig(const QJsonObject& json);
+    void onCardFound(const QJsonObject& json);
+    void onScanned(const QJsonObject& json);
+    void updateBarcode(const QJsonObject& device);
+    void updateRfid(const QJsonObject& device);
+    // field <- json.object.key, when that is text (notify on change).
+    void updateText(const QJsonObject& json, const QString& object, const QString& key,
+                    QString& field, void (KVRTTerminal::*notify)());
+
+    void setStatus(const QString& status);
+    void setReason(const QString& reason, const QString& code);
+    // A fault passes through "offline" so that observers notice it even when the
+    // terminal was "online" already; the terminal stays usable ("online").
+    void raiseFault(const QString& reason, const QString& code);
+    bool publishTo(const QString& topic, const QByteArray& payload);
+
+    QString m_status;
+    QString m_reason;
+    QString m_reasonCode;
+    QString m_version;
+    QString m_route;
+    QString m_vehicle;
+    KVRTTerminalConfig m_config;
+    ValidatorBarcode m_barcode;
+    ValidatorRfid m_rfid;
+};
+
+} // namespace manager
