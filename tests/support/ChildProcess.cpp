@@ -82,6 +82,11 @@ bool ChildProcess::isRunning() const
     return !m_finished && m_process.state() != QProcess::NotRunning;
 }
 
+qint64 ChildProcess::processId() const
+{
+    return m_finished ? 0 : m_process.processId();
+}
+
 QString ChildProcess::standardOutput() const
 {
     return QString::fromUtf8(m_stdout);

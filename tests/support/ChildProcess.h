@@ -37,6 +37,8 @@ public:
     bool sendSignal(int signalNumber);
 
     bool isRunning() const;
+    // The operating system's id of the running process (0 when none).
+    qint64 processId() const;
     QString standardOutput() const;
     QString standardError() const;
     int exitCode() const;

@@ -1,0 +1,269 @@
+// The first complete terminal (the real program with the broker and the device-service
+// simulator, on a virtual display with Qt Quick's software renderer), against an anchor
+// measured in the same run: a bare Qt Quick Controls 2 window in the Material style, of
+// the same size, with the same Qt and the same renderer (this program re-run with
+// --anchor).
+// - start-up: time from process start to the first frame on screen, median of several
+//   runs (goal: ratio <= 1.5);
+// - resident memory once started (terminal: healthy on its gate page; anchor: first
+//   frame), both 2 s later, median (goal: ratio <= 1.5);
+// - CPU used while idle on the gate page, both programs side by side for the same
+//   period (goal: terminal under 1 % of one core).
+//
+// The first frame is seen the same way for both: Qt's render-loop timing category is
+// switched on through QT_LOGGING_RULES, and its first line on standard error marks the
+// frame.
+//
+// Usage: bench_terminal [runs (default 5)] [idle seconds (default 30)]
+
+#include "ChildProcess.h"
+#include "TerminalRig.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQuickStyle>
+#include <QTest>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// Printed by the software render loop for every frame it renders and shows.
+const QString FrameMark = QStringLiteral("Frame rendered");
+const QString LoggingRules = QStringLiteral("qt.scenegraph.time.renderloop.debug=true");
+const QString OnlineMark = QStringLiteral("KVRTTerminal status changed : online");
+constexpr int SettleMs = 2000;
+constexpr int TimeoutMs = 60000;
+
+const char* const AnchorQml = R"(
+import QtQuick 2.15
+import QtQuick.Controls 2.15
+ApplicationWindow {
+    width: 1024
+    height: 600
+    visible: true
+    title: "Anchor"
+    Label {
+        anchors.centerIn: parent
+        text: "Anchor"
+    }
+}
+)";
+
+int runAnchor(int argc, char** argv)
+{
+    QGuiApplication app(argc, argv);
+    QQuickStyle::setStyle(QStringLiteral("Material"));
+    QQmlApplicationEngine engine;
+    engine.loadData(AnchorQml);
+    if (engine.rootObjects().isEmpty())
+        return 1;
+    return app.exec();
+}
+
+long residentKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (pid <= 0 || !status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+// User plus system time of the process so far, in clock ticks.
+long long cpuTicks(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // The command name in parentheses may contain spaces: count fields after it.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    // Fields 14 and 15 of the line (utime, stime) are 11 and 12 after the name.
+    if (fields.size() < 13)
+        return -1;
+    return fields.at(11).toLongLong() + fields.at(12).toLongLong();
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+bool waitFor(ChildProcess& process, const QString& text)
+{
+    return QTest::qWaitFor(
+               [&] { return process.standardError().contains(text) || !process.isRunning(); },
+               TimeoutMs)
+        && process.standardError().contains(text);
+}
+
+struct Sample
+{
+    double firstFrameMs = -1;
+    long rssKiB = -1;
+};
+
+bool startAnchor(ChildProcess& anchor, TerminalRig& rig)
+{
+    QProcessEnvironment environment = rig.display().environment(ChildProcess::defaultEnvironment());
+    environment.insert(QStringLiteral("QT_LOGGING_RULES"), LoggingRules);
+    anchor.setEnvironment(environment);
+    return anchor.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--anchor")});
+}
+
+Sample measureAnchor(TerminalRig& rig)
+{
+    Sample sample;
+    ChildProcess anchor;
+    QElapsedTimer clock;
+    clock.start();
+    if (!startAnchor(anchor, rig) || !waitFor(anchor, FrameMark)) {
+        std::fprintf(stderr, "anchor: no first frame\n%s\n", qPrintable(anchor.standardError()));
+        return sample;
+    }
+    sample.firstFrameMs = double(clock.nsecsElapsed()) / 1e6;
+    QTest::qWait(SettleMs);
+    sample.rssKiB = residentKiB(anchor.processId());
+    return sample;
+}
+
+TerminalRig::Options terminalOptions()
+{
+    TerminalRig::Options options;
+    options.entryGate = true;
+    options.language = QStringLiteral("el_GR");
+    options.environment.insert(QStringLiteral("QT_LOGGING_RULES"), LoggingRules);
+    return options;
+}
+
+Sample measureTerminal(TerminalRig& rig)
+{
+    Sample sample;
+    QElapsedTimer clock;
+    clock.start();
+    if (!rig.startTerminal(terminalOptions()) || !waitFor(rig.terminal(), FrameMark)) {
+        std::fprintf(stderr, "terminal: no first frame\n%s\n", qPrintable(rig.diagnosis()));
+        rig.stopTerminal();
+        return sample;
+    }
+    sample.firstFrameMs = double(clock.nsecsElapsed()) / 1e6;
+    if (rig.waitForLog(OnlineMark, 0, TimeoutMs) < 0) {
+        std::fprintf(stderr, "terminal: never healthy\n%s\n", qPrintable(rig.diagnosis()));
+        rig.stopTerminal();
+        return sample;
+    }
+    QTest::qWait(SettleMs);
+    sample.rssKiB = residentKiB(rig.terminal().processId());
+    if (!rig.stopTerminal())
+        std::fprintf(stderr, "terminal: no clean stop\n");
+    return sample;
+}
+
+void startup(TerminalRig& rig, int runs)
+{
+    std::vector<double> anchorFrame, terminalFrame, anchorRss, terminalRss;
+    // One unmeasured round first, so that neither side pays for cold caches alone.
+    measureAnchor(rig);
+    measureTerminal(rig);
+    for (int i = 0; i < runs; ++i) {
+        const Sample anchor = measureAnchor(rig);
+        const Sample terminal = measureTerminal(rig);
+        if (anchor.firstFrameMs < 0 || terminal.firstFrameMs < 0 || anchor.rssKiB < 0
+            || terminal.rssKiB < 0) {
+            std::printf("start-up: run %d FAILED\n", i + 1);
+            continue;
+        }
+        anchorFrame.push_back(anchor.firstFrameMs);
+        terminalFrame.push_back(terminal.firstFrameMs);
+        anchorRss.push_back(double(anchor.rssKiB));
+        terminalRss.push_back(double(terminal.rssKiB));
+        std::printf("  run %d: first frame %7.1f ms (anchor %7.1f ms), resident %6ld KiB "
+                    "(anchor %6ld KiB)\n",
+                    i + 1, terminal.firstFrameMs, anchor.firstFrameMs, terminal.rssKiB,
+                    anchor.rssKiB);
+        std::fflush(stdout);
+    }
+    if (terminalFrame.empty())
+        return;
+    const double frameRatio = median(terminalFrame) / median(anchorFrame);
+    const double rssRatio = median(terminalRss) / median(anchorRss);
+    std::printf("start-up to first frame: terminal %.1f ms, anchor %.1f ms (medians of %zu): "
+                "ratio %.2f (goal <= 1.5) %s\n",
+                median(terminalFrame), median(anchorFrame), terminalFrame.size(), frameRatio,
+                frameRatio <= 1.5 ? "OK" : "OVER");
+    std::printf("resident memory after start-up: terminal %.0f KiB, anchor %.0f KiB: "
+                "ratio %.2f (goal <= 1.5) %s\n",
+                median(terminalRss), median(anchorRss), rssRatio, rssRatio <= 1.5 ? "OK" : "OVER");
+}
+
+void idle(TerminalRig& rig, int seconds)
+{
+    ChildProcess anchor;
+    if (!rig.startTerminal(terminalOptions()) || rig.waitForLog(OnlineMark, 0, TimeoutMs) < 0
+        || !startAnchor(anchor, rig) || !waitFor(anchor, FrameMark)) {
+        std::printf("idle: FAILED to start\n%s\n", qPrintable(rig.diagnosis()));
+        return;
+    }
+    QTest::qWait(SettleMs);
+    const qint64 terminalPid = rig.terminal().processId();
+    const qint64 anchorPid = anchor.processId();
+    const long long terminalStart = cpuTicks(terminalPid);
+    const long long anchorStart = cpuTicks(anchorPid);
+    QElapsedTimer clock;
+    clock.start();
+    QTest::qWait(seconds * 1000);
+    const double elapsed = double(clock.nsecsElapsed()) / 1e9;
+    const long long terminalUsed = cpuTicks(terminalPid) - terminalStart;
+    const long long anchorUsed = cpuTicks(anchorPid) - anchorStart;
+    const double tick = double(sysconf(_SC_CLK_TCK));
+    const double terminalPercent = 100.0 * double(terminalUsed) / tick / elapsed;
+    const double anchorPercent = 100.0 * double(anchorUsed) / tick / elapsed;
+    std::printf("idle on the gate page for %.1f s: terminal %.2f %% of one core, anchor %.2f %% "
+                "(goal: terminal < 1 %%) %s\n",
+                elapsed, terminalPercent, anchorPercent, terminalPercent < 1.0 ? "OK" : "OVER");
+    if (!rig.stopTerminal())
+        std::fprintf(stderr, "terminal: no clean stop\n");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1 && qstrcmp(argv[1], "--anchor") == 0)
+        return runAnchor(argc, argv);
+
+    QCoreApplication app(argc, argv);
+    const int runs = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 5;
+    const int idleSeconds = argc > 2 ? qMax(1, QByteArray(argv[2]).toInt()) : 30;
+
+    if (const QString missing = TerminalRig::missingTools(); !missing.isEmpty()) {
+        std::printf("bench_terminal: SKIPPED (missing: %s)\n", qPrintable(missing));
+        return 0;
+    }
+    TerminalRig rig;
+    if (!rig.startDisplay() || !rig.startBroker() || !rig.startSimulator()) {
+        std::fprintf(stderr, "bench_terminal: cannot start the display, broker or simulator\n");
+        return 1;
+    }
+    std::printf("terminal start-up (%d runs, virtual display, software renderer):\n", runs);
+    std::fflush(stdout);
+    startup(rig, runs);
+    std::fflush(stdout);
+    idle(rig, idleSeconds);
+    return 0;
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QProcessEnvironment>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QProcess;
+
+// An X server of the test's own (Xvfb) for running the real program's window: it
+// picks a free display number itself, and is stopped at destruction. Pointer and
+// keyboard input go through xdotool, screen grabs through ImageMagick's import.
+//
+//     if (const QString missing = VirtualDisplay::missingTools({"Xvfb", "xdotool"}); ...)
+//         QSKIP(...);
+//     VirtualDisplay display;
+//     QVERIFY(display.start());
+//     ui.setEnvironment(display.environment());
+//     ...
+//     QVERIFY(display.click(512, 360));
+class VirtualDisplay
+{
+public:
+    VirtualDisplay();
+    ~VirtualDisplay();
+    VirtualDisplay(const VirtualDisplay&) = delete;
+    VirtualDisplay& operator=(const VirtualDisplay&) = delete;
+
+    // The programs of the list that are not on the PATH, comma-separated; empty when
+    // all are there.
+    static QString missingTools(const QStringList& programs);
+
+    // Starts the server and returns once it accepts clients.
+    bool start(const QSize& size = QSize(1024, 600), int depth = 24);
+    void stop();
+    bool isRunning() const;
+
+    // ":<number>", empty before start().
+    QString name() const { return m_name; }
+    QSize size() const { return m_size; }
+
+    // The environment of a program shown on this display: base plus DISPLAY, the
+    // X11 platform plug-in and the software renderer of Qt Quick.
+    QProcessEnvironment environment(const QProcessEnvironment& base
+                                    = QProcessEnvironment::systemEnvironment()) const;
+
+    // A left click (press and release) at the screen position.
+    bool click(int x, int y);
+    // Holds the left button down at the position for the given time, then releases.
+    bool pressAndHold(int x, int y, int msec);
+    // Types the text as key strokes to the window under the pointer.
+    bool type(const QString& text);
+    // Writes the whole screen to a PNG file (needs ImageMagick's import).
+    bool grab(const QString& pngFile);
+
+private:
+    bool runTool(const QString& program, const QStringList& arguments, int timeoutMs = 20000);
+
+    std::unique_ptr<QProcess> m_server;
+    QString m_name;
+    QSize m_size;
+};
