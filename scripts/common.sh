@@ -36,6 +36,9 @@ kvrt_install_deps() {
     $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
 }
 
+# Lets ccache share results between clones and build directories.
+export CCACHE_BASEDIR="$KVRT_ROOT"
+
 # kvrt_build BUILD_DIR [extra cmake args...]
 kvrt_build() {
     local dir="$1"; shift

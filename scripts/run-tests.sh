@@ -21,7 +21,7 @@ run_suite() {
     kvrt_log "building in $dir"
     kvrt_build "$dir" "$@"
     kvrt_log "testing in $dir"
-    (cd "$dir" && ctest --output-on-failure --timeout 600 </dev/null)
+    (cd "$dir" && ctest --output-on-failure --timeout 600 -j2 </dev/null)
 }
 
 run_suite "$KVRT_ROOT/build"

@@ -313,6 +313,14 @@ void GUIManager::initManagers()
             [] { warningLog() << "KVRTTerminal card removed"; });
     connect(&m_kvrtTerminal, &manager::KVRTTerminal::reasonChanged, this,
             &GUIManager::onKVRTTerminalReasonChanged);
+    // The passenger is asked to take the card as soon as it is in the mouth, not
+    // once it has been taken.
+    connect(&m_dispenser, &manager::Dispenser::cardInMouthChanged, this, [this] {
+        if (m_issuing && !m_cardPresented && m_dispenser.cardInMouth()) {
+            m_cardPresented = true;
+            Q_EMIT processFinished();
+        }
+    });
     connect(&m_kvrtTerminal, &manager::KVRTTerminal::ticketValidated, this,
             &GUIManager::onTicketValidated);
     connect(&m_kvrtTerminal, &manager::KVRTTerminal::maintenanceBarcodeScanned, this,
@@ -788,6 +796,7 @@ void GUIManager::issueCard()
     card->addUsageLog(QStringLiteral("entry"), m_deviceId, IssueLocationId);
 
     setMessage(QStringLiteral("Issuing card"));
+    m_cardPresented = false;
     setIssueFailed(false);
     Q_EMIT processStarted();
 
@@ -800,7 +809,8 @@ void GUIManager::issueCard()
             setMessage(QStringLiteral("Card collected"));
             infoLog() << "Card issued successfully : "
                       << (result.card ? result.card->uid() : QStringLiteral("<null>"));
-            Q_EMIT processFinished();
+            if (!m_cardPresented)
+                Q_EMIT processFinished();
             QTimer::singleShot(NextCardDelayMsec, this, &GUIManager::prepareNextCard);
         })
         .fail([this, alive](const manager::CardIssuer::Result& result) {

@@ -247,6 +247,9 @@ private:
     bool m_mqttStarted = false;
     // A card issue runs from issueCard() until the next card is prepared.
     bool m_issuing = false;
+    // The card of the running issue has reached the mouth: the gate page already asks
+    // the passenger to take it.
+    bool m_cardPresented = false;
     bool m_issueFailed = false;
     // The shell shows the gate page: the last thing it was told was resetInitialScreen.
     bool m_gatePageShown = false;

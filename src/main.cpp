@@ -10,6 +10,21 @@
 
 #include <csignal>
 
+#if defined(__SANITIZE_ADDRESS__)
+// Sanitizer builds only: Qt Quick's pixmap cache keeps the images of the pages
+// (the rendered icons) until the process ends, which the leak check would report
+// at every exit. Full stacks are needed to tell its allocations from ours.
+extern "C" const char* __asan_default_options()
+{
+    return "fast_unwind_on_malloc=0";
+}
+
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:QQuickPixmap::load\n";
+}
+#endif
+
 int main(int argc, char* argv[])
 {
     // Text entry goes through the on-screen keyboard plug-in.

@@ -94,6 +94,21 @@ int count(const MessageCapture& log, QtMsgType type, const QString& prefix)
 
 } // namespace
 
+#if defined(__SANITIZE_ADDRESS__)
+// Sanitizer builds only: Qt Quick's pixmap cache keeps the images of the pages
+// (the rendered icons) until the process ends, which the leak check would
+// report. Full stacks are needed to tell its allocations from ours.
+extern "C" const char* __asan_default_options()
+{
+    return "fast_unwind_on_malloc=0";
+}
+
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:QQuickPixmap::load\n";
+}
+#endif
+
 class TestGUIManager : public QObject
 {
     Q_OBJECT

@@ -27,7 +27,7 @@ class CardIssuer : public QObject
     Q_PROPERTY(QString reason READ reason NOTIFY stateChanged)
 
 public:
-    enum State {
+    enum State : int {
         Init = 0,
         Busy = 1,
         Ready = 2,

@@ -68,16 +68,16 @@ void DeviceClient::handleMessage(const QByteArray& payload, const QString& topic
 
 void DeviceClient::parseFailed(const QByteArray&, const QString&, const QJsonParseError& error)
 {
-    qCritical().noquote().nospace() << m_tag << "Failed to parse JSON message: "
-                                    << error.errorString();
+    qCritical().noquote().nospace()
+        << m_tag << "Failed to parse JSON message: " << error.errorString();
 }
 
-void DeviceClient::unrouted(const QJsonObject&, const QString&) {}
+void DeviceClient::unrouted(const QJsonObject&, const QString&) { }
 
 bool DeviceClient::publishCommand(const QString& suffix, const QJsonObject& payload)
 {
-    return m_mqtt.publish(QJsonDocument(payload).toJson(QJsonDocument::Indented), topic(suffix),
-                          0, false);
+    return m_mqtt.publish(QJsonDocument(payload).toJson(QJsonDocument::Indented), topic(suffix), 0,
+                          false);
 }
 
 bool DeviceClient::publishEmpty(const QString& suffix)

@@ -72,7 +72,7 @@ protected:
 
     // Calls refresh() now and then every msec milliseconds; 0 stops polling.
     void startMonitor(int msec);
-    virtual void refresh() {}
+    virtual void refresh() { }
 
 private:
     void onReceived(const QByteArray& payload, const QByteArray& topic);

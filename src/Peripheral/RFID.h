@@ -31,7 +31,9 @@ class RFID : public DeviceClient
     Q_PROPERTY(Tag::Ptr activeCard READ activeCard NOTIFY activeCardChanged)
 
 public:
-    enum State {
+    // The underlying type is fixed so that any number the service reports can be
+    // held (and named "Unknown").
+    enum State : int {
         Init = 0, // nothing known yet
         Idle = 1, // service up, RF field off
         Searching = 2, // RF field on, no card in the field

@@ -10,6 +10,7 @@
 #include "Dispenser.h"
 #include "DispenserService.h"
 #include "InspectorService.h"
+#include "KVRTTerminal.h"
 #include "KVRTv1Card.h"
 #include "MqttClient.h"
 #include "NetworkService.h"
@@ -419,6 +420,71 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(clock().contains(QStringLiteral("synced"))
                                      && clock().value(QStringLiteral("synced")).toBool() == hasNtp,
                                  Wait);
+    }
+
+    void terminalClientSeesEachCondition()
+    {
+        Simulator sim(options({QStringLiteral("terminal")}));
+        sim.start();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.isConnected(), Wait);
+        manager::MqttClient mqtt;
+        mqtt.setHostname(m_broker->host());
+        mqtt.setPort(m_broker->port());
+        manager::KVRTTerminal terminal(mqtt, QStringLiteral("ovant/blm"));
+        mqtt.connect();
+        QTRY_COMPARE_WITH_TIMEOUT(terminal.status(), QStringLiteral("online"), Wait);
+        QCOMPARE(terminal.reasonCode(), QString());
+        QCOMPARE(terminal.route(), sim.terminal()->route());
+        QVERIFY(!terminal.version().isEmpty());
+
+        const QList<QPair<QString, QPair<QString, QString>>> expected {
+            {QStringLiteral("no-rfid"), {QStringLiteral("online"), QStringLiteral("#0004")}},
+            {QStringLiteral("rfid-updating"), {QStringLiteral("online"), QStringLiteral("#0003")}},
+            {QStringLiteral("no-obu"), {QStringLiteral("online"), QStringLiteral("#0005")}},
+            {QStringLiteral("no-route"),
+             {QStringLiteral("out-of-service"), QStringLiteral("#0006")}},
+            {QStringLiteral("ntp-unsync"), {QStringLiteral("online"), QStringLiteral("#0007")}},
+            {QStringLiteral("ok"), {QStringLiteral("online"), QString()}},
+        };
+        for (const auto& step : expected) {
+            sim.execute(
+                command(QStringLiteral("terminal"), {{QStringLiteral("value"), step.first}}));
+            QTRY_COMPARE_WITH_TIMEOUT(terminal.reasonCode(), step.second.second, Wait);
+            QCOMPARE(terminal.status(), step.second.first);
+        }
+        sim.execute(command(QStringLiteral("terminal"),
+                            {{QStringLiteral("value"), QStringLiteral("init")}}));
+        QTRY_COMPARE_WITH_TIMEOUT(terminal.status(), QStringLiteral("init"), Wait);
+        sim.execute(command(QStringLiteral("offline"),
+                            {{QStringLiteral("service"), QStringLiteral("terminal")}}));
+        QTRY_COMPARE_WITH_TIMEOUT(terminal.reasonCode(), QStringLiteral("#0002"), Wait);
+        sim.execute(command(QStringLiteral("online"),
+                            {{QStringLiteral("service"), QStringLiteral("terminal")}}));
+        sim.execute(
+            command(QStringLiteral("terminal"), {{QStringLiteral("value"), QStringLiteral("ok")}}));
+        QTRY_COMPARE_WITH_TIMEOUT(terminal.reasonCode(), QString(), Wait);
+
+        // The client switches the readers on; a scan then reaches it as a transaction.
+        QList<QJsonObject> validated;
+        connect(&terminal, &manager::KVRTTerminal::ticketValidated, this,
+                [&validated](const Transaction& t) { validated.append(t.data()); });
+        terminal.enableRfid();
+        terminal.enableBarcode();
+        QTRY_VERIFY_WITH_TIMEOUT(terminal.rfid()->enabled() && terminal.barcode()->enabled(), Wait);
+        QVERIFY(sim.execute(command(QStringLiteral("scan"),
+                                    {{QStringLiteral("ticket"), QStringLiteral("pass")},
+                                     {QStringLiteral("result"), QStringLiteral("refused")},
+                                     {QStringLiteral("reason"), 201}}))
+                    .value(QStringLiteral("ok"))
+                    .toBool());
+        QTRY_COMPARE_WITH_TIMEOUT(validated.size(), 1, Wait);
+        const Transaction transaction(validated.first());
+        QCOMPARE(transaction.valid(), false);
+        QCOMPARE(transaction.type(), Transaction::CardPeriodPass);
+        QCOMPARE(transaction.denyReasonId(), 201);
+        terminal.disableRfid();
+        QTRY_VERIFY_WITH_TIMEOUT(!terminal.rfid()->enabled(), Wait);
+        QVERIFY(!sim.terminal()->rfidEnabled());
     }
 
     void readerAndScannerFollowTheEnableTopics()
@@ -998,7 +1064,8 @@ private Q_SLOTS:
                  false);
         // And the control topic is back too.
         QTRY_VERIFY_WITH_TIMEOUT(sim.isConnected(), 30000);
-        QVERIFY(sim.execute(command(QStringLiteral("status"))).value(QStringLiteral("ok")).toBool());
+        QVERIFY(
+            sim.execute(command(QStringLiteral("status"))).value(QStringLiteral("ok")).toBool());
     }
 
     void controlTopic()

@@ -8,9 +8,9 @@
 const QString ControlCommands::ControlTopic = QStringLiteral("ovant/simulator/control");
 const QString ControlCommands::ReplyTopic = QStringLiteral("ovant/simulator/reply");
 
-const QList<ControlCommands::Spec>& ControlCommands::all()
+const QList<ControlCommands::Definition>& ControlCommands::all()
 {
-    static const QList<Spec> specs {
+    static const QList<Definition> definitions {
         {QStringLiteral("take-card"),
          {},
          QStringLiteral("the user takes the card from the dispenser's mouth")},
@@ -75,14 +75,14 @@ const QList<ControlCommands::Spec>& ControlCommands::all()
          {},
          QStringLiteral("reports the state of every simulated service")},
     };
-    return specs;
+    return definitions;
 }
 
-const ControlCommands::Spec* ControlCommands::find(const QString& name)
+const ControlCommands::Definition* ControlCommands::find(const QString& name)
 {
-    for (const Spec& spec : all()) {
-        if (spec.name == name)
-            return &spec;
+    for (const Definition& definition : all()) {
+        if (definition.name == name)
+            return &definition;
     }
     return nullptr;
 }
@@ -93,28 +93,28 @@ QJsonObject ControlCommands::fromArguments(const QStringList& words, QString* er
         *error = QStringLiteral("no command given");
         return {};
     }
-    const Spec* spec = find(words.first());
-    if (!spec) {
+    const Definition* definition = find(words.first());
+    if (!definition) {
         *error = QStringLiteral("unknown command '%1'").arg(words.first());
         return {};
     }
     const QStringList values = words.mid(1);
-    if (values.size() > spec->arguments.size()) {
-        *error = QStringLiteral("too many arguments for '%1'").arg(spec->name);
+    if (values.size() > definition->arguments.size()) {
+        *error = QStringLiteral("too many arguments for '%1'").arg(definition->name);
         return {};
     }
-    QJsonObject command {{QStringLiteral("command"), spec->name}};
-    for (int i = 0; i < spec->arguments.size(); ++i) {
-        const QString& argument = spec->arguments.at(i);
+    QJsonObject command {{QStringLiteral("command"), definition->name}};
+    for (int i = 0; i < definition->arguments.size(); ++i) {
+        const QString& argument = definition->arguments.at(i);
         const bool optional = argument.startsWith(QLatin1Char('['));
         if (i >= values.size()) {
             if (!optional) {
-                *error = QStringLiteral("'%1' needs %2").arg(spec->name, argument);
+                *error = QStringLiteral("'%1' needs %2").arg(definition->name, argument);
                 return {};
             }
             continue;
         }
-        command.insert(argumentKey(spec->name, i), values.at(i));
+        command.insert(argumentKey(definition->name, i), values.at(i));
     }
     return command;
 }
@@ -136,14 +136,14 @@ QString ControlCommands::argumentKey(const QString& command, int index)
 QString ControlCommands::usage()
 {
     QString text;
-    for (const Spec& spec : all()) {
-        QString line = QStringLiteral("  ") + spec.name;
-        for (const QString& argument : spec.arguments)
+    for (const Definition& definition : all()) {
+        QString line = QStringLiteral("  ") + definition.name;
+        for (const QString& argument : definition.arguments)
             line += QLatin1Char(' ') + argument;
         // A long usage gets its help on a line of its own.
         if (line.size() > 40)
             line += QLatin1Char('\n') + QString(40, QLatin1Char(' '));
-        text += line.leftJustified(40) + QLatin1Char(' ') + spec.help + QLatin1Char('\n');
+        text += line.leftJustified(40) + QLatin1Char(' ') + definition.help + QLatin1Char('\n');
     }
     return text;
 }

@@ -14,7 +14,7 @@
 class ControlCommands
 {
 public:
-    struct Spec
+    struct Definition
     {
         QString name;
         // Argument names in command-line order; "[name]" is optional.
@@ -25,8 +25,8 @@ public:
     static const QString ControlTopic;
     static const QString ReplyTopic;
 
-    static const QList<Spec>& all();
-    static const Spec* find(const QString& name);
+    static const QList<Definition>& all();
+    static const Definition* find(const QString& name);
     // Words after "send" (command name first) as a command object; on error the
     // object is empty and error says why.
     static QJsonObject fromArguments(const QStringList& words, QString* error);
