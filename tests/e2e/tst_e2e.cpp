@@ -371,6 +371,11 @@ void tst_E2E::screenshots()
     QVERIFY(QDir().mkpath(m_screenshotDir));
     m_suffix = QTest::currentDataTag();
     TerminalRig& rig = *m_rig;
+    // Slow movements, so that the issuing can be seen.
+    QVERIFY(rig.stopSimulator());
+    QVERIFY2(rig.startSimulator({QStringLiteral("--motion-delay"), QStringLiteral("1500"),
+                                 QStringLiteral("--take-delay"), QStringLiteral("never")}),
+             qPrintable(rig.diagnosis()));
 
     // An entry gate without its serial number: the registration page.
     TerminalRig::Options options;
@@ -392,21 +397,22 @@ void tst_E2E::screenshots()
              qPrintable(failure("the serial number was not saved")));
     QVERIFY(shoot(QStringLiteral("entry-gate")));
 
-    // A card is issued: the busy page while the card waits in the mouth, then the
-    // prompt to collect it.
+    // A card is issued: the busy page while it is written, then the prompt to take it
+    // from the mouth.
     int mark = rig.logMark();
     m_peer->clear();
     QVERIFY2(touchGate(mark), qPrintable(failure("the touch did not reach the gate page")));
+    QVERIFY(shoot(QStringLiteral("entry-gate-busy")));
     QVERIFY2(m_peer->waitForMessages(QStringLiteral("ovant/dispenser/eject/response/+"), 1, StepMs),
              qPrintable(failure("no card ejected")));
-    QVERIFY(shoot(QStringLiteral("entry-gate-busy")));
+    QVERIFY(shoot(QStringLiteral("entry-gate-final")));
     QVERIFY(rig.simulate({QStringLiteral("take-card")}));
     QVERIFY2(rig.waitForLog(QStringLiteral("Card issued successfully"), mark, StepMs) >= 0,
              qPrintable(failure("no card issued")));
-    QVERIFY(shoot(QStringLiteral("entry-gate-final")));
-    QVERIFY2(rig.waitForLog(QStringLiteral("Preparing next card"), mark, StepMs) >= 0,
-             qPrintable(failure("no next card prepared")));
-    QTest::qWait(3000);
+    const int preparing = rig.waitForLog(QStringLiteral("Preparing next card"), mark, StepMs);
+    QVERIFY2(preparing >= 0, qPrintable(failure("no next card prepared")));
+    QVERIFY2(rig.waitForLog(QStringLiteral("[CardIssuer] RFID disabled"), preparing, StepMs) >= 0,
+             qPrintable(failure("the next card was not read")));
 
     // The dispenser jams: the next passenger is asked to wait for assistance.
     mark = rig.logMark();
