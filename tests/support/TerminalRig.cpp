@@ -130,6 +130,13 @@ bool TerminalRig::startTerminal(const Options& options)
     file.close();
 
     QProcessEnvironment environment = m_display.environment(ChildProcess::defaultEnvironment());
+#if defined(__SANITIZE_ADDRESS__)
+    // The terminal is a sanitizer build too. Its leak report at exit needs full stacks
+    // to tell Qt's own leftovers (suppressed by name) apart from the program's leaks.
+    const QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
+    environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                       asan + (asan.isEmpty() ? "" : ":") + "fast_unwind_on_malloc=0");
+#endif
     for (auto it = options.environment.cbegin(); it != options.environment.cend(); ++it)
         environment.insert(it.key(), it.value());
     m_terminal.setEnvironment(environment);
