@@ -849,12 +849,16 @@ void TestGUIManager::issuedCardAndNextCard()
     QCOMPARE(gate->property("phase").toString(), QString("busy"));
     QVERIFY(!m_manager->errorOccured());
 
-    // The passenger takes the card.
+    // The card reaches the mouth: the page asks the passenger to take it.
     QTRY_VERIFY_WITH_TIMEOUT(m_dispenser->cardInMouth(), Wait);
-    QVERIFY(m_dispenser->takeCard());
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, Wait);
     QCOMPARE(gate->property("phase").toString(), QString("final"));
-    QCOMPARE(m_manager->message(), QString("Card collected"));
+
+    // The passenger takes the card.
+    QVERIFY(m_dispenser->takeCard());
+    QTRY_COMPARE_WITH_TIMEOUT(m_manager->message(), QString("Card collected"), Wait);
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(gate->property("phase").toString(), QString("final"));
     QCOMPARE(count(log, QtInfoMsg, "[GUIManager] Card issued successfully : <null>"), 1);
 
     // The next card is prepared, and the page returns to its prompt.
