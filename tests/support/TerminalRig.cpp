@@ -78,16 +78,6 @@ bool TerminalRig::startSimulator(const QStringList& arguments)
     return false;
 }
 
-QString TerminalRig::configFile() const
-{
-    return m_dir.filePath(QStringLiteral("gui.conf"));
-}
-
-QString TerminalRig::serialNumberFile() const
-{
-    return m_dir.filePath(QStringLiteral("serialnumber"));
-}
-
 bool TerminalRig::startTerminal(const Options& options)
 {
     if (m_terminal.isRunning()) {
@@ -142,8 +132,7 @@ bool TerminalRig::startTerminal(const Options& options)
     m_terminal.setEnvironment(environment);
     m_terminal.setWorkingDirectory(m_dir.path());
     return m_terminal.start(QStringLiteral(KVRT_TERMINAL_BINARY),
-                            QStringList {QStringLiteral("-f"), configFile(), QStringLiteral("-e")}
-                                + options.arguments);
+                            {QStringLiteral("-f"), configFile(), QStringLiteral("-e")});
 }
 
 bool TerminalRig::stopTerminal(int timeoutMs)

@@ -32,8 +32,6 @@ public:
         QString deviceId = QStringLiteral("K00000001");
         // Further configuration keys ("group/name") written to the file.
         QVariantMap config;
-        // Further command-line arguments.
-        QStringList arguments;
         // Further environment variables.
         QMap<QString, QString> environment;
     };
@@ -75,12 +73,12 @@ public:
     TestBroker& broker() { return m_broker; }
     VirtualDisplay& display() { return m_display; }
     ChildProcess& terminal() { return m_terminal; }
-    ChildProcess& simulator() { return m_simulator; }
     QString directory() const { return m_dir.path(); }
-    QString configFile() const;
-    QString serialNumberFile() const;
 
 private:
+    QString configFile() const { return m_dir.filePath(QStringLiteral("gui.conf")); }
+    QString serialNumberFile() const { return m_dir.filePath(QStringLiteral("serialnumber")); }
+
     QTemporaryDir m_dir;
     VirtualDisplay m_display;
     TestBroker m_broker;

@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QThread>
 
 namespace {
 constexpr int StartTimeoutMs = 20000;
@@ -104,16 +103,6 @@ bool VirtualDisplay::click(int x, int y)
     return runTool(QStringLiteral("xdotool"),
                    {QStringLiteral("mousemove"), QString::number(x), QString::number(y),
                     QStringLiteral("click"), QStringLiteral("1")});
-}
-
-bool VirtualDisplay::pressAndHold(int x, int y, int msec)
-{
-    if (!runTool(QStringLiteral("xdotool"),
-                 {QStringLiteral("mousemove"), QString::number(x), QString::number(y),
-                  QStringLiteral("mousedown"), QStringLiteral("1")}))
-        return false;
-    QThread::msleep(ulong(qMax(0, msec)));
-    return runTool(QStringLiteral("xdotool"), {QStringLiteral("mouseup"), QStringLiteral("1")});
 }
 
 bool VirtualDisplay::type(const QString& text)

@@ -48,8 +48,6 @@ public:
 
     // A left click (press and release) at the screen position.
     bool click(int x, int y);
-    // Holds the left button down at the position for the given time, then releases.
-    bool pressAndHold(int x, int y, int msec);
     // Types the text as key strokes to the window under the pointer.
     bool type(const QString& text);
     // Writes the whole screen to a PNG file (needs ImageMagick's import).

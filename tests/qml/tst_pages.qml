@@ -1,0 +1,270 @@
+import QtQuick 2.15
+import QtTest 1.15
+import KVRTTest 1.0
+
+// The window and its pages, driven by a stand-in manager: the page of each screen name
+// and what it says in English and Greek, the gate page's passages and touches, the
+// registration page with its on-screen keyboard, the error pop-up, the screen saver,
+// the cursor and the way into maintenance.
+TestCase {
+    id: test
+    name: "Pages"
+    when: windowShown
+
+    StandInManager {
+        id: manager
+    }
+
+    property var window: null
+
+    // An item of the window by object name, through the visual tree.
+    function find(name, item) {
+        item = item || window.contentItem.parent
+        if (item.objectName === name)
+            return item
+        for (let i = 0; i < item.children.length; ++i) {
+            const found = find(name, item.children[i])
+            if (found)
+                return found
+        }
+        return null
+    }
+
+    function page(name) { return find("page_" + name).item }
+
+    // The text and icon a passenger sees on the gate page.
+    function gateText(gate) {
+        if (findChild(gate, "gateExit").visible)
+            return findChild(gate, "exitMessage").message
+        const busy = findChild(gate, "gateBusy").item
+        return busy ? findChild(busy, "busyText").text : findChild(gate, "gateMessage").message
+    }
+    function gateIcon(gate) {
+        const shown = findChild(gate, findChild(gate, "gateExit").visible ? "exitMessage" : "gateMessage")
+        return String(shown.icon)
+    }
+
+    function init() {
+        manager.screen = ""
+        manager.message = ""
+        manager.deviceId = ""
+        manager.language = "en_US"
+        manager.isEntryGate = true
+        manager.errorOccured = false
+        manager.calls = []
+        manager.setTransaction(manager.emptyTransaction())
+        window = Qt.createComponent("qrc:/qml/main.qml").createObject(test)
+        tryCompare(window, "active", true, 5000)
+    }
+
+    function cleanup() {
+        window.destroy()
+        wait(0)
+    }
+
+    function test_startsBusyWithVersion() {
+        compare([window.width, window.height, window.currentScreen], [1024, 600, "Busy"])
+        const version = find("versionText")
+        compare(version.text, "v" + Qt.application.version)
+        compare(version.x + version.width, window.width - 10)
+    }
+
+    function test_screens_data() {
+        return [
+            { tag: "InitPage", pages: ["InitPage"], header: true },
+            { tag: "OutOfOrder", pages: ["OutOfOrder"], header: true },
+            { tag: "OutOfService", pages: ["OutOfService"], header: true },
+            { tag: "Invalid", pages: ["Invalid"], header: true },
+            { tag: "ScreenSaver", pages: ["ScreenSaver"], header: false },
+            { tag: "Settings", pages: ["Settings"], header: false },
+            { tag: "Login", pages: [], header: true }
+        ]
+    }
+
+    function test_screens(data) {
+        manager.screen = data.tag
+        compare(window.currentScreen, data.tag)
+        compare(window.screens.map(e => e.name).filter(name => find("page_" + name).visible), data.pages)
+        compare(find("header").visible, data.header)
+        verify(find("versionText").visible)
+    }
+
+    function test_messages_data() {
+        const reason = "#0005\nDisconnected from OBC", refusal = "The ticket has expired"
+        return [
+            { tag: "out of order", screen: "OutOfOrder", language: "en_US", message: "The device is Out Of Order", detail: reason },
+            { tag: "out of order, Greek", screen: "OutOfOrder", language: "el_GR", message: "Η συσκευή είναι προσωρινά εκτός λειτουργίας", detail: reason },
+            { tag: "out of service, Greek", screen: "OutOfService", language: "el_GR", message: "Η συσκευή είναι προσωρινά εκτός υπηρεσίας \n Παρακαλώ περιμένετε για βοήθεια" },
+            { tag: "refused", screen: "Invalid", language: "en_US", message: "Validation failed", detail: refusal },
+            { tag: "refused, Greek", screen: "Invalid", language: "el_GR", message: "Η επικύρωση απέτυχε", detail: refusal }
+        ]
+    }
+
+    function test_messages(data) {
+        const refused = manager.emptyTransaction()
+        refused.denyReason = "The ticket has expired"
+        manager.setTransaction(refused)
+        manager.message = "#0005\nDisconnected from OBC"
+        manager.language = data.language
+        manager.screen = data.screen
+        compare(page(data.screen).message, data.message)
+        if (data.detail)
+            compare(page(data.screen).detail, data.detail)
+    }
+
+    function test_gateTexts_data() {
+        const left = "qrc:/qml/images/Icons/chevron-left.svg", right = "qrc:/qml/images/Icons/chevron-right.svg"
+        return [
+            { tag: "entry", entry: true, language: "en_US", icon: left, initial: "Press button for entry",
+              final: "Please collect your card", plates: ["Front License Plate", "Rear License Plate"] },
+            { tag: "exit", entry: false, language: "en_US", icon: right, initial: "Please insert your card",
+              final: "Have a nice trip", plates: ["Front License Plate", "Rear License Plate"] },
+            { tag: "entry, Greek", entry: true, language: "el_GR", icon: left, initial: "Πατήστε το κουμπί για είσοδο",
+              final: "Παρακαλώ παραλάβετε την κάρτα σας", plates: ["Μπροστινή Πινακίδα Οχήματος", "Πίσω Πινακίδα Οχήματος"] },
+            { tag: "exit, Greek", entry: false, language: "el_GR", icon: right, initial: "Παρακαλώ εισάγετε την κάρτα σας",
+              final: "Καλό ταξίδι", plates: ["Μπροστινή Πινακίδα Οχήματος", "Πίσω Πινακίδα Οχήματος"] }
+        ]
+    }
+
+    // Set after the page is up: the page follows the kind of gate and the language live.
+    function test_gateTexts(data) {
+        manager.resetInitialScreen()
+        const gate = page("EntryGate")
+        manager.isEntryGate = data.entry
+        manager.language = data.language
+        compare([gateText(gate), gateIcon(gate)], [data.initial, data.icon])
+        manager.processStarted()
+        manager.processFinished()
+        compare([gateText(gate), gateIcon(gate)], [data.final, data.icon])
+        compare([findChild(gate, "frontPlate").caption, findChild(gate, "rearPlate").caption], data.plates)
+    }
+
+    function test_gatePassagesAndTouches() {
+        manager.resetInitialScreen()
+        compare(window.currentScreen, "EntryGate")
+        const gate = page("EntryGate")
+        manager.processFinished() // no passage: ignored
+        compare(gate.phase, "initial")
+        // A touch asks for a card at an entry gate, on the busy page too.
+        mouseClick(findChild(gate, "gateMessage"))
+        manager.processStarted()
+        manager.message = "Issuing card"
+        compare(gateText(gate), "Issuing card")
+        verify(findChild(findChild(gate, "gateBusy").item, "busyIndicator").running)
+        mouseClick(findChild(gate, "gateBusy").item)
+        compare(manager.calls, ["issueCard", "issueCard"])
+        // A failure shows the manager's text as it stands, also under Greek; hidden,
+        // the page keeps its state.
+        manager.errorOccured = true
+        manager.errorMessageScreen = "Please try again"
+        manager.processFinished()
+        manager.language = "el_GR"
+        compare([gate.phase, gateText(gate)], ["error", "Please try again"])
+        manager.screen = "OutOfOrder"
+        compare(gate.phase, "error")
+        manager.resetInitialScreen()
+        compare([gate.phase, gateText(gate)], ["initial", "Πατήστε το κουμπί για είσοδο"])
+        // No card at an exit gate, nor during a passage.
+        manager.isEntryGate = false
+        mouseClick(findChild(gate, "gateMessage"))
+        manager.isEntryGate = true
+        manager.errorOccured = false
+        manager.processStarted()
+        manager.processFinished()
+        mouseClick(findChild(gate, "gateExit"))
+        compare(manager.calls.length, 2)
+    }
+
+    function test_serialNumber_data() {
+        return [
+            { tag: "K and 8 digits", text: "K12345678", valid: true },
+            { tag: "C and 8 digits", text: "C00000001", valid: true },
+            { tag: "the placeholder", text: "K00000000", valid: true },
+            { tag: "empty", text: "", valid: false },
+            { tag: "two letters", text: "KC1234567", valid: false },
+            { tag: "comma", text: "K1234,678", valid: false },
+            { tag: "seven digits", text: "K1234567", valid: false },
+            { tag: "nine digits", text: "K123456789", valid: false },
+            { tag: "other letter", text: "A12345678", valid: false },
+            { tag: "lower case", text: "k12345678", valid: false },
+            { tag: "space", text: "K12345678 ", valid: false },
+            { tag: "non-ASCII digits", text: "K١٢٣٤٥٦٧٨", valid: false }
+        ]
+    }
+
+    function test_serialNumber(data) {
+        const initPage = page("InitPage")
+        findChild(initPage, "serialField").text = data.text
+        compare(findChild(initPage, "saveButton").enabled, data.valid)
+        compare(findChild(initPage, "serialHint").opacity, data.valid ? 0 : 1)
+    }
+
+    function test_registration() {
+        manager.screen = "InitPage"
+        const initPage = page("InitPage"), field = findChild(initPage, "serialField")
+        const keyboard = findChild(initPage, "keyboard"), dialog = findChild(initPage, "confirmation")
+        const key = name => findChild(keyboard, "key_" + name)
+        manager.deviceId = "C87654321"
+        compare([field.text, field.placeholderText], ["C87654321", "K00000000"])
+        // The built-in keyboard slides in at the bottom; the field takes upper case.
+        mouseClick(field)
+        tryCompare(keyboard, "y", initPage.height - keyboard.height)
+        field.text = ""
+        for (const name of ["k", "1", "2", "3", "4", "5", "6", "7", "9", "backspace", "8"])
+            mouseClick(key(name))
+        compare(field.text, "K12345678")
+        // Enter confirms like SAVE and puts the keyboard away; "No" only closes.
+        mouseClick(key("enter"))
+        tryCompare(dialog, "opened", true)
+        compare(dialog.text, "Please confirm the serial number\n\nK12345678")
+        tryCompare(keyboard, "active", false)
+        mouseClick(findChild(dialog.contentItem, "popupNo"))
+        tryCompare(dialog, "visible", false)
+        // "Yes" saves; taps beside the buttons do nothing.
+        mouseClick(findChild(initPage, "saveButton"))
+        tryCompare(dialog, "opened", true)
+        mouseClick(window.contentItem, 20, 20)
+        verify(dialog.visible)
+        mouseClick(findChild(dialog.contentItem, "popupYes"))
+        tryCompare(dialog, "visible", false)
+        compare(manager.calls, ["save K12345678"])
+        // The keyboard goes with its own key, taking the focus away.
+        mouseClick(field)
+        tryCompare(keyboard, "y", initPage.height - keyboard.height)
+        mouseClick(key("hide"))
+        tryCompare(keyboard, "active", false)
+        verify(!field.activeFocus)
+    }
+
+    function test_errorPopupAndMaintenance() {
+        const popup = findChild(window, "errorPopup")
+        manager.reportError("Permission denied")
+        tryCompare(popup, "opened", true)
+        compare(popup.text, "Permission denied")
+        mouseClick(window.contentItem, 512, 300)
+        tryCompare(popup, "visible", false)
+        // A tap on the clock is nothing; holding it asks for maintenance.
+        const clock = find("headerClock")
+        verify(/^\d\d-\d\d-\d{4} \d\d:\d\d$/.test(clock.dateText + " " + clock.timeText))
+        mouseClick(clock)
+        mousePress(clock)
+        tryCompare(manager, "calls", ["setMaintenanceScreen"], 5000)
+        mouseRelease(clock)
+    }
+
+    function test_screenSaverAndCursor() {
+        manager.screen = "ScreenSaver"
+        const saver = page("ScreenSaver")
+        manager.screenSaverBg = "navy"
+        verify(Qt.colorEqual(saver.color, "navy"))
+        compare(String(findChild(saver, "screenSaverImage").icon), "qrc:/qml/images/Icons/pelmo-logo-top-gr.svg")
+        compare(saver.imageUrl("/opt/ovant/saver.png"), "file:///opt/ovant/saver.png")
+        compare(saver.imageUrl(":/qml/images/Icons/tools.svg"), "qrc:/qml/images/Icons/tools.svg")
+        const area = find("cursorArea")
+        verify(!area.enabled)
+        manager.showCursor = false
+        compare(area.cursorShape, Qt.BlankCursor)
+        manager.showCursor = true
+        compare(area.cursorShape, Qt.ArrowCursor)
+    }
+}
