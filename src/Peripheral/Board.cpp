@@ -237,11 +237,10 @@ void Board::onStatusReceived(const QJsonObject& json, const QString& topic)
     const auto state = JsonField::deviceState(json, device, logTag());
     if (!state)
         return;
-    if (*state != JsonField::Active) {
-        setStatus(*state);
+    // The values of a board that is offline or in error are kept as they were.
+    setStatus(*state == JsonField::Active ? QStringLiteral("online") : *state);
+    if (*state != JsonField::Active)
         return;
-    }
-    setStatus(QStringLiteral("online"));
 
     updateStored(m_device, device, QStringLiteral("ignition"), &JsonField::boolean,
                  &Board::ignitionChanged, "Ignition changed : ");
