@@ -1,10 +1,7 @@
 #include "Barcode.h"
 
 #include "JsonField.h"
-
-#include <QDebug>
-
-#include <optional>
+#include "UpdateProperty.h"
 
 namespace manager {
 
@@ -21,46 +18,22 @@ BarcodeManager::BarcodeManager(MqttClient& mqtt, const QString& base, QObject* p
 
 void BarcodeManager::onInfoReceived(const QJsonObject& json)
 {
-    const auto assign
-        = [this](QString& field, const std::optional<QJsonObject>& from, const QString& key) {
-              if (!from)
-                  return;
-              if (const auto value = JsonField::text(*from, key, logTag()))
-                  field = *value;
-          };
-    const auto device = JsonField::object(json, QStringLiteral("device"), logTag());
-    const auto service = JsonField::object(json, QStringLiteral("service"), logTag());
-    assign(m_info.firmware, device, QStringLiteral("firmware"));
-    assign(m_info.manufacturer, device, QStringLiteral("manufacturer"));
-    assign(m_info.model, device, QStringLiteral("model"));
-    assign(m_info.type, service, QStringLiteral("type"));
-    assign(m_info.version, service, QStringLiteral("version"));
+    readInfo(json, m_info);
 }
 
 void BarcodeManager::onStatusReceived(const QJsonObject& json)
 {
     // A report whose state cannot be read changes nothing.
-    const auto service = JsonField::boolean(json, QStringLiteral("service"), logTag());
-    if (!service)
+    QJsonObject device;
+    const auto state = JsonField::deviceState(json, device, logTag());
+    if (!state)
         return;
-    if (!*service) {
-        setStatus(QStringLiteral("offline"));
-        return;
-    }
-    const auto device = JsonField::object(json, QStringLiteral("device"), logTag());
-    if (!device)
-        return;
-    const auto active = JsonField::boolean(*device, QStringLiteral("active"), logTag());
-    if (!active)
-        return;
-    if (!*active) {
-        setStatus(QStringLiteral("error"));
+    if (*state != JsonField::Active) {
+        setStatus(*state);
         return;
     }
-    const auto enabled = JsonField::boolean(*device, QStringLiteral("enabled"), logTag());
-    if (!enabled)
-        return;
-    setStatus(*enabled ? QStringLiteral("enabled") : QStringLiteral("disabled"));
+    if (const auto enabled = JsonField::boolean(device, QStringLiteral("enabled"), logTag()))
+        setStatus(*enabled ? QStringLiteral("enabled") : QStringLiteral("disabled"));
 }
 
 void BarcodeManager::onBarcodeReceived(const QJsonObject& json)
@@ -72,11 +45,8 @@ void BarcodeManager::onBarcodeReceived(const QJsonObject& json)
 
 void BarcodeManager::setStatus(const QString& status)
 {
-    if (status == m_status)
-        return;
-    qWarning().noquote().nospace() << logTag() << "Barcode status is : " << status;
-    m_status = status;
-    Q_EMIT statusChanged(status);
+    updateProperty(m_status, status, this, &BarcodeManager::statusChanged, QtWarningMsg, logTag(),
+                   "Barcode status is : ");
 }
 
 } // namespace manager

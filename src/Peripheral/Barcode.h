@@ -17,17 +17,6 @@ class BarcodeManager : public SwitchableClient
     Q_OBJECT
 
 public:
-    struct Info
-    {
-        // From the device information.
-        QString firmware;
-        QString manufacturer;
-        QString model;
-        // From the service information.
-        QString type;
-        QString version;
-    };
-
     BarcodeManager(MqttClient& mqtt, const QString& base, QObject* parent = nullptr);
 
     const Info& info() const { return m_info; }

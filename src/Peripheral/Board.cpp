@@ -2,6 +2,8 @@
 
 #include "JsonField.h"
 #include "MqttClient.h"
+#include "TaggedLog.h"
+#include "UpdateProperty.h"
 
 #include <QDebug>
 #include <QJsonArray>
@@ -12,14 +14,6 @@
 namespace manager {
 
 namespace {
-
-const QString infoTopic = QStringLiteral("/info");
-const QString statusTopic = QStringLiteral("/status");
-const QString configTopic = QStringLiteral("/config");
-const QString displayTopic = QStringLiteral("/display");
-const QString powerTopic = QStringLiteral("/power");
-const QString audioTopic = QStringLiteral("/audio");
-const QString eventTopic = QStringLiteral("/event");
 
 // The peripherals the board can switch, with the descriptions the settings show.
 struct PeripheralDescription
@@ -72,17 +66,6 @@ QString storedValue<QString>(const QJsonObject& store, const QString& key)
     return store.value(key).toString();
 }
 
-// Stores a received value that differs from the stored one. A malformed value (no
-// value) keeps the stored one. Returns whether it changed.
-template<typename T>
-bool updateField(QJsonObject& store, const QString& key, const std::optional<T>& value)
-{
-    if (!value || storedValue<T>(store, key) == *value)
-        return false;
-    store.insert(key, QJsonValue(*value));
-    return true;
-}
-
 QJsonObject ledStep(int r, int g, int b, int durationMsec)
 {
     return QJsonObject {{QStringLiteral("color"),
@@ -92,42 +75,28 @@ QJsonObject ledStep(int r, int g, int b, int durationMsec)
                         {QStringLiteral("duration"), durationMsec}};
 }
 
-const char* boolText(bool value)
-{
-    return value ? "true" : "false";
-}
-
 } // namespace
 
 Board::Board(MqttClient& mqtt, const QString& base, QObject* parent)
-    : DeviceClient(mqtt, base, QStringLiteral("[Board] "), parent)
+    : MonitoredClient(mqtt, base, QStringLiteral("[Board] "), parent)
 {
     setEmptyPayload(EmptyPayload::AsEmptyObject);
-    route(infoTopic,
-          [this](const QJsonObject& json, const QString& topic) { onInfoReceived(json, topic); });
-    route(statusTopic,
-          [this](const QJsonObject& json, const QString& topic) { onStatusReceived(json, topic); });
-    route(configTopic,
-          [this](const QJsonObject& json, const QString& topic) { onConfigReceived(json, topic); });
-    route(displayTopic, [this](const QJsonObject& json, const QString& topic) {
-        onDisplayReceived(json, topic);
-    });
-    route(powerTopic,
-          [this](const QJsonObject& json, const QString& topic) { onPowerReceived(json, topic); });
-    route(eventTopic,
-          [this](const QJsonObject& json, const QString& topic) { onEventReceived(json, topic); });
-    route(audioTopic,
-          [this](const QJsonObject& json, const QString& topic) { onAudioReceived(json, topic); });
-    connect(&mqtt, &MqttClient::connected, this, &Board::refresh);
-    subscribe();
-}
-
-void Board::subscribe()
-{
-    qInfo().noquote().nospace() << logTag() << "Subscribing to topics";
-    for (const QString& suffix :
-         {infoTopic, statusTopic, configTopic, displayTopic, powerTopic, audioTopic, eventTopic})
-        subscribeTo(suffix, 0);
+    const struct
+    {
+        const char* suffix;
+        void (Board::*handler)(const QJsonObject& json, const QString& topic);
+    } routes[] = {
+        {"/info", &Board::onInfoReceived},     {"/status", &Board::onStatusReceived},
+        {"/config", &Board::onConfigReceived}, {"/display", &Board::onDisplayReceived},
+        {"/power", &Board::onPowerReceived},   {"/event", &Board::onEventReceived},
+        {"/audio", &Board::onAudioReceived},
+    };
+    for (const auto& entry : routes)
+        route(QLatin1String(entry.suffix),
+              [this, handler = entry.handler](const QJsonObject& json, const QString& topic) {
+                  (this->*handler)(json, topic);
+              });
+    subscribeAll({"/info", "/status", "/config", "/display", "/power", "/audio", "/event"});
 }
 
 bool Board::ignition() const
@@ -201,21 +170,47 @@ QList<QVariantMap> Board::peripherals() const
 
 void Board::setPeripherals(const QList<QVariantMap>& peripherals)
 {
-    qWarning().noquote().nospace() << logTag() << "--- SET PERIPHERALS : " << peripherals;
+    tagged(qWarning(), logTag()) << "--- SET PERIPHERALS : " << peripherals;
 }
 
 void Board::setStatus(const QString& status)
 {
-    if (status == m_status)
-        return;
-    qInfo().noquote().nospace() << logTag() << "Status changed : " << status;
-    m_status = status;
-    Q_EMIT statusChanged();
+    updateProperty(m_status, status, this, &Board::statusChanged, QtInfoMsg, logTag(),
+                   "Status changed : ");
+}
+
+namespace {
+// How a stored value shows in the log.
+template<typename T>
+const T& shown(const T& value)
+{
+    return value;
+}
+const char* shown(bool value)
+{
+    return boolText(value);
+}
+} // namespace
+
+template<typename T>
+bool Board::updateStored(QJsonObject& store, const QJsonObject& json, const QString& key,
+                         std::optional<T> (*read)(const QJsonObject&, const QString&,
+                                                  const QString&),
+                         void (Board::*notify)(), const char* label)
+{
+    const std::optional<T> value = read(json, key, logTag());
+    if (!value || storedValue<T>(store, key) == *value)
+        return false;
+    store.insert(key, QJsonValue(*value));
+    if (label)
+        tagged(qDebug(), logTag()) << label << shown(*value);
+    Q_EMIT(this->*notify)();
+    return true;
 }
 
 void Board::onInfoReceived(const QJsonObject& json, const QString& topic)
 {
-    qInfo().noquote().nospace() << logTag() << "Processing info topic " << topic;
+    tagged(qInfo(), logTag()) << "Processing info topic " << topic;
     const auto device = JsonField::object(json, QStringLiteral("device"), logTag());
     const auto service = JsonField::object(json, QStringLiteral("service"), logTag());
     const auto setInfo = [this](const QString& infoKey, const std::optional<QJsonObject>& from,
@@ -234,100 +229,57 @@ void Board::onInfoReceived(const QJsonObject& json, const QString& topic)
 
 void Board::onStatusReceived(const QJsonObject& json, const QString& topic)
 {
-    qDebug().noquote().nospace() << logTag() << "Processing status topic " << topic;
+    tagged(qDebug(), logTag()) << "Processing status topic " << topic;
 
     // Without a readable "service" and "active" the state of the board is unknown:
     // such a report changes nothing.
-    const auto service = JsonField::boolean(json, QStringLiteral("service"), logTag());
-    if (!service)
+    QJsonObject device;
+    const auto state = JsonField::deviceState(json, device, logTag());
+    if (!state)
         return;
-    if (!*service) {
-        setStatus(QStringLiteral("offline"));
+    // The values of a board that is offline or in error are kept as they were.
+    setStatus(*state == JsonField::Active ? QStringLiteral("online") : *state);
+    if (*state != JsonField::Active)
         return;
-    }
-    const auto device = JsonField::object(json, QStringLiteral("device"), logTag());
-    if (!device)
-        return;
-    const auto active = JsonField::boolean(*device, QStringLiteral("active"), logTag());
-    if (!active)
-        return;
-    if (!*active) {
-        setStatus(QStringLiteral("error"));
-        return;
-    }
-    setStatus(QStringLiteral("online"));
 
-    const QString& tag = logTag();
-    if (updateField(m_device, QStringLiteral("ignition"),
-                    JsonField::boolean(*device, QStringLiteral("ignition"), tag))) {
-        qDebug().noquote().nospace() << tag << "Ignition changed : " << boolText(ignition());
-        Q_EMIT ignitionChanged();
-    }
-    if (updateField(m_device, QStringLiteral("poleId"),
-                    JsonField::text(*device, QStringLiteral("poleId"), tag))) {
-        qDebug().noquote().nospace() << tag << "Pole Id changed : " << poleId();
-        Q_EMIT poleIdChanged();
-    }
-    if (updateField(m_device, QStringLiteral("temperature"),
-                    JsonField::number(*device, QStringLiteral("temperature"), tag))) {
-        qDebug().noquote().nospace() << tag << "Temperature changed : " << temperature();
-        Q_EMIT temperatureChanged();
-    }
-    if (updateField(m_device, QStringLiteral("voltage"),
-                    JsonField::number(*device, QStringLiteral("voltage"), tag))) {
-        qDebug().noquote().nospace() << tag << "Voltage changed : " << voltage();
-        Q_EMIT voltageChanged();
-    }
-    if (updateField(m_device, QStringLiteral("uptime"),
-                    JsonField::integer(*device, QStringLiteral("uptime"), tag))) {
-        qDebug().noquote().nospace() << tag << "Uptime changed : " << uptime();
-        Q_EMIT uptimeChanged();
-    }
-    if (const auto hardware = JsonField::object(*device, QStringLiteral("hardwareStatus"), tag)) {
-        if (updateField(m_device, QStringLiteral("rtcFailed"),
-                        JsonField::boolean(*hardware, QStringLiteral("rtcFailed"), tag))) {
-            qDebug().noquote().nospace()
-                << tag << "RTC Status changed : " << (rtcFailed() ? "FAIL" : "OK");
-            Q_EMIT rtcFailedChanged();
-        }
-    }
+    updateStored(m_device, device, QStringLiteral("ignition"), &JsonField::boolean,
+                 &Board::ignitionChanged, "Ignition changed : ");
+    updateStored(m_device, device, QStringLiteral("poleId"), &JsonField::text,
+                 &Board::poleIdChanged, "Pole Id changed : ");
+    updateStored(m_device, device, QStringLiteral("temperature"), &JsonField::number,
+                 &Board::temperatureChanged, "Temperature changed : ");
+    updateStored(m_device, device, QStringLiteral("voltage"), &JsonField::number,
+                 &Board::voltageChanged, "Voltage changed : ");
+    updateStored(m_device, device, QStringLiteral("uptime"), &JsonField::integer,
+                 &Board::uptimeChanged, "Uptime changed : ");
+    const auto hardware = JsonField::object(device, QStringLiteral("hardwareStatus"), logTag());
+    // Logged as the board's clock state rather than as a flag.
+    if (hardware
+        && updateStored(m_device, *hardware, QStringLiteral("rtcFailed"), &JsonField::boolean,
+                        &Board::rtcFailedChanged, nullptr))
+        tagged(qDebug(), logTag()) << "RTC Status changed : " << (rtcFailed() ? "FAIL" : "OK");
 }
 
 void Board::onConfigReceived(const QJsonObject& json, const QString& topic)
 {
-    qInfo().noquote().nospace() << logTag() << "Processing config topic " << topic;
+    tagged(qInfo(), logTag()) << "Processing config topic " << topic;
     const auto device = JsonField::object(json, QStringLiteral("device"), logTag());
     if (!device)
         return;
     const auto delay = JsonField::integer(*device, QStringLiteral("delayShutdownFor"), logTag());
-    if (!delay || *delay == m_delayShutdownFor)
-        return;
-    qInfo().noquote().nospace() << logTag() << "Board shutdown delay changed : " << *delay
-                                << " sec(s)";
-    m_delayShutdownFor = *delay;
-    Q_EMIT delayShutdownForChanged();
+    if (delay)
+        updateProperty(m_delayShutdownFor, *delay, this, &Board::delayShutdownForChanged, QtInfoMsg,
+                       logTag(), "Board shutdown delay changed : ", " sec(s)");
 }
 
 void Board::onDisplayReceived(const QJsonObject& json, const QString&)
 {
-    const QString& tag = logTag();
-    if (updateField(m_display, QStringLiteral("brightness"),
-                    JsonField::integer(json, QStringLiteral("brightness"), tag))) {
-        qDebug().noquote().nospace()
-            << tag << "Display brightness changed : " << displayBrightness();
-        Q_EMIT displayBrightnessChanged();
-    }
-    if (updateField(m_display, QStringLiteral("sensor"),
-                    JsonField::integer(json, QStringLiteral("sensor"), tag))) {
-        qDebug().noquote().nospace() << tag << "Display sensor changed : " << ambientLightSensor();
-        Q_EMIT ambientLightSensorChanged();
-    }
-    if (updateField(m_display, QStringLiteral("mode"),
-                    JsonField::text(json, QStringLiteral("mode"), tag))) {
-        qDebug().noquote().nospace()
-            << tag << "Display brightness mode changed : " << displayBrightnessMode();
-        Q_EMIT displayBrightnessModeChanged();
-    }
+    updateStored(m_display, json, QStringLiteral("brightness"), &JsonField::integer,
+                 &Board::displayBrightnessChanged, "Display brightness changed : ");
+    updateStored(m_display, json, QStringLiteral("sensor"), &JsonField::integer,
+                 &Board::ambientLightSensorChanged, "Display sensor changed : ");
+    updateStored(m_display, json, QStringLiteral("mode"), &JsonField::text,
+                 &Board::displayBrightnessModeChanged, "Display brightness mode changed : ");
 }
 
 void Board::onPowerReceived(const QJsonObject& json, const QString&)
@@ -344,8 +296,8 @@ void Board::onPowerReceived(const QJsonObject& json, const QString&)
         }
         if (m_power.value(it.key()) == value)
             continue;
-        qInfo().noquote().nospace() << logTag() << "Peripheral power changed '" << it.key()
-                                    << "' : " << boolText(value.toBool());
+        tagged(qInfo(), logTag()) << "Peripheral power changed '" << it.key()
+                                  << "' : " << boolText(value.toBool());
         m_power.insert(it.key(), value);
         changed = true;
         Q_EMIT peripheralPowerChanged(it.key(), value.toBool());
@@ -369,8 +321,7 @@ void Board::onEventReceived(const QJsonObject& json, const QString&)
     if (!name)
         return;
     const QJsonValue data = json.value(QStringLiteral("data"));
-    qInfo().noquote().nospace() << logTag() << "Event received : " << *name << " ["
-                                << data.toVariant() << "]";
+    tagged(qInfo(), logTag()) << "Event received : " << *name << " [" << data.toVariant() << "]";
     if (*name != QLatin1String("IgnitionChanged"))
         return;
 
@@ -386,9 +337,8 @@ void Board::onEventReceived(const QJsonObject& json, const QString&)
         on = data.toVariant().toString() != QLatin1String("0");
         break;
     default:
-        qWarning().noquote().nospace()
-            << logTag() << "Ignoring ignition event without a state: data of type "
-            << JsonField::typeName(data);
+        tagged(qWarning(), logTag()) << "Ignoring ignition event without a state: data of type "
+                                     << JsonField::typeName(data);
         return;
     }
     // Emitted even when unchanged: the event itself is news to the listeners.
@@ -398,27 +348,15 @@ void Board::onEventReceived(const QJsonObject& json, const QString&)
 
 void Board::refresh()
 {
-    qDebug().noquote().nospace() << logTag() << "Refreshing data";
-    static const QByteArray request = QByteArrayLiteral("{}");
-    for (const char* suffix : {"/status/get", "/display/get", "/power/get", "/audio/get"})
-        mqtt().publish(request, topic(QLatin1String(suffix)), 0, false);
-}
-
-void Board::monitor(int msec)
-{
-    if (msec > 0)
-        qInfo().noquote().nospace() << logTag() << "Monitor started : " << msec << " msec(s)";
-    else
-        qInfo().noquote().nospace() << logTag() << "Monitor stopped";
-    startMonitor(msec);
+    tagged(qDebug(), logTag()) << "Refreshing data";
+    requestAll({"/status/get", "/display/get", "/power/get", "/audio/get"});
 }
 
 void Board::setDelayShutdownFor(int seconds)
 {
     if (seconds == m_delayShutdownFor)
         return;
-    qInfo().noquote().nospace() << logTag() << "Setting board shutdown delay : " << seconds
-                                << " sec(s)";
+    tagged(qInfo(), logTag()) << "Setting board shutdown delay : " << seconds << " sec(s)";
     publishCommand(QStringLiteral("/config/set"),
                    QJsonObject {{QStringLiteral("device"),
                                  QJsonObject {{QStringLiteral("delayShutdownFor"), seconds}}}});
@@ -426,38 +364,37 @@ void Board::setDelayShutdownFor(int seconds)
 
 void Board::setPeripheralPower(const QString& peripheral, bool value)
 {
-    qInfo().noquote().nospace() << logTag() << "Setting peripheral power: " << peripheral << " ("
-                                << boolText(value) << ")";
+    tagged(qInfo(), logTag()) << "Setting peripheral power: " << peripheral << " ("
+                              << boolText(value) << ")";
     publishCommand(QStringLiteral("/power/set"), QJsonObject {{peripheral, value}});
 }
 
 void Board::setDisplayBrightness(int value)
 {
-    qInfo().noquote().nospace() << logTag() << "Setting display brightness : " << value;
+    tagged(qInfo(), logTag()) << "Setting display brightness : " << value;
     publishCommand(QStringLiteral("/display/set"),
                    QJsonObject {{QStringLiteral("brightness"), value}});
 }
 
 void Board::setDisplayBrightnessMode(const QString& value)
 {
-    qInfo().noquote().nospace() << logTag() << "Setting display brightness mode : " << value;
+    tagged(qInfo(), logTag()) << "Setting display brightness mode : " << value;
     publishCommand(QStringLiteral("/display/set"), QJsonObject {{QStringLiteral("mode"), value}});
 }
 
 void Board::setAudioEnabled(bool value)
 {
-    qInfo().noquote().nospace() << logTag() << "Setting audio enabled : " << boolText(value);
+    tagged(qInfo(), logTag()) << "Setting audio enabled : " << boolText(value);
     publishCommand(QStringLiteral("/audio/set"), QJsonObject {{QStringLiteral("mute"), !value}});
 }
 
 void Board::playBuzzer(int onMsec, int offMsec, int repeat)
 {
-    qInfo().noquote().nospace() << logTag()
-                                << QStringLiteral("Playing buzzer : on=%1 msec, off=%2 msec, "
-                                                  "repeat=%3")
-                                       .arg(onMsec)
-                                       .arg(offMsec)
-                                       .arg(repeat);
+    tagged(qInfo(), logTag()) << QStringLiteral("Playing buzzer : on=%1 msec, off=%2 msec, "
+                                                "repeat=%3")
+                                     .arg(onMsec)
+                                     .arg(offMsec)
+                                     .arg(repeat);
     publishCommand(QStringLiteral("/buzzer/play/request/1"),
                    QJsonObject {{QStringLiteral("onMsec"), onMsec},
                                 {QStringLiteral("offMsec"), offMsec},
@@ -466,7 +403,7 @@ void Board::playBuzzer(int onMsec, int offMsec, int repeat)
 
 void Board::playLeds(const char* name, int repeat, const QJsonArray& steps)
 {
-    qInfo().noquote().nospace() << logTag() << "Setting LEDs to : " << name;
+    tagged(qInfo(), logTag()) << "Setting LEDs to : " << name;
     publishCommand(
         QStringLiteral("/led/play/request/1"),
         QJsonObject {{QStringLiteral("repeat"), repeat}, {QStringLiteral("steps"), steps}});

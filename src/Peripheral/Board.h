@@ -1,12 +1,14 @@
 #pragma once
 
-#include "DeviceClient.h"
+#include "MonitoredClient.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QVariantMap>
+
+#include <optional>
 
 namespace manager {
 
@@ -20,7 +22,7 @@ class MqttClient;
 // The last reported values are kept in the service's own JSON shape and read on
 // demand. Commands are only published: a value changes when the service reports
 // its new state, never on the command itself.
-class Board : public DeviceClient
+class Board : public MonitoredClient
 {
     Q_OBJECT
     Q_PROPERTY(bool ignition READ ignition NOTIFY ignitionChanged)
@@ -70,8 +72,6 @@ public:
 public Q_SLOTS:
     // Asks for the current status, display, power and audio state.
     void refresh() override;
-    // Refreshes now and then every msec milliseconds; 0 stops.
-    void monitor(int msec);
     void setPeripheralPower(const QString& peripheral, bool value);
     void setLedValid();
     void setLedInvalid();
@@ -102,7 +102,6 @@ Q_SIGNALS:
     void delayShutdownForChanged();
 
 private:
-    void subscribe();
     void onInfoReceived(const QJsonObject& json, const QString& topic);
     void onStatusReceived(const QJsonObject& json, const QString& topic);
     void onConfigReceived(const QJsonObject& json, const QString& topic);
@@ -111,6 +110,12 @@ private:
     void onAudioReceived(const QJsonObject& json, const QString& topic);
     void onEventReceived(const QJsonObject& json, const QString& topic);
     void setStatus(const QString& status);
+    // Stores the value read from json[key] in store[key] when it is readable and
+    // differs, logs it at debug level after the label, and notifies.
+    template<typename T>
+    bool updateStored(QJsonObject& store, const QJsonObject& json, const QString& key,
+                      std::optional<T> (*read)(const QJsonObject&, const QString&, const QString&),
+                      void (Board::*notify)(), const char* label);
     void playLeds(const char* name, int repeat, const QJsonArray& steps);
 
     QVariantMap m_info;

@@ -1,8 +1,7 @@
 #include "GPS.h"
 
 #include "JsonField.h"
-
-#include <QDebug>
+#include "TaggedLog.h"
 
 #include <cmath>
 #include <optional>
@@ -37,16 +36,9 @@ GPSManager::GPSManager(MqttClient& mqtt, const QString& base, QObject* parent)
 void GPSManager::onInfoReceived(const QJsonObject& json)
 {
     const QString& tag = logTag();
-    if (const auto device = JsonField::object(json, QStringLiteral("device"), tag)) {
-        assign(m_info.firmware, JsonField::text(*device, QStringLiteral("firmware"), tag));
-        assign(m_info.manufacturer, JsonField::text(*device, QStringLiteral("manufacturer"), tag));
-        assign(m_info.model, JsonField::text(*device, QStringLiteral("model"), tag));
+    if (const auto device = readInfo(json, m_info)) {
         assign(m_info.imei, JsonField::text(*device, QStringLiteral("imei"), tag));
         assign(m_info.assisted, JsonField::boolean(*device, QStringLiteral("assisted"), tag));
-    }
-    if (const auto service = JsonField::object(json, QStringLiteral("service"), tag)) {
-        assign(m_info.type, JsonField::text(*service, QStringLiteral("type"), tag));
-        assign(m_info.version, JsonField::text(*service, QStringLiteral("version"), tag));
     }
     Q_EMIT infoChanged(m_info);
 }
@@ -106,9 +98,8 @@ void GPSManager::onTelemetryReceived(const QJsonObject& json)
         if (value.isString())
             number = value.toString().toDouble(&ok);
         if (!ok || !std::isfinite(number)) {
-            qWarning().noquote().nospace()
-                << logTag() << "Ignoring telemetry '" << key << "': not a number ("
-                << JsonField::typeName(value) << ")";
+            tagged(qWarning(), logTag()) << "Ignoring telemetry '" << key << "': not a number ("
+                                         << JsonField::typeName(value) << ")";
             continue;
         }
         m_telemetry.*field.field = number;

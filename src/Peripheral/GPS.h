@@ -19,15 +19,10 @@ class GPSManager : public SwitchableClient
     Q_OBJECT
 
 public:
-    struct Info
+    struct Info : SwitchableClient::Info
     {
-        QString firmware;
-        QString manufacturer;
-        QString model;
         QString imei;
         bool assisted = false;
-        QString type;
-        QString version;
     };
 
     struct Status

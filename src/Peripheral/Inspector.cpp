@@ -2,6 +2,8 @@
 
 #include "JsonField.h"
 #include "MqttClient.h"
+#include "TaggedLog.h"
+#include "UpdateProperty.h"
 
 #include <QDebug>
 #include <QJsonObject>
@@ -16,11 +18,10 @@ const QString InternalCard = QStringLiteral("internal");
 } // namespace
 
 Inspector::Inspector(MqttClient& mqtt, const QString& base, QObject* parent)
-    : DeviceClient(mqtt, base, QStringLiteral("[Inspector] "), parent)
+    : MonitoredClient(mqtt, base, QStringLiteral("[Inspector] "), parent)
 {
     m_shutdownTimer.setSingleShot(true);
     connect(&m_shutdownTimer, &QTimer::timeout, this, &Inspector::systemShutdown);
-    connect(&mqtt, &MqttClient::connected, this, &Inspector::refresh);
 
     setEmptyPayload(EmptyPayload::AsEmptyObject);
     route(QStringLiteral("/info"),
@@ -32,10 +33,7 @@ Inspector::Inspector(MqttClient& mqtt, const QString& base, QObject* parent)
     // The statistics topics are requested and accepted, but their content is not
     // evaluated: they stay unrouted.
 
-    qInfo().noquote().nospace() << logTag() << "Subscribing to topics";
-    for (const char* suffix :
-         {"/info", "/status", "/audio", "/stats/cpu", "/stats/memory", "/stats/disk"})
-        subscribeTo(QString::fromLatin1(suffix), 0);
+    subscribeAll({"/info", "/status", "/audio", "/stats/cpu", "/stats/memory", "/stats/disk"});
 }
 
 int Inspector::audioVolume() const
@@ -45,24 +43,13 @@ int Inspector::audioVolume() const
 
 void Inspector::refresh()
 {
-    qInfo().noquote().nospace() << logTag() << "Refreshing data";
-    for (const char* suffix :
-         {"/audio/get", "/stats/memory/get", "/stats/disk/get", "/stats/cpu/get"})
-        mqtt().publish(QByteArrayLiteral("{}"), topic(QString::fromLatin1(suffix)), 0, false);
-}
-
-void Inspector::monitor(int msec)
-{
-    if (msec > 0)
-        qInfo().noquote().nospace() << logTag() << "Monitor started : " << msec << " msec(s)";
-    else
-        qInfo().noquote().nospace() << logTag() << "Monitor stopped";
-    startMonitor(msec);
+    tagged(qInfo(), logTag()) << "Refreshing data";
+    requestAll({"/audio/get", "/stats/memory/get", "/stats/disk/get", "/stats/cpu/get"});
 }
 
 void Inspector::setAudioVolume(int value)
 {
-    qInfo().noquote().nospace() << logTag() << "Setting 'internal' audio volume : " << value << "%";
+    tagged(qInfo(), logTag()) << "Setting 'internal' audio volume : " << value << "%";
     // Always sent: the service may have changed the volume behind our back.
     publishCommand(QStringLiteral("/audio/set"),
                    QJsonObject {{InternalCard, QJsonObject {{QStringLiteral("volume"), value}}}});
@@ -70,7 +57,7 @@ void Inspector::setAudioVolume(int value)
 
 void Inspector::audioPlay(const QString& file)
 {
-    qInfo().noquote().nospace() << logTag() << "Playing audio file (card='internal') : " << file;
+    tagged(qInfo(), logTag()) << "Playing audio file (card='internal') : " << file;
     publishCommand(
         QStringLiteral("/audio/play"),
         QJsonObject {{QStringLiteral("device"), InternalCard}, {QStringLiteral("filepath"), file}});
@@ -78,7 +65,7 @@ void Inspector::audioPlay(const QString& file)
 
 void Inspector::systemReboot()
 {
-    qInfo().noquote().nospace() << logTag() << "Requesting System reboot";
+    tagged(qInfo(), logTag()) << "Requesting System reboot";
     Q_EMIT systemRebootStarted();
     // The delay lets the user interface show its busy screen before the power goes.
     QTimer::singleShot(PowerRequestDelayMsec, this,
@@ -87,7 +74,7 @@ void Inspector::systemReboot()
 
 void Inspector::systemShutdown()
 {
-    qInfo().noquote().nospace() << logTag() << "Requesting System shutdown";
+    tagged(qInfo(), logTag()) << "Requesting System shutdown";
     Q_EMIT systemShutdownStarted();
     QTimer::singleShot(PowerRequestDelayMsec, this,
                        [this] { publishEmpty(QStringLiteral("/power/shutdown/request/1")); });
@@ -100,8 +87,7 @@ void Inspector::scheduleShutdown(int sec)
     if (m_shutdownTimer.isActive())
         return;
 
-    qInfo().noquote().nospace() << logTag() << "Scheduling System shutdown in : " << sec
-                                << " sec(s)";
+    tagged(qInfo(), logTag()) << "Scheduling System shutdown in : " << sec << " sec(s)";
     // A negative delay means "now"; a delay beyond the timer's range is cut to it
     // instead of overflowing into a negative interval that would never fire.
     const qint64 msec = qBound<qint64>(0, qint64(sec) * 1000, std::numeric_limits<int>::max());
@@ -112,7 +98,7 @@ void Inspector::abortShutdown()
 {
     if (!m_shutdownTimer.isActive())
         return;
-    qInfo().noquote().nospace() << logTag() << "Aborting System shutdown";
+    tagged(qInfo(), logTag()) << "Aborting System shutdown";
     m_shutdownTimer.stop();
 }
 
@@ -121,7 +107,7 @@ void Inspector::abortShutdown()
 
 void Inspector::onInfoReceived(const QJsonObject& json, const QString& topic)
 {
-    qInfo().noquote().nospace() << logTag() << "Processing info topic " << topic;
+    tagged(qInfo(), logTag()) << "Processing info topic " << topic;
     const auto service = JsonField::object(json, QStringLiteral("service"), logTag());
     if (!service)
         return;
@@ -134,7 +120,7 @@ void Inspector::onInfoReceived(const QJsonObject& json, const QString& topic)
 
 void Inspector::onStatusReceived(const QJsonObject& json, const QString& topic)
 {
-    qInfo().noquote().nospace() << logTag() << "Processing status topic " << topic;
+    tagged(qInfo(), logTag()) << "Processing status topic " << topic;
     const auto service = JsonField::boolean(json, QStringLiteral("service"), logTag());
     if (!service)
         return;
@@ -155,11 +141,8 @@ void Inspector::onAudioReceived(const QJsonObject& json, const QString&)
 
 void Inspector::setStatus(const QString& status)
 {
-    if (status == m_status)
-        return;
-    qInfo().noquote().nospace() << logTag() << "Status changed : " << status;
-    m_status = status;
-    Q_EMIT statusChanged();
+    updateProperty(m_status, status, this, &Inspector::statusChanged, QtInfoMsg, logTag(),
+                   "Status changed : ");
 }
 
 } // namespace manager

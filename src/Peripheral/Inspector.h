@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DeviceClient.h"
+#include "MonitoredClient.h"
 
 #include <QString>
 #include <QTimer>
@@ -15,7 +15,7 @@ class MqttClient;
 // power-off. Reboot and power-off are announced two seconds before they are
 // requested so that the user interface can show its busy screen first; a
 // power-off can also be scheduled and aborted (ignition off and on again).
-class Inspector : public DeviceClient
+class Inspector : public MonitoredClient
 {
     Q_OBJECT
     Q_PROPERTY(QVariantMap info READ info NOTIFY infoChanged)
@@ -43,7 +43,6 @@ public:
 
 public Q_SLOTS:
     void refresh() override;
-    void monitor(int msec);
     void setAudioVolume(int value);
     void audioPlay(const QString& file);
     void systemReboot();

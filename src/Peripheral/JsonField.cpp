@@ -1,6 +1,6 @@
 #include "JsonField.h"
 
-#include <QDebug>
+#include "TaggedLog.h"
 
 #include <cmath>
 #include <limits>
@@ -80,6 +80,24 @@ std::optional<QJsonObject> JsonField::object(const QJsonObject& json, const QStr
     return std::nullopt;
 }
 
+std::optional<QString> JsonField::deviceState(const QJsonObject& status, QJsonObject& device,
+                                              const QString& logTag)
+{
+    const auto service = boolean(status, QStringLiteral("service"), logTag);
+    if (!service)
+        return std::nullopt;
+    if (!*service)
+        return QStringLiteral("offline");
+    const auto object = JsonField::object(status, QStringLiteral("device"), logTag);
+    if (!object)
+        return std::nullopt;
+    const auto active = boolean(*object, QStringLiteral("active"), logTag);
+    if (!active)
+        return std::nullopt;
+    device = *object;
+    return *active ? Active : QStringLiteral("error");
+}
+
 QString JsonField::typeName(const QJsonValue& value)
 {
     switch (value.type()) {
@@ -105,8 +123,8 @@ void JsonField::reportWrongType(const QString& logTag, const QString& key, const
                                 const QString& expected)
 {
     // Only the type is logged: the value comes from outside and may be of any size.
-    qWarning().noquote().nospace() << logTag << "Ignoring field '" << key << "' of type "
-                                   << typeName(value) << ", expected " << expected;
+    tagged(qWarning(), logTag) << "Ignoring field '" << key << "' of type " << typeName(value)
+                               << ", expected " << expected;
 }
 
 } // namespace manager

@@ -30,6 +30,14 @@ public:
     static std::optional<QJsonObject> object(const QJsonObject& json, const QString& key,
                                              const QString& logTag);
 
+    // What a service's status report {"service": bool, "device": {"active": bool}}
+    // says of its device: "offline" when the service does not run, "error" when the
+    // device is not active, Active (and the device object in device) otherwise. No
+    // value when one of these fields cannot be read: the report then says nothing.
+    static inline const QString Active = QStringLiteral("active");
+    static std::optional<QString> deviceState(const QJsonObject& status, QJsonObject& device,
+                                              const QString& logTag);
+
     // "bool", "number", "string", "array", "object", "null" or "undefined".
     static QString typeName(const QJsonValue& value);
     // Logs the warning for a field that was not of the expected type.

@@ -1,5 +1,8 @@
 #include "SwitchableClient.h"
 
+#include "JsonField.h"
+#include "TaggedLog.h"
+
 #include <QDebug>
 
 namespace manager {
@@ -27,6 +30,25 @@ void SwitchableClient::handle(const QString& suffix, Handler handler)
     route(suffix, std::move(handler));
 }
 
+std::optional<QJsonObject> SwitchableClient::readInfo(const QJsonObject& json, Info& info) const
+{
+    const auto assign
+        = [this](QString& field, const std::optional<QJsonObject>& from, const char* key) {
+              if (!from)
+                  return;
+              if (const auto value = JsonField::text(*from, QLatin1String(key), logTag()))
+                  field = *value;
+          };
+    const auto device = JsonField::object(json, QStringLiteral("device"), logTag());
+    const auto service = JsonField::object(json, QStringLiteral("service"), logTag());
+    assign(info.firmware, device, "firmware");
+    assign(info.manufacturer, device, "manufacturer");
+    assign(info.model, device, "model");
+    assign(info.type, service, "type");
+    assign(info.version, service, "version");
+    return device;
+}
+
 void SwitchableClient::handleMessage(const QByteArray& payload, const QString& topic)
 {
     if (!m_handled.contains(topic))
@@ -37,8 +59,7 @@ void SwitchableClient::handleMessage(const QByteArray& payload, const QString& t
 void SwitchableClient::parseFailed(const QByteArray& payload, const QString&,
                                    const QJsonParseError&)
 {
-    qCritical().noquote().nospace()
-        << logTag() << "Failed to parse JSON message: " << QString::fromUtf8(payload);
+    tagged(qCritical(), logTag()) << "Failed to parse JSON message: " << QString::fromUtf8(payload);
 }
 
 } // namespace manager

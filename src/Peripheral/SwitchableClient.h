@@ -5,6 +5,8 @@
 #include <QSet>
 #include <QString>
 
+#include <optional>
+
 namespace manager {
 
 class MqttClient;
@@ -21,6 +23,18 @@ class SwitchableClient : public DeviceClient
     Q_OBJECT
 
 public:
+    // The identification the service publishes on base + "/info".
+    struct Info
+    {
+        // From the device information.
+        QString firmware;
+        QString manufacturer;
+        QString model;
+        // From the service information.
+        QString type;
+        QString version;
+    };
+
     SwitchableClient(MqttClient& mqtt, const QString& base, QObject* parent = nullptr);
 
     // Publish the command; false when it could not be sent (e.g. not connected).
@@ -30,6 +44,10 @@ public:
 protected:
     // Messages on exactly base + suffix go to handler.
     void handle(const QString& suffix, Handler handler);
+
+    // Reads the identification from an info message into info; a text of another
+    // type keeps its value. Returns the device part, if readable, for further fields.
+    std::optional<QJsonObject> readInfo(const QJsonObject& json, Info& info) const;
 
     void handleMessage(const QByteArray& payload, const QString& topic) override;
     // Logs "Failed to parse JSON message: " and the payload at critical level.

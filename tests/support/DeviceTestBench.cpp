@@ -2,6 +2,7 @@
 
 #include "TestBroker.h"
 
+#include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -59,4 +60,14 @@ bool DeviceTestBench::sync(int timeoutMs)
     if (!m_service.publish(probeToClient, toClient))
         return false;
     return QTest::qWaitFor([&] { return m_clientReceived.contains(toClient); }, timeoutMs);
+}
+
+bool DeviceTestBench::deliver(const QString& topic, const QByteArray& payload)
+{
+    return m_service.publish(topic, payload) && sync();
+}
+
+bool DeviceTestBench::deliver(const QString& topic, const QJsonObject& json)
+{
+    return deliver(topic, QJsonDocument(json).toJson(QJsonDocument::Compact));
 }

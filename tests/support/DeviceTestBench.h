@@ -4,8 +4,12 @@
 #include "TestPeer.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
+#include <QObject>
 #include <QString>
+
+#include <memory>
 
 class TestBroker;
 
@@ -14,9 +18,9 @@ class TestBroker;
 // the client publishes.
 //
 //     DeviceTestBench bench(broker);
-//     manager::Board board(bench.client(), "ovant/board");
+//     auto& board = bench.make<manager::Board>("ovant/board");
 //     QVERIFY(bench.start("ovant/board/#"));   // the client's subscriptions are in force
-//     bench.service().publish("ovant/board/status", ...);
+//     QVERIFY(bench.deliver("ovant/board/status", ...)); // handled by the board
 class DeviceTestBench
 {
 public:
@@ -25,6 +29,16 @@ public:
     DeviceTestBench& operator=(const DeviceTestBench&) = delete;
 
     manager::MqttClient& client() { return m_client; }
+    // Creates the client under test on client(); the bench owns it and deletes it
+    // before the connection.
+    template<class Client>
+    Client& make(const QString& base)
+    {
+        auto client = std::make_unique<Client>(m_client, base);
+        Client& result = *client;
+        m_device = std::move(client);
+        return result;
+    }
     TestPeer& service() { return m_service; }
 
     // Connects the service (recording serviceFilter) and the client, and returns once
@@ -35,10 +49,14 @@ public:
     // has been handled by the client under test): a probe sent after it in each
     // direction has arrived.
     bool sync(int timeoutMs = 10000);
+    // Publishes as the service and returns once the client has handled it.
+    bool deliver(const QString& topic, const QByteArray& payload);
+    bool deliver(const QString& topic, const QJsonObject& json);
 
 private:
     manager::MqttClient m_client;
     TestPeer m_service;
     QList<QByteArray> m_clientReceived;
     int m_probe = 0;
+    std::unique_ptr<QObject> m_device; // declared last: deleted first
 };

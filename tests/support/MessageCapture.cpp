@@ -10,6 +10,7 @@ namespace {
 QMutex g_mutex;
 QList<QPair<QtMsgType, QString>> g_messages;
 QtMessageHandler g_previous = nullptr;
+bool g_passOn = true;
 
 void record(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
@@ -17,16 +18,17 @@ void record(QtMsgType type, const QMessageLogContext& context, const QString& me
         QMutexLocker locker(&g_mutex);
         g_messages.append({type, message});
     }
-    if (g_previous)
+    if (g_previous && g_passOn)
         g_previous(type, context, message);
 }
 
 } // namespace
 
-MessageCapture::MessageCapture()
+MessageCapture::MessageCapture(bool passOn)
 {
     QMutexLocker locker(&g_mutex);
     g_messages.clear();
+    g_passOn = passOn;
     m_previous = qInstallMessageHandler(record);
     g_previous = m_previous;
 }

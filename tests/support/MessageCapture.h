@@ -5,12 +5,13 @@
 #include <QtGlobal>
 
 // Records the Qt messages emitted while it exists (their text, without any
-// formatting) and still passes them on to the previous handler, so they stay visible
-// in the test output. One capture at a time.
+// formatting) and, unless told not to (for floods of large payloads), still passes
+// them on to the previous handler, so they stay visible in the test output. One
+// capture at a time.
 class MessageCapture
 {
 public:
-    MessageCapture();
+    explicit MessageCapture(bool passOn = true);
     ~MessageCapture();
     Q_DISABLE_COPY(MessageCapture)
 
