@@ -51,23 +51,23 @@ void EventManager::load()
         return;
     }
 
-    // The entries are found by what the file holds, not by its "size" alone: a
-    // damaged size (a billion, text) must neither cost a read per missing entry
-    // nor hide the entries that are there.
-    bool sizeValid = false;
-    const int declared = file.value(ArrayName + QStringLiteral("/size")).toInt(&sizeValid);
+    // The entries are found by what the file holds, not by its "size": a damaged
+    // size (a billion, text, too small) must neither cost a read per missing entry
+    // nor hide entries that are there.
     file.beginGroup(ArrayName);
     QList<int> indexes;
     for (const QString& group : file.childGroups()) {
         bool ok = false;
         const int index = group.toInt(&ok);
-        if (ok && index >= 1 && (!sizeValid || index <= declared))
+        if (ok && index >= 1)
             indexes.append(index);
     }
     std::sort(indexes.begin(), indexes.end());
-    if (!sizeValid || declared != indexes.size())
-        qWarning().noquote().nospace() << Tag << "WARN: The events file declares "
-                                       << file.value(QStringLiteral("size")).toString()
+    bool sizeValid = false;
+    const QString declared = file.value(QStringLiteral("size")).toString();
+    if ((declared.toInt(&sizeValid) != indexes.size() || !sizeValid)
+        && !(declared.isEmpty() && indexes.isEmpty()))
+        qWarning().noquote().nospace() << Tag << "WARN: The events file declares " << declared
                                        << " event(s) but holds " << indexes.size();
     if (indexes.size() > MaxEvents)
         indexes.erase(indexes.begin(), indexes.end() - MaxEvents);
