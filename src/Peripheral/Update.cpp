@@ -83,10 +83,11 @@ void Update::onUpdateStatusReceived(const QJsonObject& json)
 {
     const auto current = JsonField::text(json, QStringLiteral("current"), logTag());
     const auto pending = JsonField::text(json, QStringLiteral("pending"), logTag());
-    if (current)
-        setCurrent(*current);
-    if (pending)
-        setPending(*pending);
+    // A field of the wrong type spoils the message: nothing of it is taken.
+    if (!current || !pending)
+        return;
+    setCurrent(*current);
+    setPending(*pending);
 }
 
 void Update::onUpdateProgressReceived(const QJsonObject& json)
@@ -94,12 +95,11 @@ void Update::onUpdateProgressReceived(const QJsonObject& json)
     const auto message = JsonField::text(json, QStringLiteral("message"), logTag());
     const auto percent = JsonField::integer(json, QStringLiteral("progress"), logTag());
     const auto version = JsonField::text(json, QStringLiteral("version"), logTag());
-    if (message)
-        setProgressMessage(*message);
-    if (percent)
-        setProgressPercent(*percent);
-    if (version)
-        setPending(*version);
+    if (!message || !percent || !version)
+        return;
+    setProgressMessage(*message);
+    setProgressPercent(*percent);
+    setPending(*version);
     m_checkTimer.stop();
     setStatus(m_progressMessage.contains(QLatin1Char('/')) ? QStringLiteral("Downloading")
                                                            : QStringLiteral("Installing"));
