@@ -1,0 +1,257 @@
+#include "EventManager.h"
+
+#include "Config.h"
+#include "Event.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <algorithm>
+
+namespace {
+
+const char* const Tag = "[EventManager] ";
+const QString ArrayName = QStringLiteral("events");
+
+// Newest first; events without a time sort last.
+bool newerThan(const QObject* a, const QObject* b)
+{
+    return static_cast<const Event*>(a)->timestamp() > static_cast<const Event*>(b)->timestamp();
+}
+
+} // namespace
+
+EventManager::EventManager(Config& config, QObject* parent)
+    : EventManager(config, QCoreApplication::applicationDirPath(), parent)
+{ }
+
+EventManager::EventManager(Config& config, const QString& directory, QObject* parent)
+    : QObject(parent)
+    , m_config(&config)
+    , m_filename(QDir(directory).filePath(QStringLiteral("events.ini")))
+{
+    load();
+    clear(QDateTime::currentDateTime().addDays(-RetentionDays));
+}
+
+// The events are children of the manager and go with it.
+EventManager::~EventManager() = default;
+
+void EventManager::load()
+{
+    if (!QFileInfo::exists(m_filename))
+        return;
+    QSettings file(m_filename, QSettings::IniFormat);
+    if (file.status() != QSettings::NoError) {
+        setAside(QStringLiteral("unreadable"));
+        return;
+    }
+
+    // The entries are found by what the file holds, not by its "size": a damaged
+    // size (a billion, text, too small) must neither cost a read per missing entry
+    // nor hide entries that are there.
+    file.beginGroup(ArrayName);
+    QList<int> indexes;
+    for (const QString& group : file.childGroups()) {
+        bool ok = false;
+        const int index = group.toInt(&ok);
+        if (ok && index >= 1)
+            indexes.append(index);
+    }
+    std::sort(indexes.begin(), indexes.end());
+    bool sizeValid = false;
+    const QString declared = file.value(QStringLiteral("size")).toString();
+    if ((declared.toInt(&sizeValid) != indexes.size() || !sizeValid)
+        && !(declared.isEmpty() && indexes.isEmpty()))
+        qWarning().noquote().nospace() << Tag << "WARN: The events file declares " << declared
+                                       << " event(s) but holds " << indexes.size();
+    if (indexes.size() > MaxEvents)
+        indexes.erase(indexes.begin(), indexes.end() - MaxEvents);
+    if (indexes.isEmpty())
+        return;
+
+    qInfo().noquote().nospace() << Tag
+                                << QStringLiteral("Loading saved events : from=%1 to=%2")
+                                       .arg(indexes.first() - 1)
+                                       .arg(indexes.last());
+    for (int index : qAsConst(indexes)) {
+        file.beginGroup(QString::number(index));
+        m_data.append(new Event(file.value(QStringLiteral("category")).toString(),
+                                file.value(QStringLiteral("name")).toString(),
+                                file.value(QStringLiteral("desc")).toString(),
+                                file.value(QStringLiteral("timestamp")).toDateTime(), this));
+        file.endGroup();
+    }
+}
+
+// A file that cannot be read is moved out of the way rather than overwritten by
+// the next save, so that whatever it holds can still be recovered.
+void EventManager::setAside(const QString& reason)
+{
+    const QString kept = m_filename + QLatin1Char('.') + reason + QLatin1Char('-')
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
+    if (QFile::rename(m_filename, kept))
+        qWarning().noquote().nospace() << Tag << "WARN: Cannot read the events file " << m_filename
+                                       << ", kept as " << kept << "; starting an empty log";
+    else
+        qWarning().noquote().nospace() << Tag << "WARN: Cannot read the events file " << m_filename
+                                       << "; starting an empty log";
+}
+
+void EventManager::save()
+{
+    QSettings file(m_filename, QSettings::IniFormat);
+    file.clear();
+    file.beginWriteArray(ArrayName, m_data.size());
+    for (int i = 0; i < m_data.size(); ++i) {
+        const Event* event = m_data.at(i);
+        file.setArrayIndex(i);
+        file.setValue(QStringLiteral("category"), event->category());
+        file.setValue(QStringLiteral("name"), event->name());
+        file.setValue(QStringLiteral("desc"), event->description());
+        file.setValue(QStringLiteral("timestamp"), event->timestamp());
+    }
+    file.endArray();
+    file.sync();
+
+    // Reported once per failing streak, not on every event.
+    const bool failed = file.status() != QSettings::NoError;
+    if (failed && !m_writeFailed)
+        qWarning().noquote().nospace() << Tag << "WARN: Cannot write the events file " << m_filename
+                                       << "; the log is kept in memory only";
+    else if (!failed && m_writeFailed)
+        qInfo().noquote().nospace() << Tag << "Events file written again : " << m_filename;
+    m_writeFailed = failed;
+}
+
+void EventManager::push(Event* event)
+{
+    if (!event || m_data.contains(event)) {
+        qWarning().noquote().nospace() << Tag << "WARN: Ignoring an event that is "
+                                       << (event ? "already in the log" : "missing");
+        return;
+    }
+    event->setParent(this);
+    if (m_data.size() > MaxEvents) {
+        Event* oldest = m_data.takeFirst();
+        m_visible.removeOne(oldest);
+        oldest->deleteLater();
+    }
+    m_data.append(event);
+    save();
+
+    // The view stays sorted: the new event goes in at its place.
+    if (isVisible(event))
+        m_visible.insert(std::lower_bound(m_visible.begin(), m_visible.end(), event, newerThan)
+                             - m_visible.begin(),
+                         event);
+    Q_EMIT dataChanged();
+}
+
+void EventManager::clear(const QDateTime& before)
+{
+    int removed = 0;
+    for (auto it = m_data.begin(); it != m_data.end();) {
+        Event* event = *it;
+        if (!event->timestamp().isValid() || event->timestamp() <= before) {
+            event->deleteLater();
+            it = m_data.erase(it);
+            ++removed;
+        } else {
+            ++it;
+        }
+    }
+    qInfo().noquote().nospace() << Tag
+                                << QStringLiteral("Deleted %1 event(s) older than %2")
+                                       .arg(removed)
+                                       .arg(before.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    if (removed > 0)
+        save();
+    update();
+}
+
+void EventManager::clear()
+{
+    if (m_data.isEmpty())
+        return;
+    for (Event* event : qAsConst(m_data))
+        event->deleteLater();
+    m_data.clear();
+    save();
+    update();
+}
+
+void EventManager::applyFilter(const QString& name)
+{
+    qInfo().noquote().nospace() << Tag << "Filtering : name=" << name;
+    m_filterName = name;
+    update();
+}
+
+void EventManager::applyFilter(int severity)
+{
+    qInfo().noquote().nospace() << Tag << "Filtering : severity=" << severity;
+    m_filterSeverity = severity;
+    update();
+}
+
+void EventManager::applyFilter(const QDateTime& from, const QDateTime& to)
+{
+    qInfo().noquote().nospace() << Tag << "Filtering : from=" << from.toString()
+                                << " to=" << to.toString();
+    m_filterFrom = from;
+    m_filterTo = to;
+    update();
+}
+
+void EventManager::applyFilterPeriod(const QString& period)
+{
+    qInfo().noquote().nospace() << Tag << "Filtering (period) : " << period;
+    const auto bounds = periodBounds(period, QDateTime::currentDateTime());
+    applyFilter(bounds.first, bounds.second);
+}
+
+QPair<QDateTime, QDateTime> EventManager::periodBounds(const QString& period, const QDateTime& now)
+{
+    const QDate today = now.date();
+    // The whole last second of a day belongs to it.
+    const QTime endOfDay(23, 59, 59, 999);
+    if (period == QLatin1String("Last hour"))
+        return {now.addSecs(-3600), now};
+    if (period == QLatin1String("Last 2 hours"))
+        return {now.addSecs(-7200), now};
+    if (period == QLatin1String("Last 5 hours"))
+        return {now.addSecs(-18000), now};
+    if (period == QLatin1String("Today"))
+        return {QDateTime(today, QTime(0, 0)), QDateTime(today, endOfDay)};
+    if (period == QLatin1String("Yesterday"))
+        return {QDateTime(today.addDays(-1), QTime(0, 0)), QDateTime(today.addDays(-1), endOfDay)};
+    if (period == QLatin1String("Last week"))
+        return {QDateTime(today.addDays(-7), QTime(0, 0)), now};
+    if (period == QLatin1String("Last month"))
+        return {QDateTime(today.addMonths(-1), QTime(0, 0)), now};
+    return {};
+}
+
+bool EventManager::isVisible(const Event* event) const
+{
+    const QDateTime& time = event->timestamp();
+    return (!m_filterFrom.isValid() || time >= m_filterFrom)
+        && (!m_filterTo.isValid() || time <= m_filterTo)
+        && (m_filterName.isEmpty() || event->name().contains(m_filterName, Qt::CaseInsensitive));
+}
+
+void EventManager::update()
+{
+    m_visible.clear();
+    for (Event* event : qAsConst(m_data)) {
+        if (isVisible(event))
+            m_visible.append(event);
+    }
+    std::stable_sort(m_visible.begin(), m_visible.end(), newerThan);
+    Q_EMIT dataChanged();
+}

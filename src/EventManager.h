@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QString>
+#include <QVariant>
+
+class Config;
+class Event;
+
+// The event log: a bounded list of events kept in "events.ini" and offered to QML
+// as a filtered view, newest first. Entries older than 30 days are dropped at
+// start-up. The manager owns its events.
+class EventManager : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QVariant data READ data NOTIFY dataChanged)
+
+public:
+    // Most events read from the file; a push beyond it drops the oldest first.
+    static constexpr int MaxEvents = 1000;
+    static constexpr int RetentionDays = 30;
+
+    // The file lives in the program's directory.
+    explicit EventManager(Config& config, QObject* parent = nullptr);
+    // The file lives in the given directory.
+    EventManager(Config& config, const QString& directory, QObject* parent = nullptr);
+    ~EventManager() override;
+
+    // The visible events (QList<QObject*>), for a QML model.
+    QVariant data() const { return QVariant::fromValue(m_visible); }
+    int count() const { return m_data.size(); }
+    const QList<Event*>& events() const { return m_data; }
+    QString filename() const { return m_filename; }
+
+    // The time bounds of a named period at the given moment; invalid bounds for a
+    // period that has none ("All history" and any unknown name).
+    static QPair<QDateTime, QDateTime> periodBounds(const QString& period, const QDateTime& now);
+
+Q_SIGNALS:
+    void dataChanged();
+
+public Q_SLOTS:
+    void push(Event* event);
+    // Removes the events stamped at or before the given time (and those without a time).
+    void clear(const QDateTime& before);
+    void clear();
+    void applyFilter(const QString& name);
+    void applyFilter(int severity);
+    void applyFilter(const QDateTime& from, const QDateTime& to = QDateTime());
+    void applyFilterPeriod(const QString& period);
+
+private:
+    void load();
+    void save();
+    void update();
+    bool isVisible(const Event* event) const;
+    void setAside(const QString& reason);
+
+    Config* m_config;
+    QString m_filename;
+    QList<Event*> m_data; // oldest first
+    QList<QObject*> m_visible; // newest first
+    int m_filterSeverity = 0;
+    QString m_filterName;
+    QDateTime m_filterFrom;
+    QDateTime m_filterTo;
+    bool m_writeFailed = false;
+};

@@ -1,0 +1,87 @@
+#include "SessionManager.h"
+
+#include "Config.h"
+
+#include <QDebug>
+
+namespace {
+const char* const Tag = "[SessionManager] ";
+}
+
+SessionManager::SessionManager(Config& config, QObject* parent)
+    : QObject(parent)
+    , m_config(&config)
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &SessionManager::onExpired);
+    connect(m_config, &Config::configChanged, this, &SessionManager::loadUsers);
+    loadUsers();
+}
+
+User SessionManager::user() const
+{
+    return sessionActive() ? m_users.value(m_activeUser) : User();
+}
+
+void SessionManager::loginRequest(const QString& pin)
+{
+    qInfo().noquote().nospace() << Tag << "Login requested with PIN";
+    // The digits stay out of the log, which ends up in syslog.
+    qDebug().noquote().nospace() << Tag << "Entered PIN    : " << QString(pin.size(), '*');
+
+    int found = -1;
+    for (int i = 0; i < m_users.size() && found < 0; ++i) {
+        if (m_users.at(i).pin == pin)
+            found = i;
+    }
+    if (found < 0) {
+        qWarning().noquote().nospace() << Tag << "WARN: User entered wrong pin";
+        Q_EMIT accessDenied();
+        return;
+    }
+
+    m_timer.start(m_sessionMsec);
+    m_activeUser = found;
+    const User& user = m_users.at(found);
+    qInfo().noquote().nospace() << Tag << "User logged-in : " << user.name << ", " << user.surname;
+    Q_EMIT accessGranted();
+    Q_EMIT sessionActiveChanged();
+}
+
+void SessionManager::logoutRequest()
+{
+    if (!sessionActive())
+        return;
+    const User& user = m_users.at(m_activeUser);
+    qInfo().noquote().nospace() << Tag << "User logged-out : " << user.name << ", " << user.surname;
+    m_timer.stop();
+    m_activeUser = -1;
+    Q_EMIT sessionActiveChanged();
+}
+
+void SessionManager::resetTimer()
+{
+    // Without a session there is nothing to keep alive (and nothing to expire).
+    if (sessionActive())
+        m_timer.start(m_sessionMsec);
+}
+
+void SessionManager::onExpired()
+{
+    qWarning().noquote().nospace() << Tag << "Session expired";
+    logoutRequest();
+}
+
+void SessionManager::loadUsers()
+{
+    m_users.clear();
+    m_users.append({0, QStringLiteral("OVANT"), QStringLiteral("Admin"),
+                    m_config->get(QStringLiteral("gui/settingsPin")).toString()});
+    // Every rebuild has the same users in the same places, so an active session
+    // keeps its user.
+    if (m_activeUser >= m_users.size()) {
+        m_timer.stop();
+        m_activeUser = -1;
+        Q_EMIT sessionActiveChanged();
+    }
+}
