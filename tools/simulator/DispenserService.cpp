@@ -3,7 +3,15 @@
 #include <QJsonValue>
 
 DispenserService::DispenserService(const QString& baseTopic, QObject* parent)
-    : SimulatedService(baseTopic, parent)
+    : SimulatedService(
+        baseTopic,
+        {{QStringLiteral("device"),
+          QJsonObject {{QStringLiteral("manufacturer"), QStringLiteral("KVRT Simulation")},
+                       {QStringLiteral("model"), QStringLiteral("Simulated dispenser")},
+                       {QStringLiteral("firmware"), QStringLiteral("1.0")}}},
+         {QStringLiteral("service"),
+          QJsonObject {{QStringLiteral("version"), QStringLiteral("1.0.0")}}}},
+        parent)
 {
     m_leds = QJsonObject {{QStringLiteral("red"), false}, {QStringLiteral("green"), false}};
     m_takeTimer.setSingleShot(true);
@@ -18,39 +26,6 @@ DispenserService::DispenserService(const QString& baseTopic, QObject* parent)
               [this](const QJsonObject&) { return setAccept(true); });
     addMethod(QStringLiteral("/accept/disable"),
               [this](const QJsonObject&) { return setAccept(false); });
-}
-
-void DispenserService::setCardsInCartridge(int cards)
-{
-    cards = qMax(0, cards);
-    if (m_cartridge == cards)
-        return;
-    m_cartridge = cards;
-    changed();
-}
-
-void DispenserService::setActive(bool active)
-{
-    if (m_active == active)
-        return;
-    m_active = active;
-    changed();
-}
-
-void DispenserService::setJammed(bool jammed)
-{
-    if (m_jammed == jammed)
-        return;
-    m_jammed = jammed;
-    changed();
-}
-
-void DispenserService::setDoorOpen(bool open)
-{
-    if (m_doorOpen == open)
-        return;
-    m_doorOpen = open;
-    changed();
 }
 
 void DispenserService::setTakeDelay(int msec)
@@ -71,7 +46,7 @@ bool DispenserService::takeCard()
     m_takeTimer.stop();
     m_mouthCard.clear();
     ++m_taken;
-    changed();
+    deviceUpdated();
     publishEvent(QStringLiteral("/card/removed"));
     return true;
 }
@@ -81,7 +56,7 @@ bool DispenserService::insertCard(const QString& uid)
     if (!m_acceptEnabled || cardInMouth())
         return false;
     m_mouthCard = uid.isEmpty() ? newUid() : uid;
-    changed();
+    deviceUpdated();
     return true;
 }
 
@@ -90,22 +65,8 @@ bool DispenserService::placeCardAtRfid(const QString& uid)
     if (cardAtRfid())
         return false;
     setRfidCard(uid.isEmpty() ? newUid() : uid);
-    changed();
+    deviceUpdated();
     return true;
-}
-
-QJsonObject DispenserService::info() const
-{
-    return QJsonObject {
-        {QStringLiteral("device"),
-         QJsonObject {
-             {QStringLiteral("manufacturer"), QStringLiteral("KVRT Simulation")},
-             {QStringLiteral("model"), QStringLiteral("Simulated dispenser")},
-             {QStringLiteral("firmware"), QStringLiteral("1.0")},
-         }},
-        {QStringLiteral("service"),
-         QJsonObject {{QStringLiteral("version"), QStringLiteral("1.0.0")}}},
-    };
 }
 
 QJsonObject DispenserService::deviceStatus() const
@@ -118,15 +79,6 @@ QJsonObject DispenserService::deviceStatus() const
         {QStringLiteral("cardInRfid"), cardAtRfid()},
         {QStringLiteral("cardsInCartridge"), m_cartridge},
         {QStringLiteral("acceptEnabled"), m_acceptEnabled},
-    };
-}
-
-QJsonObject DispenserService::errorReply(int code, const QString& text) const
-{
-    return QJsonObject {
-        {QStringLiteral("completed"), false},
-        {QStringLiteral("error"),
-         QJsonObject {{QStringLiteral("code"), code}, {QStringLiteral("description"), text}}},
     };
 }
 
@@ -162,7 +114,7 @@ QJsonObject DispenserService::issue()
     --m_cartridge;
     ++m_issued;
     setRfidCard(newUid());
-    changed();
+    deviceUpdated();
     return completed();
 }
 
@@ -179,7 +131,7 @@ QJsonObject DispenserService::accept()
     const QString uid = m_mouthCard;
     m_mouthCard.clear();
     setRfidCard(uid);
-    changed();
+    deviceUpdated();
     publishEvent(QStringLiteral("/card/inserted"));
     return completed();
 }
@@ -193,7 +145,7 @@ QJsonObject DispenserService::dispose()
         return errorReply(NoCardAtRfid, QStringLiteral("No card at RFID position"));
     setRfidCard(QString());
     ++m_disposed;
-    changed();
+    deviceUpdated();
     publishEvent(QStringLiteral("/card/disposed"));
     return completed();
 }
@@ -209,7 +161,7 @@ QJsonObject DispenserService::eject()
         return errorReply(MouthOccupied, QStringLiteral("Card already in mouth"));
     m_mouthCard = m_rfidCard;
     setRfidCard(QString());
-    changed();
+    deviceUpdated();
     // The user reaches for the card only once it is out, after this answer.
     if (m_takeDelay != NeverTaken)
         m_takeTimer.start(m_takeDelay);
@@ -226,7 +178,7 @@ QJsonObject DispenserService::collect()
     m_takeTimer.stop();
     m_mouthCard.clear();
     ++m_disposed;
-    changed();
+    deviceUpdated();
     publishEvent(QStringLiteral("/card/disposed"));
     return completed();
 }
@@ -237,7 +189,7 @@ QJsonObject DispenserService::setAccept(bool enabled)
         return errorReply(NotActive, QStringLiteral("Device not active"));
     if (m_acceptEnabled != enabled) {
         m_acceptEnabled = enabled;
-        changed();
+        deviceUpdated();
     }
     return completed();
 }
@@ -272,10 +224,4 @@ void DispenserService::setRfidCard(const QString& uid)
         Q_EMIT cardLeftRfid(old);
     if (!uid.isEmpty())
         Q_EMIT cardArrivedAtRfid(uid);
-}
-
-void DispenserService::changed()
-{
-    publishStatus();
-    Q_EMIT deviceChanged();
 }
