@@ -24,16 +24,17 @@ QStringList BoardService::peripheralKeys()
 }
 
 BoardService::BoardService(const QString& baseTopic, QObject* parent)
-    : SimulatedService(
-        baseTopic,
-        {{QStringLiteral("device"),
-          QJsonObject {{QStringLiteral("firmwareVersion"), QStringLiteral("1.8.2")},
-                       {QStringLiteral("hardwareId"), QStringLiteral("KVB-0001A7")},
-                       {QStringLiteral("hardwareVersion"), QStringLiteral("rev C")}}},
-         {QStringLiteral("service"),
-          QJsonObject {{QStringLiteral("version"), QStringLiteral("1.3.0")}}}},
-        parent)
+    : SimulatedService(baseTopic,
+                       deviceInfo({{QStringLiteral("firmwareVersion"), QStringLiteral("1.8.2")},
+                                   {QStringLiteral("hardwareId"), QStringLiteral("KVB-0001A7")},
+                                   {QStringLiteral("hardwareVersion"), QStringLiteral("rev C")}},
+                                  QStringLiteral("1.3.0")),
+                       parent)
 {
+    for (const char* setting : {"/config", "/display", "/power", "/audio"}) {
+        addCommandTopics({QLatin1String(setting) + QStringLiteral("/get"),
+                          QLatin1String(setting) + QStringLiteral("/set")});
+    }
     m_uptime.start();
     for (const QString& key : peripheralKeys())
         m_power.insert(key, key != QLatin1String("mPCIe2")); // the second slot is empty
@@ -111,16 +112,6 @@ QJsonObject BoardService::deviceStatus() const
             {QStringLiteral("uptime"), int(m_uptime.elapsed() / 1000)},
             {QStringLiteral("hardwareStatus"),
              QJsonObject {{QStringLiteral("rtcFailed"), m_rtcFailed}}}};
-}
-
-QStringList BoardService::commandTopics() const
-{
-    QStringList topics;
-    for (const char* setting : {"/config", "/display", "/power", "/audio"}) {
-        topics.append(QLatin1String(setting) + QStringLiteral("/get"));
-        topics.append(QLatin1String(setting) + QStringLiteral("/set"));
-    }
-    return topics;
 }
 
 QJsonObject BoardService::config() const

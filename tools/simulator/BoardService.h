@@ -73,7 +73,6 @@ Q_SIGNALS:
 
 protected:
     QJsonObject deviceStatus() const override;
-    QStringList commandTopics() const override;
     void handlePublication(const QString& suffix, const QJsonObject& json,
                            bool payloadValid) override;
 

@@ -5,23 +5,29 @@
 DispenserService::DispenserService(const QString& baseTopic, QObject* parent)
     : SimulatedService(
         baseTopic,
-        {{QStringLiteral("device"),
-          QJsonObject {{QStringLiteral("manufacturer"), QStringLiteral("KVRT Simulation")},
-                       {QStringLiteral("model"), QStringLiteral("Simulated dispenser")},
-                       {QStringLiteral("firmware"), QStringLiteral("1.0")}}},
-         {QStringLiteral("service"),
-          QJsonObject {{QStringLiteral("version"), QStringLiteral("1.0.0")}}}},
+        deviceInfo({{QStringLiteral("manufacturer"), QStringLiteral("KVRT Simulation")},
+                    {QStringLiteral("model"), QStringLiteral("Simulated dispenser")},
+                    {QStringLiteral("firmware"), QStringLiteral("1.0")}},
+                   QStringLiteral("1.0.0")),
         parent)
 {
     m_leds = QJsonObject {{QStringLiteral("red"), false}, {QStringLiteral("green"), false}};
     m_takeTimer.setSingleShot(true);
     connect(&m_takeTimer, &QTimer::timeout, this, [this] { takeCard(); });
 
-    addMethod(QStringLiteral("/issue"), [this](const QJsonObject&) { return issue(); });
-    addMethod(QStringLiteral("/accept"), [this](const QJsonObject&) { return accept(); });
-    addMethod(QStringLiteral("/dispose"), [this](const QJsonObject&) { return dispose(); });
-    addMethod(QStringLiteral("/eject"), [this](const QJsonObject&) { return eject(); });
-    addMethod(QStringLiteral("/collect"), [this](const QJsonObject&) { return collect(); });
+    addCommandTopics({QStringLiteral("/led/set")});
+    // A device that cannot move refuses every movement alike.
+    const auto movement = [this](QJsonObject (DispenserService::*move)()) {
+        return [this, move](const QJsonObject&) {
+            const QJsonObject fault = movementFault();
+            return fault.isEmpty() ? (this->*move)() : fault;
+        };
+    };
+    addMethod(QStringLiteral("/issue"), movement(&DispenserService::issue));
+    addMethod(QStringLiteral("/accept"), movement(&DispenserService::accept));
+    addMethod(QStringLiteral("/dispose"), movement(&DispenserService::dispose));
+    addMethod(QStringLiteral("/eject"), movement(&DispenserService::eject));
+    addMethod(QStringLiteral("/collect"), movement(&DispenserService::collect));
     addMethod(QStringLiteral("/accept/enable"),
               [this](const QJsonObject&) { return setAccept(true); });
     addMethod(QStringLiteral("/accept/disable"),
@@ -82,11 +88,6 @@ QJsonObject DispenserService::deviceStatus() const
     };
 }
 
-QStringList DispenserService::commandTopics() const
-{
-    return {QStringLiteral("/led/set")};
-}
-
 void DispenserService::handlePublication(const QString& suffix, const QJsonObject& json,
                                          bool payloadValid)
 {
@@ -104,9 +105,6 @@ void DispenserService::handlePublication(const QString& suffix, const QJsonObjec
 
 QJsonObject DispenserService::issue()
 {
-    const QJsonObject fault = movementFault();
-    if (!fault.isEmpty())
-        return fault;
     if (cardAtRfid())
         return errorReply(RfidOccupied, QStringLiteral("Card already at RFID position"));
     if (m_cartridge <= 0)
@@ -120,9 +118,6 @@ QJsonObject DispenserService::issue()
 
 QJsonObject DispenserService::accept()
 {
-    const QJsonObject fault = movementFault();
-    if (!fault.isEmpty())
-        return fault;
     if (!cardInMouth())
         return errorReply(NoCardInMouth, QStringLiteral("No card in mouth"));
     if (cardAtRfid())
@@ -138,9 +133,6 @@ QJsonObject DispenserService::accept()
 
 QJsonObject DispenserService::dispose()
 {
-    const QJsonObject fault = movementFault();
-    if (!fault.isEmpty())
-        return fault;
     if (!cardAtRfid())
         return errorReply(NoCardAtRfid, QStringLiteral("No card at RFID position"));
     setRfidCard(QString());
@@ -152,9 +144,6 @@ QJsonObject DispenserService::dispose()
 
 QJsonObject DispenserService::eject()
 {
-    const QJsonObject fault = movementFault();
-    if (!fault.isEmpty())
-        return fault;
     if (!cardAtRfid())
         return errorReply(NoCardAtRfid, QStringLiteral("No card at RFID position"));
     if (cardInMouth())
@@ -170,9 +159,6 @@ QJsonObject DispenserService::eject()
 
 QJsonObject DispenserService::collect()
 {
-    const QJsonObject fault = movementFault();
-    if (!fault.isEmpty())
-        return fault;
     if (!cardInMouth())
         return errorReply(NoCardInMouth, QStringLiteral("No card in mouth"));
     m_takeTimer.stop();

@@ -91,11 +91,11 @@ Q_SIGNALS:
 
 protected:
     QJsonObject deviceStatus() const override;
-    QStringList commandTopics() const override;
     void handlePublication(const QString& suffix, const QJsonObject& json,
                            bool payloadValid) override;
 
 private:
+    // The movements, once movementFault() has let them go.
     QJsonObject issue();
     QJsonObject accept();
     QJsonObject dispose();

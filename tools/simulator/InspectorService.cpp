@@ -12,26 +12,21 @@ constexpr int MaxPlayedKept = 100;
 } // namespace
 
 InspectorService::InspectorService(const QString& baseTopic, QObject* parent)
-    : SimulatedService(baseTopic,
-                       {{QStringLiteral("service"),
-                         QJsonObject {{QStringLiteral("version"), QStringLiteral("3.1.4")}}}},
-                       parent)
+    : SimulatedService(baseTopic, deviceInfo({}, QStringLiteral("3.1.4")), parent)
 {
     m_clock.start();
-    addMethod(QStringLiteral("/power/reboot"), [this](const QJsonObject&) {
-        ++m_reboots;
-        qInfo().noquote().nospace()
-            << Tag << "System reboot requested (the simulated system stays up)";
-        Q_EMIT powerRequested(QStringLiteral("reboot"));
-        return completed();
-    });
-    addMethod(QStringLiteral("/power/shutdown"), [this](const QJsonObject&) {
-        ++m_shutdowns;
-        qInfo().noquote().nospace()
-            << Tag << "System shutdown requested (the simulated system stays up)";
-        Q_EMIT powerRequested(QStringLiteral("shutdown"));
-        return completed();
-    });
+    addCommandTopics({QStringLiteral("/audio/get"), QStringLiteral("/audio/set"),
+                      QStringLiteral("/audio/play"), QStringLiteral("/stats/+/get")});
+    for (const QString& what : {QStringLiteral("reboot"), QStringLiteral("shutdown")}) {
+        int* count = what == QLatin1String("reboot") ? &m_reboots : &m_shutdowns;
+        addMethod(QStringLiteral("/power/") + what, [this, what, count](const QJsonObject&) {
+            ++*count;
+            qInfo().noquote().nospace()
+                << Tag << "System " << what << " requested (the simulated system stays up)";
+            Q_EMIT powerRequested(what);
+            return completed();
+        });
+    }
 
     const auto publishAudio = [this] {
         if (isConnected() && isOnline())
@@ -45,12 +40,6 @@ QJsonObject InspectorService::deviceStatus() const
 {
     return {{QStringLiteral("active"), true},
             {QStringLiteral("hostname"), QStringLiteral("kvrt-terminal")}};
-}
-
-QStringList InspectorService::commandTopics() const
-{
-    return {QStringLiteral("/audio/get"), QStringLiteral("/audio/set"),
-            QStringLiteral("/audio/play"), QStringLiteral("/stats/+/get")};
 }
 
 QJsonObject InspectorService::audio() const

@@ -10,15 +10,15 @@ const QString RfidService::KnownTemplate = QStringLiteral("KVRTv1");
 RfidService::RfidService(const QString& baseTopic, QObject* parent)
     : SimulatedService(
         baseTopic,
-        {{QStringLiteral("device"),
-          QJsonObject {{QStringLiteral("uid"), QStringLiteral("RDR-0001")},
-                       {QStringLiteral("manufacturer"), QStringLiteral("KVRT Simulation")},
-                       {QStringLiteral("model"), QStringLiteral("Simulated reader")},
-                       {QStringLiteral("firmware"), QStringLiteral("1.0")}}},
-         {QStringLiteral("service"),
-          QJsonObject {{QStringLiteral("version"), QStringLiteral("1.0.0")}}}},
+        deviceInfo({{QStringLiteral("uid"), QStringLiteral("RDR-0001")},
+                    {QStringLiteral("manufacturer"), QStringLiteral("KVRT Simulation")},
+                    {QStringLiteral("model"), QStringLiteral("Simulated reader")},
+                    {QStringLiteral("firmware"), QStringLiteral("1.0")}},
+                   QStringLiteral("1.0.0")),
         parent)
 {
+    addCommandTopics(
+        {QStringLiteral("/enable"), QStringLiteral("/disable"), QStringLiteral("/beep/+")});
     m_detectTimer.setSingleShot(true);
     connect(&m_detectTimer, &QTimer::timeout, this, &RfidService::detect);
 
@@ -108,11 +108,6 @@ QJsonObject RfidService::errorReply(int, const QString& text) const
         {QStringLiteral("completed"), false},
         {QStringLiteral("error"), QJsonObject {{QStringLiteral("what"), text}}},
     };
-}
-
-QStringList RfidService::commandTopics() const
-{
-    return {QStringLiteral("/enable"), QStringLiteral("/disable"), QStringLiteral("/beep/+")};
 }
 
 void RfidService::handlePublication(const QString& suffix, const QJsonObject& json,

@@ -82,7 +82,6 @@ public:
 protected:
     QJsonObject deviceStatus() const override;
     QJsonObject errorReply(int code, const QString& text) const override;
-    QStringList commandTopics() const override;
     void handlePublication(const QString& suffix, const QJsonObject& json,
                            bool payloadValid) override;
 

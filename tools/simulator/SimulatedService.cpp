@@ -99,9 +99,13 @@ QJsonObject SimulatedService::errorReply(int code, const QString& text) const
              QJsonObject {{QStringLiteral("code"), code}, {QStringLiteral("description"), text}}}};
 }
 
-QStringList SimulatedService::commandTopics() const
+QJsonObject SimulatedService::deviceInfo(const QJsonObject& device, const QString& version)
 {
-    return QStringList();
+    QJsonObject info {
+        {QStringLiteral("service"), QJsonObject {{QStringLiteral("version"), version}}}};
+    if (!device.isEmpty())
+        info.insert(QStringLiteral("device"), device);
+    return info;
 }
 
 void SimulatedService::handlePublication(const QString&, const QJsonObject&, bool) { }
@@ -119,7 +123,7 @@ QStringList SimulatedService::subscriptions() const
                          topic(QStringLiteral("/+/+/request/+")),
                          topic(QStringLiteral("/+/+/+/request/+")),
                          topic(QStringLiteral("/info/get")), topic(QStringLiteral("/status/get"))};
-    for (const QString& suffix : commandTopics())
+    for (const QString& suffix : m_commandTopics)
         filters.append(topic(suffix));
     return filters;
 }

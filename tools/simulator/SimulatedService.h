@@ -64,6 +64,12 @@ protected:
 
     // Registers the service's own answer (and effect) for a method.
     void addMethod(const QString& method, Method handler);
+    // Plain command topics (suffixes, wildcards allowed) the service listens to besides
+    // its requests ("<base>/<method up to three levels>/request/<id>") and "/info/get"
+    // and "/status/get"; they go to handlePublication().
+    void addCommandTopics(const QStringList& suffixes) { m_commandTopics += suffixes; }
+    // Info as most devices give it: {"device": device (when not empty), "service": {"version"}}.
+    static QJsonObject deviceInfo(const QJsonObject& device, const QString& version);
 
     // A publication under the base, compact JSON, QoS 0, not retained. (The
     // status and info are retained; answers go out with QoS 1.)
@@ -88,10 +94,6 @@ protected:
     // The service's way of refusing a request: {"completed": false, "error": {"code",
     // "description"}} unless the service says otherwise.
     virtual QJsonObject errorReply(int code, const QString& text) const;
-    // Plain command topics (suffixes, wildcards allowed) the service listens to
-    // besides its requests ("<base>/<method up to three levels>/request/<id>")
-    // and "/info/get" and "/status/get".
-    virtual QStringList commandTopics() const;
     // A message on one of the command topics. payloadValid is false when the
     // payload was not a JSON object (an empty one counts as {}); json is then empty.
     virtual void handlePublication(const QString& suffix, const QJsonObject& json,
@@ -107,6 +109,7 @@ private:
     void answer(const Request& request);
 
     const QJsonObject m_info;
+    QStringList m_commandTopics;
     int m_defaultDelay = 0;
     QHash<QString, Method> m_methods;
     QHash<QString, QJsonObject> m_replies;
