@@ -1,10 +1,8 @@
 #include "BoardService.h"
 
 #include "JsonArgument.h"
-#include "MqttConnection.h"
 
 #include <QDebug>
-#include <QJsonDocument>
 
 namespace {
 const char* const Tag = "[Board] ";
@@ -26,8 +24,17 @@ QStringList BoardService::peripheralKeys()
 }
 
 BoardService::BoardService(const QString& baseTopic, QObject* parent)
-    : SimulatedService(baseTopic, parent)
+    : SimulatedService(baseTopic,
+                       deviceInfo({{QStringLiteral("firmwareVersion"), QStringLiteral("1.8.2")},
+                                   {QStringLiteral("hardwareId"), QStringLiteral("KVB-0001A7")},
+                                   {QStringLiteral("hardwareVersion"), QStringLiteral("rev C")}},
+                                  QStringLiteral("1.3.0")),
+                       parent)
 {
+    for (const char* setting : {"/config", "/display", "/power", "/audio"}) {
+        addCommandTopics({QLatin1String(setting) + QStringLiteral("/get"),
+                          QLatin1String(setting) + QStringLiteral("/set")});
+    }
     m_uptime.start();
     for (const QString& key : peripheralKeys())
         m_power.insert(key, key != QLatin1String("mPCIe2")); // the second slot is empty
@@ -55,11 +62,9 @@ BoardService::BoardService(const QString& baseTopic, QObject* parent)
 
 void BoardService::setIgnition(bool on)
 {
-    if (m_ignition == on)
+    if (!updateDevice(m_ignition, on))
         return;
-    m_ignition = on;
     qInfo().noquote().nospace() << Tag << "Ignition " << (on ? "on" : "off");
-    deviceUpdated();
     if (isOnline()) {
         publishEvent(QStringLiteral("/event"),
                      {{QStringLiteral("name"), QStringLiteral("IgnitionChanged")},
@@ -69,29 +74,20 @@ void BoardService::setIgnition(bool on)
 
 void BoardService::setTemperature(double celsius)
 {
-    if (m_temperature == celsius)
-        return;
-    m_temperature = celsius;
-    qInfo().noquote().nospace() << Tag << "Temperature " << celsius << " C";
-    deviceUpdated();
+    if (updateDevice(m_temperature, celsius))
+        qInfo().noquote().nospace() << Tag << "Temperature " << celsius << " C";
 }
 
 void BoardService::setVoltage(double volts)
 {
-    if (m_voltage == volts)
-        return;
-    m_voltage = volts;
-    qInfo().noquote().nospace() << Tag << "Supply voltage " << volts << " V";
-    deviceUpdated();
+    if (updateDevice(m_voltage, volts))
+        qInfo().noquote().nospace() << Tag << "Supply voltage " << volts << " V";
 }
 
 void BoardService::setRtcFailed(bool failed)
 {
-    if (m_rtcFailed == failed)
-        return;
-    m_rtcFailed = failed;
-    qInfo().noquote().nospace() << Tag << "Real-time clock " << (failed ? "FAILED" : "OK");
-    deviceUpdated();
+    if (updateDevice(m_rtcFailed, failed))
+        qInfo().noquote().nospace() << Tag << "Real-time clock " << (failed ? "FAILED" : "OK");
 }
 
 void BoardService::setAmbientLight(int value)
@@ -102,24 +98,8 @@ void BoardService::setAmbientLight(int value)
     m_sensor = value;
     if (m_mode == QLatin1String("auto"))
         m_brightness = percent(20 + value * 8 / 10);
-    publishTopic(QStringLiteral("/display"), display());
+    publishSetting(QStringLiteral("/display"), display());
     Q_EMIT settingsChanged();
-}
-
-void BoardService::deviceUpdated()
-{
-    publishStatus();
-    Q_EMIT deviceChanged();
-}
-
-QJsonObject BoardService::info() const
-{
-    return {{QStringLiteral("device"),
-             QJsonObject {{QStringLiteral("firmwareVersion"), QStringLiteral("1.8.2")},
-                          {QStringLiteral("hardwareId"), QStringLiteral("KVB-0001A7")},
-                          {QStringLiteral("hardwareVersion"), QStringLiteral("rev C")}}},
-            {QStringLiteral("service"),
-             QJsonObject {{QStringLiteral("version"), QStringLiteral("1.3.0")}}}};
 }
 
 QJsonObject BoardService::deviceStatus() const
@@ -132,23 +112,6 @@ QJsonObject BoardService::deviceStatus() const
             {QStringLiteral("uptime"), int(m_uptime.elapsed() / 1000)},
             {QStringLiteral("hardwareStatus"),
              QJsonObject {{QStringLiteral("rtcFailed"), m_rtcFailed}}}};
-}
-
-QJsonObject BoardService::errorReply(int code, const QString& text) const
-{
-    return {{QStringLiteral("completed"), false},
-            {QStringLiteral("error"),
-             QJsonObject {{QStringLiteral("code"), code}, {QStringLiteral("description"), text}}}};
-}
-
-QStringList BoardService::commandTopics() const
-{
-    QStringList topics;
-    for (const char* setting : {"/config", "/display", "/power", "/audio"}) {
-        topics.append(QLatin1String(setting) + QStringLiteral("/get"));
-        topics.append(QLatin1String(setting) + QStringLiteral("/set"));
-    }
-    return topics;
 }
 
 QJsonObject BoardService::config() const
@@ -169,19 +132,12 @@ QJsonObject BoardService::audio() const
     return {{QStringLiteral("mute"), m_mute}};
 }
 
-void BoardService::publishTopic(const QString& suffix, const QJsonObject& json)
-{
-    if (isOnline())
-        connection().publish(baseTopic() + suffix,
-                             QJsonDocument(json).toJson(QJsonDocument::Compact), 1, true);
-}
-
 void BoardService::publishSettings()
 {
-    publishTopic(QStringLiteral("/config"), config());
-    publishTopic(QStringLiteral("/display"), display());
-    publishTopic(QStringLiteral("/power"), m_power);
-    publishTopic(QStringLiteral("/audio"), audio());
+    publishSetting(QStringLiteral("/config"), config());
+    publishSetting(QStringLiteral("/display"), display());
+    publishSetting(QStringLiteral("/power"), m_power);
+    publishSetting(QStringLiteral("/audio"), audio());
 }
 
 void BoardService::handlePublication(const QString& suffix, const QJsonObject& json,
@@ -212,13 +168,13 @@ void BoardService::handlePublication(const QString& suffix, const QJsonObject& j
     }
     // A "get", and every "set" (taken or not), is answered with the current state.
     if (setting == QLatin1String("/config"))
-        publishTopic(setting, config());
+        publishSetting(setting, config());
     else if (setting == QLatin1String("/display"))
-        publishTopic(setting, display());
+        publishSetting(setting, display());
     else if (setting == QLatin1String("/power"))
-        publishTopic(setting, m_power);
+        publishSetting(setting, m_power);
     else
-        publishTopic(setting, audio());
+        publishSetting(setting, audio());
 }
 
 void BoardService::setConfig(const QJsonObject& json)

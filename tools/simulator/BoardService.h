@@ -67,16 +67,12 @@ public:
     void publishSettings();
 
 Q_SIGNALS:
-    void deviceChanged();
     void settingsChanged();
     void ledsChanged();
     void buzzerPlayed(int onMsec, int offMsec, int repeat);
 
 protected:
-    QJsonObject info() const override;
     QJsonObject deviceStatus() const override;
-    QJsonObject errorReply(int code, const QString& text) const override;
-    QStringList commandTopics() const override;
     void handlePublication(const QString& suffix, const QJsonObject& json,
                            bool payloadValid) override;
 
@@ -84,14 +80,12 @@ private:
     QJsonObject config() const;
     QJsonObject display() const;
     QJsonObject audio() const;
-    void publishTopic(const QString& suffix, const QJsonObject& json);
     void setConfig(const QJsonObject& json);
     void setDisplay(const QJsonObject& json);
     void setPower(const QJsonObject& json);
     void setAudio(const QJsonObject& json);
     QJsonObject playLeds(const QJsonObject& params);
     QJsonObject playBuzzer(const QJsonObject& params);
-    void deviceUpdated();
 
     bool m_ignition = true;
     double m_temperature = 38.5;

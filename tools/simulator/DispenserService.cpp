@@ -3,54 +3,35 @@
 #include <QJsonValue>
 
 DispenserService::DispenserService(const QString& baseTopic, QObject* parent)
-    : SimulatedService(baseTopic, parent)
+    : SimulatedService(
+        baseTopic,
+        deviceInfo({{QStringLiteral("manufacturer"), QStringLiteral("KVRT Simulation")},
+                    {QStringLiteral("model"), QStringLiteral("Simulated dispenser")},
+                    {QStringLiteral("firmware"), QStringLiteral("1.0")}},
+                   QStringLiteral("1.0.0")),
+        parent)
 {
     m_leds = QJsonObject {{QStringLiteral("red"), false}, {QStringLiteral("green"), false}};
     m_takeTimer.setSingleShot(true);
     connect(&m_takeTimer, &QTimer::timeout, this, [this] { takeCard(); });
 
-    addMethod(QStringLiteral("/issue"), [this](const QJsonObject&) { return issue(); });
-    addMethod(QStringLiteral("/accept"), [this](const QJsonObject&) { return accept(); });
-    addMethod(QStringLiteral("/dispose"), [this](const QJsonObject&) { return dispose(); });
-    addMethod(QStringLiteral("/eject"), [this](const QJsonObject&) { return eject(); });
-    addMethod(QStringLiteral("/collect"), [this](const QJsonObject&) { return collect(); });
+    addCommandTopics({QStringLiteral("/led/set")});
+    // A device that cannot move refuses every movement alike.
+    const auto movement = [this](QJsonObject (DispenserService::*move)()) {
+        return [this, move](const QJsonObject&) {
+            const QJsonObject fault = movementFault();
+            return fault.isEmpty() ? (this->*move)() : fault;
+        };
+    };
+    addMethod(QStringLiteral("/issue"), movement(&DispenserService::issue));
+    addMethod(QStringLiteral("/accept"), movement(&DispenserService::accept));
+    addMethod(QStringLiteral("/dispose"), movement(&DispenserService::dispose));
+    addMethod(QStringLiteral("/eject"), movement(&DispenserService::eject));
+    addMethod(QStringLiteral("/collect"), movement(&DispenserService::collect));
     addMethod(QStringLiteral("/accept/enable"),
               [this](const QJsonObject&) { return setAccept(true); });
     addMethod(QStringLiteral("/accept/disable"),
               [this](const QJsonObject&) { return setAccept(false); });
-}
-
-void DispenserService::setCardsInCartridge(int cards)
-{
-    cards = qMax(0, cards);
-    if (m_cartridge == cards)
-        return;
-    m_cartridge = cards;
-    changed();
-}
-
-void DispenserService::setActive(bool active)
-{
-    if (m_active == active)
-        return;
-    m_active = active;
-    changed();
-}
-
-void DispenserService::setJammed(bool jammed)
-{
-    if (m_jammed == jammed)
-        return;
-    m_jammed = jammed;
-    changed();
-}
-
-void DispenserService::setDoorOpen(bool open)
-{
-    if (m_doorOpen == open)
-        return;
-    m_doorOpen = open;
-    changed();
 }
 
 void DispenserService::setTakeDelay(int msec)
@@ -71,7 +52,7 @@ bool DispenserService::takeCard()
     m_takeTimer.stop();
     m_mouthCard.clear();
     ++m_taken;
-    changed();
+    deviceUpdated();
     publishEvent(QStringLiteral("/card/removed"));
     return true;
 }
@@ -81,7 +62,7 @@ bool DispenserService::insertCard(const QString& uid)
     if (!m_acceptEnabled || cardInMouth())
         return false;
     m_mouthCard = uid.isEmpty() ? newUid() : uid;
-    changed();
+    deviceUpdated();
     return true;
 }
 
@@ -90,22 +71,8 @@ bool DispenserService::placeCardAtRfid(const QString& uid)
     if (cardAtRfid())
         return false;
     setRfidCard(uid.isEmpty() ? newUid() : uid);
-    changed();
+    deviceUpdated();
     return true;
-}
-
-QJsonObject DispenserService::info() const
-{
-    return QJsonObject {
-        {QStringLiteral("device"),
-         QJsonObject {
-             {QStringLiteral("manufacturer"), QStringLiteral("KVRT Simulation")},
-             {QStringLiteral("model"), QStringLiteral("Simulated dispenser")},
-             {QStringLiteral("firmware"), QStringLiteral("1.0")},
-         }},
-        {QStringLiteral("service"),
-         QJsonObject {{QStringLiteral("version"), QStringLiteral("1.0.0")}}},
-    };
 }
 
 QJsonObject DispenserService::deviceStatus() const
@@ -119,20 +86,6 @@ QJsonObject DispenserService::deviceStatus() const
         {QStringLiteral("cardsInCartridge"), m_cartridge},
         {QStringLiteral("acceptEnabled"), m_acceptEnabled},
     };
-}
-
-QJsonObject DispenserService::errorReply(int code, const QString& text) const
-{
-    return QJsonObject {
-        {QStringLiteral("completed"), false},
-        {QStringLiteral("error"),
-         QJsonObject {{QStringLiteral("code"), code}, {QStringLiteral("description"), text}}},
-    };
-}
-
-QStringList DispenserService::commandTopics() const
-{
-    return {QStringLiteral("/led/set")};
 }
 
 void DispenserService::handlePublication(const QString& suffix, const QJsonObject& json,
@@ -152,9 +105,6 @@ void DispenserService::handlePublication(const QString& suffix, const QJsonObjec
 
 QJsonObject DispenserService::issue()
 {
-    const QJsonObject fault = movementFault();
-    if (!fault.isEmpty())
-        return fault;
     if (cardAtRfid())
         return errorReply(RfidOccupied, QStringLiteral("Card already at RFID position"));
     if (m_cartridge <= 0)
@@ -162,15 +112,12 @@ QJsonObject DispenserService::issue()
     --m_cartridge;
     ++m_issued;
     setRfidCard(newUid());
-    changed();
+    deviceUpdated();
     return completed();
 }
 
 QJsonObject DispenserService::accept()
 {
-    const QJsonObject fault = movementFault();
-    if (!fault.isEmpty())
-        return fault;
     if (!cardInMouth())
         return errorReply(NoCardInMouth, QStringLiteral("No card in mouth"));
     if (cardAtRfid())
@@ -179,37 +126,31 @@ QJsonObject DispenserService::accept()
     const QString uid = m_mouthCard;
     m_mouthCard.clear();
     setRfidCard(uid);
-    changed();
+    deviceUpdated();
     publishEvent(QStringLiteral("/card/inserted"));
     return completed();
 }
 
 QJsonObject DispenserService::dispose()
 {
-    const QJsonObject fault = movementFault();
-    if (!fault.isEmpty())
-        return fault;
     if (!cardAtRfid())
         return errorReply(NoCardAtRfid, QStringLiteral("No card at RFID position"));
     setRfidCard(QString());
     ++m_disposed;
-    changed();
+    deviceUpdated();
     publishEvent(QStringLiteral("/card/disposed"));
     return completed();
 }
 
 QJsonObject DispenserService::eject()
 {
-    const QJsonObject fault = movementFault();
-    if (!fault.isEmpty())
-        return fault;
     if (!cardAtRfid())
         return errorReply(NoCardAtRfid, QStringLiteral("No card at RFID position"));
     if (cardInMouth())
         return errorReply(MouthOccupied, QStringLiteral("Card already in mouth"));
     m_mouthCard = m_rfidCard;
     setRfidCard(QString());
-    changed();
+    deviceUpdated();
     // The user reaches for the card only once it is out, after this answer.
     if (m_takeDelay != NeverTaken)
         m_takeTimer.start(m_takeDelay);
@@ -218,15 +159,12 @@ QJsonObject DispenserService::eject()
 
 QJsonObject DispenserService::collect()
 {
-    const QJsonObject fault = movementFault();
-    if (!fault.isEmpty())
-        return fault;
     if (!cardInMouth())
         return errorReply(NoCardInMouth, QStringLiteral("No card in mouth"));
     m_takeTimer.stop();
     m_mouthCard.clear();
     ++m_disposed;
-    changed();
+    deviceUpdated();
     publishEvent(QStringLiteral("/card/disposed"));
     return completed();
 }
@@ -237,7 +175,7 @@ QJsonObject DispenserService::setAccept(bool enabled)
         return errorReply(NotActive, QStringLiteral("Device not active"));
     if (m_acceptEnabled != enabled) {
         m_acceptEnabled = enabled;
-        changed();
+        deviceUpdated();
     }
     return completed();
 }
@@ -272,10 +210,4 @@ void DispenserService::setRfidCard(const QString& uid)
         Q_EMIT cardLeftRfid(old);
     if (!uid.isEmpty())
         Q_EMIT cardArrivedAtRfid(uid);
-}
-
-void DispenserService::changed()
-{
-    publishStatus();
-    Q_EMIT deviceChanged();
 }

@@ -49,13 +49,13 @@ public:
 
     int cardsInCartridge() const { return m_cartridge; }
     // 0 is the empty-cartridge fault.
-    void setCardsInCartridge(int cards);
+    void setCardsInCartridge(int cards) { updateDevice(m_cartridge, qMax(0, cards)); }
     bool isActive() const { return m_active; }
-    void setActive(bool active);
+    void setActive(bool active) { updateDevice(m_active, active); }
     bool isJammed() const { return m_jammed; }
-    void setJammed(bool jammed);
+    void setJammed(bool jammed) { updateDevice(m_jammed, jammed); }
     bool isDoorOpen() const { return m_doorOpen; }
-    void setDoorOpen(bool open);
+    void setDoorOpen(bool open) { updateDevice(m_doorOpen, open); }
 
     bool cardAtRfid() const { return !m_rfidCard.isEmpty(); }
     const QString& cardAtRfidUid() const { return m_rfidCard; }
@@ -85,20 +85,17 @@ public:
     int takenCount() const { return m_taken; }
 
 Q_SIGNALS:
-    void deviceChanged();
     // A card reached or left the RFID position: what an RFID reader there sees.
     void cardArrivedAtRfid(const QString& uid);
     void cardLeftRfid(const QString& uid);
 
 protected:
-    QJsonObject info() const override;
     QJsonObject deviceStatus() const override;
-    QJsonObject errorReply(int code, const QString& text) const override;
-    QStringList commandTopics() const override;
     void handlePublication(const QString& suffix, const QJsonObject& json,
                            bool payloadValid) override;
 
 private:
+    // The movements, once movementFault() has let them go.
     QJsonObject issue();
     QJsonObject accept();
     QJsonObject dispose();
@@ -110,7 +107,6 @@ private:
     QJsonObject movementFault() const;
     QString newUid();
     void setRfidCard(const QString& uid);
-    void changed();
 
     int m_cartridge = 100;
     bool m_active = true;

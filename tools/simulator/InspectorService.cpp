@@ -1,11 +1,9 @@
 #include "InspectorService.h"
 
 #include "JsonArgument.h"
-#include "MqttConnection.h"
 
 #include <QDebug>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QtMath>
 
 namespace {
@@ -14,61 +12,34 @@ constexpr int MaxPlayedKept = 100;
 } // namespace
 
 InspectorService::InspectorService(const QString& baseTopic, QObject* parent)
-    : SimulatedService(baseTopic, parent)
+    : SimulatedService(baseTopic, deviceInfo({}, QStringLiteral("3.1.4")), parent)
 {
     m_clock.start();
-    addMethod(QStringLiteral("/power/reboot"), [this](const QJsonObject&) {
-        ++m_reboots;
-        qInfo().noquote().nospace()
-            << Tag << "System reboot requested (the simulated system stays up)";
-        Q_EMIT powerRequested(QStringLiteral("reboot"));
-        return completed();
-    });
-    addMethod(QStringLiteral("/power/shutdown"), [this](const QJsonObject&) {
-        ++m_shutdowns;
-        qInfo().noquote().nospace()
-            << Tag << "System shutdown requested (the simulated system stays up)";
-        Q_EMIT powerRequested(QStringLiteral("shutdown"));
-        return completed();
-    });
+    addCommandTopics({QStringLiteral("/audio/get"), QStringLiteral("/audio/set"),
+                      QStringLiteral("/audio/play"), QStringLiteral("/stats/+/get")});
+    for (const QString& what : {QStringLiteral("reboot"), QStringLiteral("shutdown")}) {
+        int* count = what == QLatin1String("reboot") ? &m_reboots : &m_shutdowns;
+        addMethod(QStringLiteral("/power/") + what, [this, what, count](const QJsonObject&) {
+            ++*count;
+            qInfo().noquote().nospace()
+                << Tag << "System " << what << " requested (the simulated system stays up)";
+            Q_EMIT powerRequested(what);
+            return completed();
+        });
+    }
 
     const auto publishAudio = [this] {
         if (isConnected() && isOnline())
-            publishTopic(QStringLiteral("/audio"), audio(), true);
+            publishSetting(QStringLiteral("/audio"), audio());
     };
     connect(this, &SimulatedService::connectedChanged, this, publishAudio);
     connect(this, &SimulatedService::onlineChanged, this, publishAudio);
-}
-
-QJsonObject InspectorService::info() const
-{
-    return {{QStringLiteral("service"),
-             QJsonObject {{QStringLiteral("version"), QStringLiteral("3.1.4")}}}};
 }
 
 QJsonObject InspectorService::deviceStatus() const
 {
     return {{QStringLiteral("active"), true},
             {QStringLiteral("hostname"), QStringLiteral("kvrt-terminal")}};
-}
-
-QJsonObject InspectorService::errorReply(int code, const QString& text) const
-{
-    return {{QStringLiteral("completed"), false},
-            {QStringLiteral("error"),
-             QJsonObject {{QStringLiteral("code"), code}, {QStringLiteral("description"), text}}}};
-}
-
-QStringList InspectorService::commandTopics() const
-{
-    return {QStringLiteral("/audio/get"), QStringLiteral("/audio/set"),
-            QStringLiteral("/audio/play"), QStringLiteral("/stats/+/get")};
-}
-
-void InspectorService::publishTopic(const QString& suffix, const QJsonObject& json, bool retain)
-{
-    connection().publish(baseTopic() + suffix, QJsonDocument(json).toJson(QJsonDocument::Compact),
-                         1, retain);
 }
 
 QJsonObject InspectorService::audio() const
@@ -105,13 +76,13 @@ void InspectorService::handlePublication(const QString& suffix, const QJsonObjec
                                          bool payloadValid)
 {
     if (suffix == QLatin1String("/audio/get")) {
-        publishTopic(QStringLiteral("/audio"), audio(), true);
+        publishSetting(QStringLiteral("/audio"), audio());
     } else if (suffix == QLatin1String("/audio/set")) {
         if (payloadValid)
             setAudio(json);
         else
             qWarning().noquote().nospace() << Tag << "WARN: Ignoring malformed audio request";
-        publishTopic(QStringLiteral("/audio"), audio(), true);
+        publishSetting(QStringLiteral("/audio"), audio());
     } else if (suffix == QLatin1String("/audio/play")) {
         if (payloadValid)
             play(json);
@@ -122,7 +93,7 @@ void InspectorService::handlePublication(const QString& suffix, const QJsonObjec
         const QString which = suffix.mid(7, suffix.size() - 11);
         if (which == QLatin1String("cpu") || which == QLatin1String("memory")
             || which == QLatin1String("disk"))
-            publishTopic(QStringLiteral("/stats/") + which, statistics(which), false);
+            publish(topic(QStringLiteral("/stats/") + which), statistics(which), 1, false);
     }
 }
 

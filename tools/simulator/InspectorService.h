@@ -38,15 +38,11 @@ Q_SIGNALS:
     void powerRequested(const QString& what);
 
 protected:
-    QJsonObject info() const override;
     QJsonObject deviceStatus() const override;
-    QJsonObject errorReply(int code, const QString& text) const override;
-    QStringList commandTopics() const override;
     void handlePublication(const QString& suffix, const QJsonObject& json,
                            bool payloadValid) override;
 
 private:
-    void publishTopic(const QString& suffix, const QJsonObject& json, bool retain);
     QJsonObject audio() const;
     QJsonObject statistics(const QString& which) const;
     void setAudio(const QJsonObject& json);

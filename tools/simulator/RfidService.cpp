@@ -8,8 +8,17 @@
 const QString RfidService::KnownTemplate = QStringLiteral("KVRTv1");
 
 RfidService::RfidService(const QString& baseTopic, QObject* parent)
-    : SimulatedService(baseTopic, parent)
+    : SimulatedService(
+        baseTopic,
+        deviceInfo({{QStringLiteral("uid"), QStringLiteral("RDR-0001")},
+                    {QStringLiteral("manufacturer"), QStringLiteral("KVRT Simulation")},
+                    {QStringLiteral("model"), QStringLiteral("Simulated reader")},
+                    {QStringLiteral("firmware"), QStringLiteral("1.0")}},
+                   QStringLiteral("1.0.0")),
+        parent)
 {
+    addCommandTopics(
+        {QStringLiteral("/enable"), QStringLiteral("/disable"), QStringLiteral("/beep/+")});
     m_detectTimer.setSingleShot(true);
     connect(&m_detectTimer, &QTimer::timeout, this, &RfidService::detect);
 
@@ -60,7 +69,7 @@ void RfidService::removeCard()
     m_cardUid.clear();
     if (wasFound) {
         publishEvent(QStringLiteral("/card/removed"), QJsonObject {{QStringLiteral("uid"), uid}});
-        changed();
+        deviceUpdated();
     }
 }
 
@@ -85,37 +94,6 @@ void RfidService::failNextWrite(const QString& what)
     m_failWrite = what.isEmpty() ? QStringLiteral("Write failed") : what;
 }
 
-void RfidService::setFault(const QString& what)
-{
-    if (m_fault == what)
-        return;
-    m_fault = what;
-    changed();
-}
-
-void RfidService::setUpdating(bool updating)
-{
-    if (m_updating == updating)
-        return;
-    m_updating = updating;
-    changed();
-}
-
-QJsonObject RfidService::info() const
-{
-    return QJsonObject {
-        {QStringLiteral("device"),
-         QJsonObject {
-             {QStringLiteral("uid"), QStringLiteral("RDR-0001")},
-             {QStringLiteral("manufacturer"), QStringLiteral("KVRT Simulation")},
-             {QStringLiteral("model"), QStringLiteral("Simulated reader")},
-             {QStringLiteral("firmware"), QStringLiteral("1.0")},
-         }},
-        {QStringLiteral("service"),
-         QJsonObject {{QStringLiteral("version"), QStringLiteral("1.0.0")}}},
-    };
-}
-
 QJsonObject RfidService::deviceStatus() const
 {
     return QJsonObject {
@@ -130,11 +108,6 @@ QJsonObject RfidService::errorReply(int, const QString& text) const
         {QStringLiteral("completed"), false},
         {QStringLiteral("error"), QJsonObject {{QStringLiteral("what"), text}}},
     };
-}
-
-QStringList RfidService::commandTopics() const
-{
-    return {QStringLiteral("/enable"), QStringLiteral("/disable"), QStringLiteral("/beep/+")};
 }
 
 void RfidService::handlePublication(const QString& suffix, const QJsonObject& json,
@@ -249,7 +222,7 @@ void RfidService::switchField(bool on, bool autoread)
     m_autoread = on && autoread;
     if (on) {
         m_fieldOn = true;
-        changed();
+        deviceUpdated();
         // Found only after this answer has gone out, as a real field needs a moment.
         if (hasCard() && !m_found)
             m_detectTimer.start(m_detectDelay);
@@ -258,7 +231,7 @@ void RfidService::switchField(bool on, bool autoread)
     m_detectTimer.stop();
     m_fieldOn = false;
     m_found = false;
-    changed();
+    deviceUpdated();
 }
 
 void RfidService::detect()
@@ -267,7 +240,7 @@ void RfidService::detect()
         return;
     m_found = true;
     publishEvent(QStringLiteral("/card/found"), tagObject());
-    changed();
+    deviceUpdated();
     if (m_autoread) {
         if (m_content.contains(m_cardUid)) {
             publishEvent(QStringLiteral("/card/autoread"), cardObject());
@@ -313,9 +286,8 @@ QJsonObject RfidService::tagObject() const
     return QJsonObject {{QStringLiteral("uid"), m_cardUid}, {QStringLiteral("type"), m_cardType}};
 }
 
-void RfidService::changed()
+void RfidService::deviceUpdated()
 {
-    // Only real changes are published, as a device reports its state.
     const QJsonObject status = deviceStatus();
     if (status != m_lastStatus) {
         m_lastStatus = status;

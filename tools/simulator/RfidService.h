@@ -70,23 +70,18 @@ public:
     // (empty text: none); the reader's firmware is being updated.
     void failNextWrite(const QString& what = QStringLiteral("Write failed"));
     const QString& fault() const { return m_fault; }
-    void setFault(const QString& what);
+    void setFault(const QString& what) { updateDevice(m_fault, what); }
     bool isUpdating() const { return m_updating; }
-    void setUpdating(bool updating);
+    void setUpdating(bool updating) { updateDevice(m_updating, updating); }
 
     int beepsValid() const { return m_beepsValid; }
     int beepsInvalid() const { return m_beepsInvalid; }
 
     static constexpr int DefaultTagType = 256; // MIFARE DESFire
 
-Q_SIGNALS:
-    void deviceChanged();
-
 protected:
-    QJsonObject info() const override;
     QJsonObject deviceStatus() const override;
     QJsonObject errorReply(int code, const QString& text) const override;
-    QStringList commandTopics() const override;
     void handlePublication(const QString& suffix, const QJsonObject& json,
                            bool payloadValid) override;
 
@@ -103,7 +98,8 @@ private:
     QJsonObject cardFault() const;
     QJsonObject cardObject(int usageLogs = -1) const;
     QJsonObject tagObject() const;
-    void changed();
+    // Only real changes are published, as a device reports its state.
+    void deviceUpdated() override;
 
     QPointer<DispenserService> m_dispenser;
     bool m_fieldOn = false;

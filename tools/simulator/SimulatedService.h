@@ -1,18 +1,14 @@
 #pragma once
 
+#include "ServiceEndpoint.h"
+
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
-#include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
-
-class MqttConnection;
-class MqttSubscription;
-class QTimer;
 
 // A stand-in for one of the terminal's local device services, on its own broker
 // connection. It answers requests on "<base><method>/request/<id>" with one JSON
@@ -21,12 +17,9 @@ class QTimer;
 // "/status/get"), and can be switched offline: it then reports "service": false
 // and answers nothing. Replies can be scripted per method; every request is
 // recorded in arrival order.
-class SimulatedService : public QObject
+class SimulatedService : public ServiceEndpoint
 {
     Q_OBJECT
-    Q_PROPERTY(QString baseTopic READ baseTopic CONSTANT)
-    Q_PROPERTY(bool online READ isOnline WRITE setOnline NOTIFY onlineChanged)
-    Q_PROPERTY(bool connected READ isConnected NOTIFY connectedChanged)
 
 public:
     struct Request
@@ -38,19 +31,6 @@ public:
     };
 
     ~SimulatedService() override;
-
-    const QString& baseTopic() const { return m_base; }
-    MqttConnection& connection() const { return *m_connection; }
-
-    // Connects to the broker and keeps connecting again whenever the connection
-    // is lost, until disconnectFromBroker().
-    void connectToBroker(const QString& host, quint16 port);
-    void disconnectFromBroker();
-    // Connected, with the requests subscribed: ready to answer.
-    bool isConnected() const { return m_connected; }
-
-    bool isOnline() const { return m_online; }
-    void setOnline(bool online);
 
     // Scripting: a reply set for a method is sent instead of the service's own
     // answer (and without its effect) until it is cleared.
@@ -72,32 +52,48 @@ public:
     void publishStatus();
 
 Q_SIGNALS:
-    void onlineChanged();
-    void connectedChanged();
+    // Something the service reports under "device" changed.
+    void deviceChanged();
     void requestReceived(const QString& method, const QJsonObject& params);
     void replied(const QString& method, const QJsonObject& reply);
 
 protected:
     using Method = std::function<QJsonObject(const QJsonObject& params)>;
 
-    SimulatedService(const QString& baseTopic, QObject* parent);
+    SimulatedService(const QString& baseTopic, const QJsonObject& info, QObject* parent);
 
     // Registers the service's own answer (and effect) for a method.
     void addMethod(const QString& method, Method handler);
+    // Plain command topics (suffixes, wildcards allowed) the service listens to besides
+    // its requests ("<base>/<method up to three levels>/request/<id>") and "/info/get"
+    // and "/status/get"; they go to handlePublication().
+    void addCommandTopics(const QStringList& suffixes) { m_commandTopics += suffixes; }
+    // Info as most devices give it: {"device": device (when not empty), "service": {"version"}}.
+    static QJsonObject deviceInfo(const QJsonObject& device, const QString& version);
 
     // A publication under the base, compact JSON, QoS 0, not retained. (The
     // status and info are retained; answers go out with QoS 1.)
     void publishEvent(const QString& suffix, const QJsonObject& payload = QJsonObject());
+    // Another state topic under the base, retained (QoS 1), while online.
+    void publishSetting(const QString& suffix, const QJsonObject& payload);
 
-    virtual QJsonObject info() const = 0;
+    // Stores a device value; a change is published and signalled (deviceUpdated()).
+    template<typename T>
+    bool updateDevice(T& field, const T& value)
+    {
+        if (field == value)
+            return false;
+        field = value;
+        deviceUpdated();
+        return true;
+    }
+    virtual void deviceUpdated();
+
     // The "device" part of the status.
     virtual QJsonObject deviceStatus() const = 0;
-    // The service's way of refusing a request.
-    virtual QJsonObject errorReply(int code, const QString& text) const = 0;
-    // Plain command topics (suffixes, wildcards allowed) the service listens to
-    // besides its requests ("<base>/<method up to three levels>/request/<id>")
-    // and "/info/get" and "/status/get".
-    virtual QStringList commandTopics() const;
+    // The service's way of refusing a request: {"completed": false, "error": {"code",
+    // "description"}} unless the service says otherwise.
+    virtual QJsonObject errorReply(int code, const QString& text) const;
     // A message on one of the command topics. payloadValid is false when the
     // payload was not a JSON object (an empty one counts as {}); json is then empty.
     virtual void handlePublication(const QString& suffix, const QJsonObject& json,
@@ -106,21 +102,14 @@ protected:
     static QJsonObject completed(const QJsonObject& extra = QJsonObject());
 
 private:
-    void onReceived(const QByteArray& payload, const QString& topic);
+    QStringList subscriptions() const override;
+    void onMessage(const QString& topic, const QByteArray& payload) override;
+    void announce() override;
     void onRequest(const QString& method, const QString& id, const QByteArray& payload);
     void answer(const Request& request);
-    void onStateChanged();
-    void checkSubscribed();
-    void setConnected(bool connected);
-    void publish(const QString& suffix, const QJsonObject& payload, quint8 qos, bool retain);
 
-    const QString m_base;
-    MqttConnection* m_connection;
-    QTimer* m_reconnectTimer;
-    QList<QPointer<MqttSubscription>> m_subscriptions;
-    bool m_wanted = false;
-    bool m_connected = false;
-    bool m_online = true;
+    const QJsonObject m_info;
+    QStringList m_commandTopics;
     int m_defaultDelay = 0;
     QHash<QString, Method> m_methods;
     QHash<QString, QJsonObject> m_replies;

@@ -76,8 +76,11 @@ bool Simulator::parseServices(const QString& list, QStringList* names, QString* 
 }
 
 template<typename T>
-T* Simulator::add(const QString& name, T* service)
+T* Simulator::add(const QString& name, const QString& baseTopic)
 {
+    if (!plays(name))
+        return nullptr;
+    T* service = new T(baseTopic, this);
     const Options& options = m_options;
     m_services.append({name, service,
                        [service, options] { service->connectToBroker(options.host, options.port); },
@@ -92,34 +95,23 @@ Simulator::Simulator(const Options& options, QObject* parent)
     , m_names(options.services.isEmpty() ? serviceNames() : options.services)
     , m_control(std::make_unique<manager::MqttClient>())
 {
-    if (plays(QStringLiteral("terminal")))
-        m_terminal = add(QStringLiteral("terminal"),
-                         new TerminalService(QStringLiteral("ovant/blm"), this));
-    if (plays(QStringLiteral("board")))
-        m_board
-            = add(QStringLiteral("board"), new BoardService(QStringLiteral("ovant/board"), this));
-    if (plays(QStringLiteral("inspector")))
-        m_inspector = add(QStringLiteral("inspector"),
-                          new InspectorService(QStringLiteral("ovant/inspector"), this));
-    if (plays(QStringLiteral("network")))
-        m_network = add(QStringLiteral("network"),
-                        new NetworkService(QStringLiteral("ovant/network"), this));
-    if (plays(QStringLiteral("clock")))
-        m_clock
-            = add(QStringLiteral("clock"), new ClockService(QStringLiteral("ovant/device"), this));
-    if (plays(QStringLiteral("update")))
-        m_update = add(QStringLiteral("update"),
-                       new UpdateService(QStringLiteral("ovant/device"), this));
-    if (plays(QStringLiteral("dispenser"))) {
-        m_dispenser = add(QStringLiteral("dispenser"),
-                          new DispenserService(QStringLiteral("ovant/dispenser"), this));
+    m_terminal = add<TerminalService>(QStringLiteral("terminal"), QStringLiteral("ovant/blm"));
+    m_board = add<BoardService>(QStringLiteral("board"), QStringLiteral("ovant/board"));
+    m_inspector
+        = add<InspectorService>(QStringLiteral("inspector"), QStringLiteral("ovant/inspector"));
+    m_network = add<NetworkService>(QStringLiteral("network"), QStringLiteral("ovant/network"));
+    m_clock = add<ClockService>(QStringLiteral("clock"), QStringLiteral("ovant/device"));
+    m_update = add<UpdateService>(QStringLiteral("update"), QStringLiteral("ovant/device"));
+    m_dispenser
+        = add<DispenserService>(QStringLiteral("dispenser"), QStringLiteral("ovant/dispenser"));
+    m_rfid = add<RfidService>(QStringLiteral("rfid"), QStringLiteral("ovant/rfid"));
+    if (m_dispenser) {
         m_dispenser->setMotionDelay(qMax(0, options.motionDelay));
         m_dispenser->setTakeDelay(options.takeDelay < 0 ? DispenserService::NeverTaken
                                                         : options.takeDelay);
         m_dispenser->setCardsInCartridge(qMax(0, options.cards));
     }
-    if (plays(QStringLiteral("rfid"))) {
-        m_rfid = add(QStringLiteral("rfid"), new RfidService(QStringLiteral("ovant/rfid"), this));
+    if (m_rfid) {
         if (m_dispenser)
             m_rfid->linkDispenser(m_dispenser);
         // The card-issuing reader owns its card topics; the validator's scans stay quiet there.

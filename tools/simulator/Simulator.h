@@ -94,8 +94,9 @@ private:
         std::function<bool()> connected;
     };
 
+    // A service of the kind on the base topic, if it is played (null otherwise).
     template<typename T>
-    T* add(const QString& name, T* service);
+    T* add(const QString& name, const QString& baseTopic);
     void onControlMessage(const QByteArray& payload, const QByteArray& topic);
     QJsonObject run(const QString& name, const QJsonObject& command);
     QJsonObject statusReport() const;

@@ -360,26 +360,23 @@ void TerminalService::setConfiguration(const QJsonObject& json)
 
 void TerminalService::setRfidEnabled(bool enabled)
 {
-    if (m_rfidEnabled == enabled) {
-        // The client asks again when it missed our report: tell it once more.
-        publishState(QStringLiteral("/status"));
-        return;
-    }
-    m_rfidEnabled = enabled;
-    qInfo().noquote().nospace() << Tag << "Validator RFID reader "
-                                << (enabled ? "enabled" : "disabled");
-    changed();
+    setReaderEnabled(m_rfidEnabled, enabled, "Validator RFID reader ");
 }
 
 void TerminalService::setBarcodeEnabled(bool enabled)
 {
-    if (m_barcodeEnabled == enabled) {
+    setReaderEnabled(m_barcodeEnabled, enabled, "Validator barcode scanner ");
+}
+
+void TerminalService::setReaderEnabled(bool& field, bool enabled, const char* what)
+{
+    if (field == enabled) {
+        // The client asks again when it missed our report: tell it once more.
         publishState(QStringLiteral("/status"));
         return;
     }
-    m_barcodeEnabled = enabled;
-    qInfo().noquote().nospace() << Tag << "Validator barcode scanner "
-                                << (enabled ? "enabled" : "disabled");
+    field = enabled;
+    qInfo().noquote().nospace() << Tag << what << (enabled ? "enabled" : "disabled");
     changed();
 }
 

@@ -99,6 +99,7 @@ private:
     void setRfidEnabled(bool enabled);
     void setBarcodeEnabled(bool enabled);
     QString readerProblem() const;
+    void setReaderEnabled(bool& field, bool enabled, const char* what);
     void changed();
 
     Condition m_condition = AllGood;
