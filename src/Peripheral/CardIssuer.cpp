@@ -1,6 +1,7 @@
 #include "CardIssuer.h"
 
 #include "Dispenser.h"
+#include "EnumName.h"
 #include "RFID.h"
 
 #include <QDebug>
@@ -25,6 +26,12 @@ QString uidOf(const Tag::Ptr& tag)
 const char* boolText(bool value)
 {
     return value ? "true" : "false";
+}
+
+// A step's completion that resolves with no card.
+auto resolvedEmpty()
+{
+    return [](Chain defer, const auto&) { defer.resolve(Result {{}, QString()}); };
 }
 
 // Settles `to` the way `from` is settled, with the same result.
@@ -79,17 +86,8 @@ CardIssuer::CardIssuer(RFID& rfid, Dispenser& dispenser, QObject* parent)
 
 QString CardIssuer::stateToStr(State state)
 {
-    switch (state) {
-    case Init:
-        return QStringLiteral("Init");
-    case Busy:
-        return QStringLiteral("Busy");
-    case Ready:
-        return QStringLiteral("Ready");
-    case Error:
-        return QStringLiteral("Error");
-    }
-    return QStringLiteral("Unknown");
+    static const char* const Names[] = {"Init", "Busy", "Ready", "Error"};
+    return enumName(state, Names);
 }
 
 template<typename F>
@@ -175,6 +173,15 @@ Deferred<Result> CardIssuer::createAndEject(Card::Ptr card, int collectTimeoutSe
 // ---------------------------------------------------------------------------
 // Steps
 
+template<typename R, typename OnDone>
+void CardIssuer::step(Deferred<R> request, Chain defer, const QString& failure, OnDone onDone)
+{
+    request.done(guarded([defer, onDone](const R& result) mutable { onDone(defer, result); }))
+        .fail(guarded([this, defer, failure](const R& result) mutable {
+            reject(defer, failure + result.error);
+        }));
+}
+
 Deferred<Result> CardIssuer::moveCardOnRfid()
 {
     qInfo().noquote().nospace() << Tag_ << "Moving card on RFID";
@@ -182,23 +189,12 @@ Deferred<Result> CardIssuer::moveCardOnRfid()
     if (m_dispenser.cardInRfid()) {
         qWarning().noquote().nospace() << Tag_ << "WARN: Card alaready present. Skipping.";
         resolve(defer, {});
-        return defer;
-    }
-
-    QString failure;
-    Deferred<Dispenser::Result> request;
-    if (m_dispenser.cardInMouth()) {
+    } else if (m_dispenser.cardInMouth()) {
         qWarning().noquote().nospace() << Tag_ << "WARN: Card in mouth. Retracting.";
-        failure = QStringLiteral("Accept failed : ");
-        request = m_dispenser.accept();
+        step(m_dispenser.accept(), defer, QStringLiteral("Accept failed : "), resolvedEmpty());
     } else {
-        failure = QStringLiteral("Issue failed : ");
-        request = m_dispenser.issue();
+        step(m_dispenser.issue(), defer, QStringLiteral("Issue failed : "), resolvedEmpty());
     }
-    request.done(guarded([this, defer](const Dispenser::Result&) mutable { resolve(defer, {}); }))
-        .fail(guarded([this, defer, failure](const Dispenser::Result& result) mutable {
-            reject(defer, failure + result.error);
-        }));
     return defer;
 }
 
@@ -214,22 +210,16 @@ Deferred<Result> CardIssuer::readCardUid()
         return defer;
     }
 
-    m_rfid.enable(false)
-        .done(guarded([this, defer](const RFID::Result&) mutable {
-            qInfo().noquote().nospace() << Tag_ << "RFID enabled.";
-            m_rfid.waitCardFound(3000)
-                .done(guarded([this, defer](const RFID::Result& found) mutable {
-                    qInfo().noquote().nospace() << Tag_ << "Card found : " << uidOf(found.card);
-                    setCurrCard(found.card);
-                    finishWithRfOff(defer, found.card);
-                }))
-                .fail(guarded([this, defer](const RFID::Result& result) mutable {
-                    reject(defer, QStringLiteral("Failed to find card : ") + result.error);
-                }));
-        }))
-        .fail(guarded([this, defer](const RFID::Result& result) mutable {
-            reject(defer, QStringLiteral("RFID enable failed : ") + result.error);
-        }));
+    step(m_rfid.enable(false), defer, QStringLiteral("RFID enable failed : "),
+         [this](Chain defer, const RFID::Result&) {
+             qInfo().noquote().nospace() << Tag_ << "RFID enabled.";
+             step(m_rfid.waitCardFound(3000), defer, QStringLiteral("Failed to find card : "),
+                  [this](Chain defer, const RFID::Result& found) {
+                      qInfo().noquote().nospace() << Tag_ << "Card found : " << uidOf(found.card);
+                      setCurrCard(found.card);
+                      finishWithRfOff(defer, found.card);
+                  });
+         });
     return defer;
 }
 
@@ -238,41 +228,30 @@ Deferred<Result> CardIssuer::createCard(Card::Ptr card)
     qInfo().noquote().nospace() << Tag_ << "Creating card : " << card->name();
     Chain defer;
 
-    m_rfid.enable(false)
-        .done(guarded([this, defer, card](const RFID::Result&) mutable {
-            qInfo().noquote().nospace() << Tag_ << "RFID enabled.";
-            m_rfid.waitCardFound(5000)
-                .done(guarded([this, defer, card](const RFID::Result& found) mutable {
-                    qInfo().noquote().nospace() << Tag_ << "Card found : " << uidOf(found.card);
-                    m_rfid.createCard(card->name())
-                        .done(guarded([this, defer, card](const RFID::Result& created) mutable {
-                            qInfo().noquote().nospace()
-                                << Tag_ << "Writing card : " << uidOf(created.card);
-                            m_rfid.writeCard(card)
-                                .done(guarded([this, defer](const RFID::Result& written) mutable {
-                                    qInfo().noquote().nospace()
-                                        << Tag_
-                                        << "Card written successfully : " << uidOf(written.card);
-                                    setCurrCard(written.card);
-                                    resetFailCount();
-                                    finishWithRfOff(defer, written.card);
-                                }))
-                                .fail(guarded([this, defer](const RFID::Result& result) mutable {
-                                    reject(defer,
-                                           QStringLiteral("Write card failed : ") + result.error);
-                                }));
-                        }))
-                        .fail(guarded([this, defer](const RFID::Result& result) mutable {
-                            reject(defer, QStringLiteral("Create card failed : ") + result.error);
-                        }));
-                }))
-                .fail(guarded([this, defer](const RFID::Result& result) mutable {
-                    reject(defer, QStringLiteral("Card search failed : ") + result.error);
-                }));
-        }))
-        .fail(guarded([this, defer](const RFID::Result& result) mutable {
-            reject(defer, QStringLiteral("RFID enable failed : ") + result.error);
-        }));
+    step(m_rfid.enable(false), defer, QStringLiteral("RFID enable failed : "),
+         [this, card](Chain defer, const RFID::Result&) {
+             qInfo().noquote().nospace() << Tag_ << "RFID enabled.";
+             step(m_rfid.waitCardFound(5000), defer, QStringLiteral("Card search failed : "),
+                  [this, card](Chain defer, const RFID::Result& found) {
+                      qInfo().noquote().nospace() << Tag_ << "Card found : " << uidOf(found.card);
+                      step(m_rfid.createCard(card->name()), defer,
+                           QStringLiteral("Create card failed : "),
+                           [this, card](Chain defer, const RFID::Result& created) {
+                               qInfo().noquote().nospace()
+                                   << Tag_ << "Writing card : " << uidOf(created.card);
+                               step(m_rfid.writeCard(card), defer,
+                                    QStringLiteral("Write card failed : "),
+                                    [this](Chain defer, const RFID::Result& written) {
+                                        qInfo().noquote().nospace()
+                                            << Tag_ << "Card written successfully : "
+                                            << uidOf(written.card);
+                                        setCurrCard(written.card);
+                                        resetFailCount();
+                                        finishWithRfOff(defer, written.card);
+                                    });
+                           });
+                  });
+         });
     return defer;
 }
 
@@ -297,14 +276,11 @@ Deferred<Result> CardIssuer::eject()
 {
     qInfo().noquote().nospace() << Tag_ << "Ejecting card";
     Chain defer;
-    m_dispenser.eject()
-        .done(guarded([this, defer](const Dispenser::Result&) mutable {
-            qInfo().noquote().nospace() << Tag_ << "Card ejected successfully";
-            resolve(defer, m_card);
-        }))
-        .fail(guarded([this, defer](const Dispenser::Result& result) mutable {
-            reject(defer, QStringLiteral("Failed to eject card : ") + result.error);
-        }));
+    step(m_dispenser.eject(), defer, QStringLiteral("Failed to eject card : "),
+         [this](Chain defer, const Dispenser::Result&) {
+             qInfo().noquote().nospace() << Tag_ << "Card ejected successfully";
+             resolve(defer, m_card);
+         });
     return defer;
 }
 
@@ -312,11 +288,7 @@ Deferred<Result> CardIssuer::retract()
 {
     qInfo().noquote().nospace() << Tag_ << "Retracting card : " << uidOf(m_card);
     Chain defer;
-    m_dispenser.accept()
-        .done(guarded([this, defer](const Dispenser::Result&) mutable { resolve(defer, {}); }))
-        .fail(guarded([this, defer](const Dispenser::Result& result) mutable {
-            reject(defer, QStringLiteral("Accept failed : ") + result.error);
-        }));
+    step(m_dispenser.accept(), defer, QStringLiteral("Accept failed : "), resolvedEmpty());
     return defer;
 }
 
@@ -325,11 +297,7 @@ Deferred<Result> CardIssuer::dispose()
     qInfo().noquote().nospace() << Tag_ << "Disposing card : " << uidOf(m_card);
     Chain defer;
     incrFailCount();
-    m_dispenser.dispose()
-        .done(guarded([this, defer](const Dispenser::Result&) mutable { resolve(defer, {}); }))
-        .fail(guarded([this, defer](const Dispenser::Result& result) mutable {
-            reject(defer, QStringLiteral("Dispose failed : ") + result.error);
-        }));
+    step(m_dispenser.dispose(), defer, QStringLiteral("Dispose failed : "), resolvedEmpty());
     return defer;
 }
 

@@ -79,6 +79,11 @@ private:
     Chain waitCollect(int collectTimeoutSec);
     Chain createAndEject(Card::Ptr card, int collectTimeoutSec);
 
+    // Runs onDone(defer, result) when the device request succeeds; otherwise
+    // rejects defer with the failure text followed by the device's error.
+    template<typename R, typename OnDone>
+    void step(Deferred<R> request, Chain defer, const QString& failure, OnDone onDone);
+
     // Switches the RF field off at the end of a step that read or wrote `card`.
     void finishWithRfOff(Chain& defer, Tag::Ptr card);
 

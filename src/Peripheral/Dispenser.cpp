@@ -1,7 +1,6 @@
 #include "Dispenser.h"
 
 #include "MqttClient.h"
-#include "UpdateProperty.h"
 
 #include <QDebug>
 #include <QJsonValue>
@@ -10,22 +9,15 @@
 
 namespace manager {
 
-namespace {
-const char* boolText(bool value)
-{
-    return value ? "true" : "false";
-}
-} // namespace
-
 Dispenser::Dispenser(MqttClient& mqtt, const QString& baseTopic, QObject* parent)
-    : DeviceClient(mqtt, baseTopic, QStringLiteral("[Dispenser] "), parent)
+    : HardwareClient(mqtt, baseTopic, QStringLiteral("[Dispenser] "), parent)
 {
     // The service may pad its payloads with NULs; an empty one means "{}".
     setStopAtNul(true);
     setEmptyPayload(EmptyPayload::AsEmptyObject);
 
     route(QStringLiteral("/info"),
-          [this](const QJsonObject& json, const QString&) { onInfo(json); });
+          [this](const QJsonObject& json, const QString&) { readInfo(json); });
     route(QStringLiteral("/status"),
           [this](const QJsonObject& json, const QString&) { onStatus(json); });
     route(QStringLiteral("/card/inserted"),
@@ -44,37 +36,37 @@ Dispenser::Dispenser(MqttClient& mqtt, const QString& baseTopic, QObject* parent
 
 Deferred<Dispenser::Result> Dispenser::accept()
 {
-    return executeRpc(QStringLiteral("/accept"), {}, RequestTimeoutMsec);
+    return executeRpc(QStringLiteral("/accept"));
 }
 
 Deferred<Dispenser::Result> Dispenser::issue()
 {
-    return executeRpc(QStringLiteral("/issue"), {}, RequestTimeoutMsec);
+    return executeRpc(QStringLiteral("/issue"));
 }
 
 Deferred<Dispenser::Result> Dispenser::dispose()
 {
-    return executeRpc(QStringLiteral("/dispose"), {}, RequestTimeoutMsec);
+    return executeRpc(QStringLiteral("/dispose"));
 }
 
 Deferred<Dispenser::Result> Dispenser::eject()
 {
-    return executeRpc(QStringLiteral("/eject"), {}, RequestTimeoutMsec);
+    return executeRpc(QStringLiteral("/eject"));
 }
 
 Deferred<Dispenser::Result> Dispenser::collect()
 {
-    return executeRpc(QStringLiteral("/collect"), {}, RequestTimeoutMsec);
+    return executeRpc(QStringLiteral("/collect"));
 }
 
 Deferred<Dispenser::Result> Dispenser::enableAccept()
 {
-    return executeRpc(QStringLiteral("/accept/enable"), {}, RequestTimeoutMsec);
+    return executeRpc(QStringLiteral("/accept/enable"));
 }
 
 Deferred<Dispenser::Result> Dispenser::disableAccept()
 {
-    return executeRpc(QStringLiteral("/accept/disable"), {}, RequestTimeoutMsec);
+    return executeRpc(QStringLiteral("/accept/disable"));
 }
 
 Deferred<Dispenser::Result> Dispenser::waitCollect(int collectTimeoutSec)
@@ -111,37 +103,20 @@ void Dispenser::parseFailed(const QByteArray& payload, const QString& topic, con
         << ") :" << QString::fromUtf8(payload) << " )";
 }
 
-Deferred<Dispenser::Result> Dispenser::executeRpc(const QString& subtopic,
-                                                  const QJsonObject& request, int timeout)
+Deferred<Dispenser::Result> Dispenser::executeRpc(const QString& subtopic)
 {
-    Deferred<Result> result;
-    this->request(subtopic, request, timeout)
-        .done([result](const QJsonValue& value) mutable {
-            const QJsonObject reply = value.toObject();
-            if (reply.value(QStringLiteral("completed")).toBool()) {
-                result.resolve(Result {0, QString()});
-                return;
-            }
-            const QJsonObject error = reply.value(QStringLiteral("error")).toObject();
-            result.reject(Result {error.value(QStringLiteral("code")).toInt(),
-                                  error.value(QStringLiteral("description")).toString()});
-        })
-        .fail([result](const QJsonValue& error) mutable {
-            result.reject(Result {-1, error.toString()});
+    return call<Result>(
+        subtopic, {}, RequestTimeoutMsec,
+        [](const QJsonObject&) {
+            return Result {0, QString()};
+        },
+        [](const QJsonObject& error) {
+            return Result {error.value(QStringLiteral("code")).toInt(),
+                           error.value(QStringLiteral("description")).toString()};
+        },
+        [](const QString& error) {
+            return Result {-1, error};
         });
-    return result;
-}
-
-void Dispenser::onInfo(const QJsonObject& json)
-{
-    const QJsonObject device = json.value(QStringLiteral("device")).toObject();
-    setFirmware(device.value(QStringLiteral("firmware")).toString());
-    setManufacturer(device.value(QStringLiteral("manufacturer")).toString());
-    setModel(device.value(QStringLiteral("model")).toString());
-    setSoftware(json.value(QStringLiteral("service"))
-                    .toObject()
-                    .value(QStringLiteral("version"))
-                    .toString());
 }
 
 void Dispenser::onStatus(const QJsonObject& json)
@@ -149,86 +124,32 @@ void Dispenser::onStatus(const QJsonObject& json)
     // A service that is down says nothing about the mechanics: keep the last
     // known sensor flags and only mark the device inactive.
     if (!json.value(QStringLiteral("service")).toBool()) {
-        setActive(false);
+        setFlag(m_active, false, &Dispenser::activeChanged, QtInfoMsg, "Active changed : ");
         return;
     }
     const QJsonObject device = json.value(QStringLiteral("device")).toObject();
-    setActive(device.value(QStringLiteral("active")).toBool());
-    setIsJammed(device.value(QStringLiteral("isJammed")).toBool());
-    setIsDoorOpen(device.value(QStringLiteral("isCartridgeDoorOpen")).toBool());
-    setCardInMouth(device.value(QStringLiteral("cardInMouth")).toBool());
-    setCardInRfid(device.value(QStringLiteral("cardInRfid")).toBool());
+    const auto flag
+        = [&device](const char* key) { return device.value(QLatin1String(key)).toBool(); };
+    setFlag(m_active, flag("active"), &Dispenser::activeChanged, QtInfoMsg, "Active changed : ");
+    setFlag(m_jammed, flag("isJammed"), &Dispenser::isJammedChanged, QtInfoMsg,
+            "Jammed changed : ");
+    setFlag(m_doorOpen, flag("isCartridgeDoorOpen"), &Dispenser::isDoorOpenChanged, QtInfoMsg,
+            "Door state changed : ", "Open", "Closed");
+    setFlag(m_cardInMouth, flag("cardInMouth"), &Dispenser::cardInMouthChanged, QtWarningMsg,
+            "Card in Mouth changed ");
+    setFlag(m_cardInRfid, flag("cardInRfid"), &Dispenser::cardInRfidChanged, QtWarningMsg,
+            "Card in RFID changed ");
 }
 
-void Dispenser::setManufacturer(const QString& value)
+void Dispenser::setFlag(bool& field, bool value, void (Dispenser::*notify)(), QtMsgType level,
+                        const char* text, const char* on, const char* off)
 {
-    updateProperty(m_manufacturer, value, this, &Dispenser::manufacturerChanged);
-}
-
-void Dispenser::setModel(const QString& value)
-{
-    updateProperty(m_model, value, this, &Dispenser::modelChanged);
-}
-
-void Dispenser::setFirmware(const QString& value)
-{
-    updateProperty(m_firmware, value, this, &Dispenser::firmwareChanged);
-}
-
-void Dispenser::setSoftware(const QString& value)
-{
-    updateProperty(m_software, value, this, &Dispenser::softwareChanged);
-}
-
-void Dispenser::setCartridge(const QString& value)
-{
-    updateProperty(m_cartridge, value, this, &Dispenser::cartridgeChanged);
-}
-
-void Dispenser::setActive(bool value)
-{
-    if (m_active == value)
+    if (field == value)
         return;
-    qInfo().noquote().nospace() << logTag() << "Active changed : " << boolText(value);
-    m_active = value;
-    Q_EMIT activeChanged();
-}
-
-void Dispenser::setIsJammed(bool value)
-{
-    if (m_jammed == value)
-        return;
-    qInfo().noquote().nospace() << logTag() << "Jammed changed : " << boolText(value);
-    m_jammed = value;
-    Q_EMIT isJammedChanged();
-}
-
-void Dispenser::setIsDoorOpen(bool value)
-{
-    if (m_doorOpen == value)
-        return;
-    qInfo().noquote().nospace() << logTag()
-                                << "Door state changed : " << (value ? "Open" : "Closed");
-    m_doorOpen = value;
-    Q_EMIT isDoorOpenChanged();
-}
-
-void Dispenser::setCardInMouth(bool value)
-{
-    if (m_cardInMouth == value)
-        return;
-    qWarning().noquote().nospace() << logTag() << "Card in Mouth changed " << boolText(value);
-    m_cardInMouth = value;
-    Q_EMIT cardInMouthChanged();
-}
-
-void Dispenser::setCardInRfid(bool value)
-{
-    if (m_cardInRfid == value)
-        return;
-    qWarning().noquote().nospace() << logTag() << "Card in RFID changed " << boolText(value);
-    m_cardInRfid = value;
-    Q_EMIT cardInRfidChanged();
+    (level == QtWarningMsg ? qWarning() : qInfo()).noquote().nospace()
+        << logTag() << text << (value ? on : off);
+    field = value;
+    Q_EMIT(this->*notify)();
 }
 
 } // namespace manager

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DeviceClient.h"
+#include "HardwareClient.h"
 
 #include <QMetaType>
 #include <QString>
@@ -12,13 +12,9 @@ namespace manager {
 // Client of the card dispenser service: mirrors the published device state,
 // relays the card events and offers one request per card movement. It never
 // moves a card by itself; the card issuer decides the sequence.
-class Dispenser : public DeviceClient
+class Dispenser : public HardwareClient
 {
     Q_OBJECT
-    Q_PROPERTY(QString manufacturer READ manufacturer NOTIFY manufacturerChanged)
-    Q_PROPERTY(QString model READ model NOTIFY modelChanged)
-    Q_PROPERTY(QString firmware READ firmware NOTIFY firmwareChanged)
-    Q_PROPERTY(QString software READ software NOTIFY softwareChanged)
     Q_PROPERTY(bool active READ active NOTIFY activeChanged)
     Q_PROPERTY(bool isJammed READ isJammed NOTIFY isJammedChanged)
     Q_PROPERTY(bool isDoorOpen READ isDoorOpen NOTIFY isDoorOpenChanged)
@@ -42,10 +38,6 @@ public:
 
     Dispenser(MqttClient& mqtt, const QString& baseTopic, QObject* parent = nullptr);
 
-    const QString& manufacturer() const { return m_manufacturer; }
-    const QString& model() const { return m_model; }
-    const QString& firmware() const { return m_firmware; }
-    const QString& software() const { return m_software; }
     const QString& cartridge() const { return m_cartridge; }
     bool active() const { return m_active; }
     bool isJammed() const { return m_jammed; }
@@ -69,10 +61,6 @@ public:
     bool setLEDs(uint8_t mask);
 
 Q_SIGNALS:
-    void manufacturerChanged();
-    void modelChanged();
-    void firmwareChanged();
-    void softwareChanged();
     void activeChanged();
     void isJammedChanged();
     void isDoorOpenChanged();
@@ -89,26 +77,15 @@ protected:
                      const QJsonParseError& error) override;
 
 private:
-    Deferred<Result> executeRpc(const QString& subtopic, const QJsonObject& request, int timeout);
+    Deferred<Result> executeRpc(const QString& subtopic);
 
-    void onInfo(const QJsonObject& json);
     void onStatus(const QJsonObject& json);
 
-    void setManufacturer(const QString& value);
-    void setModel(const QString& value);
-    void setFirmware(const QString& value);
-    void setSoftware(const QString& value);
-    void setCartridge(const QString& value);
-    void setActive(bool value);
-    void setIsJammed(bool value);
-    void setIsDoorOpen(bool value);
-    void setCardInMouth(bool value);
-    void setCardInRfid(bool value);
+    // Stores a sensor flag; on a change logs the text and the flag's word at the
+    // level given and notifies.
+    void setFlag(bool& field, bool value, void (Dispenser::*notify)(), QtMsgType level,
+                 const char* text, const char* on = "true", const char* off = "false");
 
-    QString m_manufacturer;
-    QString m_model;
-    QString m_firmware;
-    QString m_software;
     bool m_active = false;
     bool m_jammed = false;
     bool m_doorOpen = false;

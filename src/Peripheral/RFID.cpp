@@ -1,5 +1,6 @@
 #include "RFID.h"
 
+#include "EnumName.h"
 #include "KVRTv1Card.h"
 #include "MqttClient.h"
 #include "SAM.h"
@@ -19,7 +20,7 @@ QString uidOf(const Tag::Ptr& tag)
 } // namespace
 
 RFID::RFID(MqttClient& mqtt, const QString& baseTopic, QObject* parent)
-    : DeviceClient(mqtt, baseTopic, QStringLiteral("[RFID] "), parent)
+    : HardwareClient(mqtt, baseTopic, QStringLiteral("[RFID] "), parent)
 {
     // Every message of this service carries a JSON object; an empty one is an error.
     setEmptyPayload(EmptyPayload::AsParseError);
@@ -40,21 +41,9 @@ RFID::RFID(MqttClient& mqtt, const QString& baseTopic, QObject* parent)
 
 QString RFID::stateToStr(State state)
 {
-    switch (state) {
-    case Init:
-        return QStringLiteral("Init");
-    case Idle:
-        return QStringLiteral("Idle");
-    case Searching:
-        return QStringLiteral("Searching");
-    case CardFound:
-        return QStringLiteral("CardFound");
-    case Update:
-        return QStringLiteral("Updating");
-    case Error:
-        return QStringLiteral("Error");
-    }
-    return QStringLiteral("Unknown");
+    static const char* const Names[]
+        = {"Init", "Idle", "Searching", "CardFound", "Updating", "Error"};
+    return enumName(state, Names);
 }
 
 Card::Ptr RFID::cardFactory(const QJsonObject& json)
@@ -160,45 +149,32 @@ void RFID::parseFailed(const QByteArray& payload, const QString&, const QJsonPar
 Deferred<RFID::Result> RFID::executeRpc(const QString& subtopic, const QJsonObject& request,
                                         int timeout)
 {
-    Deferred<Result> result;
     // A reply may outlive this client (the MQTT client lives on); it then only
     // settles the result.
     QPointer<RFID> self(this);
-    this->request(subtopic, request, timeout)
-        .done([self, result](const QJsonValue& value) mutable {
-            const QJsonObject reply = value.toObject();
-            if (reply.value(QStringLiteral("completed")).toBool()) {
-                // Whatever the service reports in the field replaces the active
-                // tag, also when it reports nothing.
-                const Tag::Ptr card = cardFactory(reply.value(QStringLiteral("data")).toObject());
-                if (self)
-                    self->setActiveCard(card);
-                result.resolve(Result {card, QString()});
-                return;
-            }
-            result.reject(Result {{},
-                                  reply.value(QStringLiteral("error"))
-                                      .toObject()
-                                      .value(QStringLiteral("what"))
-                                      .toString()});
-        })
-        .fail([result](const QJsonValue& error) mutable {
-            result.reject(Result {{}, error.toString()});
+    return call<Result>(
+        subtopic, request, timeout,
+        [self](const QJsonObject& reply) {
+            // Whatever the service reports in the field replaces the active tag,
+            // also when it reports nothing.
+            const Tag::Ptr card = cardFactory(reply.value(QStringLiteral("data")).toObject());
+            if (self)
+                self->setActiveCard(card);
+            return Result {card, QString()};
+        },
+        [](const QJsonObject& error) {
+            return Result {{}, error.value(QStringLiteral("what")).toString()};
+        },
+        [](const QString& error) {
+            return Result {{}, error};
         });
-    return result;
 }
 
 void RFID::onInfo(const QJsonObject& json)
 {
     const QJsonObject device = json.value(QStringLiteral("device")).toObject();
     setUid(device.value(QStringLiteral("uid")).toString());
-    setFirmware(device.value(QStringLiteral("firmware")).toString());
-    setManufacturer(device.value(QStringLiteral("manufacturer")).toString());
-    setModel(device.value(QStringLiteral("model")).toString());
-    setSoftware(json.value(QStringLiteral("service"))
-                    .toObject()
-                    .value(QStringLiteral("version"))
-                    .toString());
+    readInfo(json);
 }
 
 void RFID::onStatus(const QJsonObject& json)
@@ -246,26 +222,6 @@ void RFID::onAutoread(const QJsonObject& json)
 void RFID::setUid(const QString& value)
 {
     updateProperty(m_uid, value, this, &RFID::uidChanged);
-}
-
-void RFID::setManufacturer(const QString& value)
-{
-    updateProperty(m_manufacturer, value, this, &RFID::manufacturerChanged);
-}
-
-void RFID::setModel(const QString& value)
-{
-    updateProperty(m_model, value, this, &RFID::modelChanged);
-}
-
-void RFID::setFirmware(const QString& value)
-{
-    updateProperty(m_firmware, value, this, &RFID::firmwareChanged);
-}
-
-void RFID::setSoftware(const QString& value)
-{
-    updateProperty(m_software, value, this, &RFID::softwareChanged);
 }
 
 void RFID::setError(const QString& value)

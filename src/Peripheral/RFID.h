@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Card.h"
-#include "DeviceClient.h"
+#include "HardwareClient.h"
 #include "Tag.h"
 
 #include <QJsonArray>
@@ -16,14 +16,10 @@ namespace manager {
 // Client of the RFID reader service: mirrors the reader's published state, keeps
 // the tag currently in the field as the active tag, relays the card events and
 // offers the requests that switch the field and create, read and write cards.
-class RFID : public DeviceClient
+class RFID : public HardwareClient
 {
     Q_OBJECT
     Q_PROPERTY(QString uid READ uid NOTIFY uidChanged)
-    Q_PROPERTY(QString manufacturer READ manufacturer NOTIFY manufacturerChanged)
-    Q_PROPERTY(QString model READ model NOTIFY modelChanged)
-    Q_PROPERTY(QString firmware READ firmware NOTIFY firmwareChanged)
-    Q_PROPERTY(QString software READ software NOTIFY softwareChanged)
     Q_PROPERTY(State state READ state NOTIFY stateChanged)
     Q_PROPERTY(QString stateName READ stateName NOTIFY stateChanged)
     Q_PROPERTY(bool active READ active NOTIFY stateChanged)
@@ -56,10 +52,6 @@ public:
     RFID(MqttClient& mqtt, const QString& baseTopic, QObject* parent = nullptr);
 
     const QString& uid() const { return m_uid; }
-    const QString& manufacturer() const { return m_manufacturer; }
-    const QString& model() const { return m_model; }
-    const QString& firmware() const { return m_firmware; }
-    const QString& software() const { return m_software; }
     const QString& error() const { return m_error; }
     State state() const { return m_state; }
     QString stateName() const { return stateToStr(m_state); }
@@ -89,10 +81,6 @@ public:
 
 Q_SIGNALS:
     void uidChanged();
-    void manufacturerChanged();
-    void modelChanged();
-    void firmwareChanged();
-    void softwareChanged();
     void stateChanged();
     void errorChanged();
     void activeCardChanged();
@@ -116,19 +104,11 @@ private:
     void onAutoread(const QJsonObject& json);
 
     void setUid(const QString& value);
-    void setManufacturer(const QString& value);
-    void setModel(const QString& value);
-    void setFirmware(const QString& value);
-    void setSoftware(const QString& value);
     void setError(const QString& value);
     void setState(State state);
     void setActiveCard(Tag::Ptr tag);
 
     QString m_uid;
-    QString m_manufacturer;
-    QString m_model;
-    QString m_firmware;
-    QString m_software;
     State m_state = Init;
     QString m_error;
     QList<SAM*> m_sams;
