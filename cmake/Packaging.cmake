@@ -75,6 +75,10 @@ install(FILES "${_kvrt_packaging_src}/kvrtterminalui.lintian-overrides"
 if(TARGET kvrt-simulator)
     kvrt_debian_package(simulator kvrt-simulator kvrt-simulator.service "" "")
     install(TARGETS kvrt-simulator RUNTIME DESTINATION bin COMPONENT simulator)
+    set(_kvrt_man "${CMAKE_BINARY_DIR}/packaging/kvrt-simulator/kvrt-simulator.1")
+    configure_file("${_kvrt_packaging_src}/kvrt-simulator.1" "${_kvrt_man}" COPYONLY)
+    execute_process(COMMAND "${KVRT_GZIP}" -9nkf "${_kvrt_man}" COMMAND_ERROR_IS_FATAL ANY)
+    install(FILES "${_kvrt_man}.gz" DESTINATION share/man/man1 COMPONENT simulator)
 endif()
 
 # cpack packages what has been built: it does not rebuild the whole tree (with every
