@@ -12,6 +12,7 @@ KVRT_PACKAGES=(
     qml-module-qtqml-statemachine qml-module-qtgraphicaleffects qml-module-qttest
     libmosquitto-dev mosquitto libqrcodegencpp-dev fonts-dejavu-core
     xvfb xauth imagemagick xdotool zbar-tools gcovr
+    dpkg-dev lintian
 )
 
 kvrt_log() { printf '[kvrt] %s\n' "$*" >&2; }

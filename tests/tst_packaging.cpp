@@ -1,0 +1,120 @@
+// The Debian packages as a terminal receives them: made by cpack from this build tree,
+// unpacked with dpkg-deb and checked file by file; the programs run where they were unpacked.
+
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <QtTest>
+
+class TestPackaging : public QObject
+{
+    Q_OBJECT
+
+    const QStringList Packages = {"kvrtterminalui", "kvrt-simulator"};
+    QTemporaryDir m_dir;
+    const QString m_root = m_dir.filePath("root");
+    QMap<QString, QString> m_debs;
+    QString m_output; // of the last run()
+    // Runs a program in the build tree to its end: its exit code, -1 if it did not end normally.
+    int run(const QString& program, const QStringList& arguments)
+    {
+        QProcess process;
+        process.setWorkingDirectory(KVRT_BINARY_DIR);
+        process.start(program, arguments);
+        const bool ended = process.waitForFinished(280000);
+        m_output = process.readAllStandardOutput() + process.readAllStandardError();
+        return ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        const QString out = m_dir.filePath("out");
+        QVERIFY2(run(KVRT_CPACK, {"-G", "DEB", "-B", out}) == 0, qPrintable(m_output));
+        for (const QString& package : Packages) {
+            const QStringList debs = QDir(out).entryList({package + "_*.deb"});
+            QVERIFY2(debs.size() == 1, qPrintable(package));
+            m_debs[package] = out + '/' + debs.first();
+            QCOMPARE(run("dpkg-deb", {"-x", m_debs[package], m_root}), 0);
+        }
+    }
+
+    // "kind path": a program (with its version option), a sound or another file.
+    void files_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("path");
+        const QString opt = "/opt/ovant/kvrtterminalui/";
+        QStringList rows = {"-V " + opt + "KVRTTerminalUI", "sound " + opt + "Valid.wav",
+                            "sound " + opt + "Invalid.wav", "--version /usr/bin/kvrt-simulator"};
+        for (const QString& p : Packages)
+            rows << "file " KVRT_SYSTEMD_UNIT_DIR "/" + p + ".service"
+                 << "file /etc/default/" + p << "file /usr/share/doc/" + p + "/copyright"
+                 << "file /usr/share/doc/" + p + "/changelog.gz";
+        for (const QString& row : rows)
+            QTest::newRow(qPrintable(row)) << row.section(' ', 0, 0) << row.section(' ', 1);
+    }
+
+    void files()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, path);
+        QFile file(m_root + path);
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(path));
+        QCOMPARE(QFileInfo(file).isExecutable(), kind.startsWith('-')); // a version option
+        if (kind.startsWith('-')) {
+            QCOMPARE(run(file.fileName(), {kind}), 0);
+            QVERIFY2(m_output.contains(QFileInfo(path).fileName()), qPrintable(m_output));
+        } else if (kind == "sound") { // canonical RIFF/WAVE of PCM samples, at most a second
+            const QByteArray wav = file.readAll();
+            const auto u32 = [&](int at) { return qFromLittleEndian<quint32>(wav.data() + at); };
+            QVERIFY(wav.size() > 44 && wav.startsWith("RIFF") && wav.mid(8, 8) == "WAVEfmt ");
+            QVERIFY(qFromLittleEndian<quint16>(wav.data() + 20) == 1 && wav.mid(36, 4) == "data");
+            QVERIFY(u32(40) == quint32(wav.size() - 44) && u32(40) <= u32(28)); // bytes/second
+        }
+    }
+
+    // "package option field words...": words expected in dpkg-deb's answer.
+    void control_data()
+    {
+        QTest::addColumn<QString>("row");
+        QTest::newRow("terminal") << "kvrtterminalui -f Depends libqt5core5a mosquitto, "
+                                     "qml-module-qtquick-controls2";
+        QTest::newRow("simulator") << "kvrt-simulator -f Depends libmosquitto1 mosquitto,";
+        for (const QString& p : Packages)
+            QTest::newRow(qPrintable(p + " conffiles")) << p + " -I conffiles /etc/default/" + p;
+    }
+
+    void control()
+    {
+        QFETCH(QString, row);
+        const QStringList words = row.split(' ');
+        QCOMPARE(run("dpkg-deb", {words[1], m_debs.value(words[0]), words[2]}), 0);
+        for (const QString& word : words.mid(3))
+            QVERIFY2(m_output.contains(word), qPrintable(word + " not in: " + m_output));
+    }
+
+    // As installed, but with the programs taken from the unpacked tree. Bad keys and
+    // values are only warned about, naming the unit.
+    void unitsVerify()
+    {
+        const QString analyze = QStandardPaths::findExecutable("systemd-analyze");
+        if (analyze.isEmpty())
+            QSKIP("systemd-analyze is not installed");
+        for (const QString& package : Packages) {
+            const QString unit = package + ".service";
+            QFile unitFile(m_root + KVRT_SYSTEMD_UNIT_DIR "/" + unit), copy(m_dir.filePath(unit));
+            QVERIFY(unitFile.open(QIODevice::ReadOnly) && copy.open(QIODevice::WriteOnly));
+            const QByteArray root = "\nExecStart=" + m_root.toUtf8() + '/';
+            copy.write(unitFile.readAll().replace("\nExecStart=/", root));
+            copy.close();
+            QCOMPARE(run(analyze, {"verify", "--man=no", copy.fileName()}), 0);
+            QVERIFY2(!m_output.contains(unit), qPrintable(m_output));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPackaging)
+#include "tst_packaging.moc"
