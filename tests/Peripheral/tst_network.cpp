@@ -231,7 +231,7 @@ void tst_Network::saveToTheService()
     QCOMPARE(requests[0].json(), expected);
     // The service's answers bring the new configuration and addresses.
     QTRY_COMPARE_WITH_TIMEOUT(m_ethernet->ipv4()->address(), liveAddress, Wait);
-    QTRY_COMPARE_WITH_TIMEOUT(m_ethernet->state(), QStringLiteral("connected"), Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(m_ethernet->state(), QStringLiteral("Connected"), Wait);
     QCOMPARE(m_ethernet->method(), method);
     QCOMPARE(m_ethernet->config()->address(), sent[0]);
 }

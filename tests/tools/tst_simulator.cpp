@@ -137,7 +137,7 @@ private Q_SLOTS:
 ["rtc", "board", ["rtc failed"], "ovant/board/status", "device/hardwareStatus/rtcFailed", true],
 ["light", "board", ["light 10"], "ovant/board/display", "sensor", 10],
 ["ethernet", "network", ["ethernet down"], "ovant/network/ethernet/state", "stateStr",
-    "disconnected"],
+    "Disconnected"],
 ["update", "update", ["update 9.0", {"ovant/device/software/check": {}}],
     "ovant/device/update/software/status", "pending", "9.0"],
 ["status", "", ["jam", "status"], "ovant/simulator/control/response/+", "services/dispenser/jammed",

@@ -66,13 +66,13 @@ NetworkService::NetworkService(const QString& baseTopic, QObject* parent)
 QString NetworkService::stateText() const
 {
     if (!m_linkUp)
-        return QStringLiteral("disconnected");
-    return isConnecting() ? QStringLiteral("connecting") : QStringLiteral("connected");
+        return QStringLiteral("Disconnected");
+    return isConnecting() ? QStringLiteral("Connecting") : QStringLiteral("Connected");
 }
 
 QJsonObject NetworkService::liveAddresses() const
 {
-    if (stateText() != QLatin1String("connected")) {
+    if (stateText() != QLatin1String("Connected")) {
         QJsonObject none;
         for (const QString& key : AddressKeys)
             none.insert(key, QString());
@@ -105,16 +105,16 @@ void NetworkService::publishLinkState()
 QJsonObject NetworkService::status() const
 {
     const QString state = stateText();
-    const bool connected = state == QLatin1String("connected");
-    return {{QStringLiteral("stateStr"), connected ? QStringLiteral("connected (global)") : state},
+    const bool connected = state == QLatin1String("Connected");
+    return {{QStringLiteral("stateStr"), state},
             {QStringLiteral("connectivityStr"),
-             connected ? QStringLiteral("full") : QStringLiteral("none")},
+             connected ? QStringLiteral("Full") : QStringLiteral("None")},
             {QStringLiteral("hostname"), QStringLiteral("kvrt-terminal")},
             {QStringLiteral("primaryConnection"),
              QJsonObject {{QStringLiteral("interface"), Interface},
                           {QStringLiteral("stateStr"),
                            connected ? QStringLiteral("activated")
-                                     : (state == QLatin1String("connecting")
+                                     : (state == QLatin1String("Connecting")
                                             ? QStringLiteral("activating")
                                             : QStringLiteral("deactivated"))},
                           {QStringLiteral("typeStr"), QStringLiteral("ethernet")},
