@@ -300,7 +300,10 @@ void Board::onConfigReceived(const QJsonObject& json, const QString& topic)
     if (!device)
         return;
     const auto delay = JsonField::integer(*device, QStringLiteral("delayShutdownFor"), logTag());
-    if (!delay || *delay == m_delayShutdownFor)
+    if (!delay)
+        return;
+    m_configReported = true;
+    if (*delay == m_delayShutdownFor)
         return;
     qInfo().noquote().nospace() << logTag() << "Board shutdown delay changed : " << *delay
                                 << " sec(s)";
@@ -402,6 +405,11 @@ void Board::refresh()
     static const QByteArray request = QByteArrayLiteral("{}");
     for (const char* suffix : {"/status/get", "/display/get", "/power/get", "/audio/get"})
         mqtt().publish(request, topic(QLatin1String(suffix)), 0, false);
+}
+
+void Board::requestConfig()
+{
+    mqtt().publish(QByteArrayLiteral("{}"), topic(QStringLiteral("/config/get")), 0, false);
 }
 
 void Board::monitor(int msec)
