@@ -620,25 +620,19 @@ private Q_SLOTS:
         const QByteArray valid(R"({"result": true, "type": 2})");
         const QByteArray refused(R"({"result": false, "type": 2, "denyReason": {"id": 101}})");
         const char* expired = "The ticket has expired";
-        QTest::newRow("valid") << "exit"
-                               << "rfid" << GUIManager::ValidSound << "EntryGate"
-                               << "final"
-                               << "" << valid;
-        QTest::newRow("refused") << "exit"
-                                 << "barcode" << GUIManager::InvalidSound << "Invalid"
-                                 << "initial" << expired << refused;
+        const auto row = [](const char* tag, const char* gate, const char* reader,
+                            const QString& sound, const char* screen, const char* phase,
+                            const char* denyReason, const QByteArray& transaction) {
+            QTest::newRow(tag) << gate << reader << sound << screen << phase << denyReason
+                               << transaction;
+        };
+        row("valid", "exit", "rfid", GUIManager::ValidSound, "EntryGate", "final", "", valid);
+        row("refused", "exit", "barcode", GUIManager::InvalidSound, "Invalid", "initial", expired,
+            refused);
         // An entry gate's passage is its card issue: results are only logged.
-        QTest::newRow("entry gate, valid") << "entry"
-                                           << "rfid"
-                                           << ""
-                                           << "EntryGate"
-                                           << "initial"
-                                           << "" << valid;
-        QTest::newRow("entry gate, refused") << "entry"
-                                             << "barcode"
-                                             << ""
-                                             << "EntryGate"
-                                             << "initial" << expired << refused;
+        row("entry gate, valid", "entry", "rfid", "", "EntryGate", "initial", "", valid);
+        row("entry gate, refused", "entry", "barcode", "", "EntryGate", "initial", expired,
+            refused);
     }
 
     void ticketResults()
