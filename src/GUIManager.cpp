@@ -74,6 +74,10 @@ namespace {
 const QString Tag_ = QStringLiteral("[GUIManager] ");
 const QString TranslationFile = QStringLiteral(":/qml/translations/KVRTTerminalUI_el_GR.qm");
 const QString DisplayPeripheral = QStringLiteral("display");
+// The validator's RFID reader, whose topics the terminal client uses as they stand.
+const QString ValidatorReaderBase = QStringLiteral("ovant/rfid");
+// Keys naming files the program writes: a remote request must not point them elsewhere.
+const QStringList WrittenFileKeys {QStringLiteral("gui/deviceId")};
 // What a card issued here says about where it was issued.
 const QString IssueLocationId = QStringLiteral("ovant-rnd");
 constexpr int CollectTimeoutSec = 60;
@@ -250,7 +254,7 @@ void GUIManager::initQml()
 
     connect(&m_screenTimer, &QTimer::timeout, this, &GUIManager::onScreenTimeout);
     setScreen(QStringLiteral("Busy"), StartScreenMsec);
-    setMessage(tr("Initializing"));
+    setMessage(QT_TR_NOOP("Initializing"));
     setShowCursor(m_config->get(key("gui/showCursor")).toBool());
 }
 
@@ -297,7 +301,7 @@ void GUIManager::initMqtt()
         m_mqtt.disconnect();
     m_mqttStarted = true;
     m_mqtt.connect();
-    setMessage(QStringLiteral("Connecting"));
+    setMessage(QT_TR_NOOP("Connecting"));
 }
 
 void GUIManager::initManagers()
@@ -334,13 +338,14 @@ void GUIManager::initManagers()
     connect(&m_board, &manager::Board::ignitionChanged, this, &GUIManager::onIgnitionChanged);
     connect(&m_board, &manager::Board::delayShutdownForChanged, this,
             &GUIManager::updateBoardShutdownDelay);
+    connect(&m_board, &manager::Board::statusChanged, this, &GUIManager::onBoardStatusChanged);
     connect(&m_inspector, &manager::Inspector::systemRebootStarted, this, [this] {
         setScreen(QStringLiteral("Busy"), PowerRequestScreenMsec);
-        setMessage(tr("Rebooting"));
+        setMessage(QT_TR_NOOP("Rebooting"));
     });
     connect(&m_inspector, &manager::Inspector::systemShutdownStarted, this, [this] {
         setScreen(QStringLiteral("Busy"), PowerRequestScreenMsec);
-        setMessage(tr("Shutting down"));
+        setMessage(QT_TR_NOOP("Shutting down"));
     });
     connect(&m_displayOffTimer, &QTimer::timeout, this, &GUIManager::onDisplayOffTimeout);
     connect(this, &GUIManager::screenChanged, this, &GUIManager::onScreenChanged);
@@ -424,7 +429,10 @@ void GUIManager::onConfigChanged(const QVariantMap& changes)
 void GUIManager::onMqttConnected()
 {
     infoLog() << "Connected to MQTT broker";
-    setMessage(QStringLiteral("Connected"));
+    setMessage(QT_TR_NOOP("Connected"));
+    // A board that keeps its configuration to itself is asked for it.
+    if (!m_board.configReported())
+        m_board.requestConfig();
     publishInfo();
     publishStatus();
     publishConfig();
@@ -433,7 +441,7 @@ void GUIManager::onMqttConnected()
 void GUIManager::onMqttDisconnected()
 {
     warningLog() << "WARN: Disconnected from MQTT broker";
-    setOutOfOrderScreen(QStringLiteral("Disconnected"));
+    setOutOfOrderScreen(QString::fromUtf8(QT_TR_NOOP("Disconnected")));
 }
 
 void GUIManager::onMqttError(const QString& error)
@@ -485,6 +493,11 @@ void GUIManager::applyRemoteConfig(const QJsonObject& object)
         QJsonObject acceptedMembers;
         for (auto member = members.constBegin(); member != members.constEnd(); ++member) {
             const QString name = group.key() + QLatin1Char('/') + member.key();
+            if (WrittenFileKeys.contains(name)) {
+                warningLog() << "WARN: Ignoring remote change of a file the program writes : "
+                             << name;
+                continue;
+            }
             const QVariant defaultValue = defaults.value(name);
             if (defaultValue.isValid() && !fitsDefault(defaultValue, member.value())) {
                 warningLog() << "WARN: Ignoring configuration value of the wrong type : " << name
@@ -552,7 +565,8 @@ void GUIManager::setScreen(const QString& value, int timeout)
 void GUIManager::onScreenTimeout()
 {
     infoLog() << "Screen timeout : " << m_screen;
-    setIdleScreen();
+    if (!applyDeferredDecision())
+        setIdleScreen();
 }
 
 void GUIManager::setIdleScreen()
@@ -568,13 +582,15 @@ void GUIManager::setIdleScreen()
     const QString status = m_kvrtTerminal.status();
     if (status == QLatin1String("init")) {
         setScreen(QStringLiteral("Busy"));
-        setMessage(tr("Please Wait"));
+        setMessage(QT_TR_NOOP("Please Wait"));
     } else if (status == QLatin1String("out-of-service")) {
         setScreen(QStringLiteral("OutOfService"));
-        m_kvrtTerminal.disableRfid();
+        if (!issuerSharesReader())
+            m_kvrtTerminal.disableRfid();
         m_kvrtTerminal.disableBarcode();
     } else if (status == QLatin1String("online")) {
-        m_kvrtTerminal.enableRfid();
+        if (!issuerSharesReader())
+            m_kvrtTerminal.enableRfid();
         m_kvrtTerminal.enableBarcode();
         // The stored screen name may still be an out-of-order one: a working gate
         // must not go dark for it.
@@ -582,9 +598,16 @@ void GUIManager::setIdleScreen()
         showGatePage();
     } else {
         setOutOfOrderScreen(kvrtTerminalReason());
-        m_kvrtTerminal.disableRfid();
+        if (!issuerSharesReader())
+            m_kvrtTerminal.disableRfid();
         m_kvrtTerminal.disableBarcode();
     }
+}
+
+bool GUIManager::issuerSharesReader() const
+{
+    // Switching it would turn on autoread under the issuer, or off in mid-write.
+    return isEntryGate() && m_rfid.baseTopic() == ValidatorReaderBase;
 }
 
 void GUIManager::setOutOfOrderScreen(const QString& message)
@@ -603,8 +626,32 @@ void GUIManager::showGatePage()
 
 void GUIManager::onGateResultTimeout()
 {
-    if (m_gatePageShown)
+    if (!applyDeferredDecision() && m_gatePageShown)
         Q_EMIT resetInitialScreen();
+}
+
+bool GUIManager::passageRunning() const
+{
+    const bool refusalShown = m_screen == QLatin1String("Invalid") && m_screenTimer.isActive();
+    return m_issuing || m_gateResultTimer.isActive() || refusalShown;
+}
+
+bool GUIManager::applyDeferredDecision()
+{
+    if (!m_decisionDeferred)
+        return false;
+    m_decisionDeferred = false;
+    infoLog() << "Passage ended : applying the terminal's status";
+    setMessage(kvrtTerminalReason());
+    setIdleScreen();
+    return true;
+}
+
+QString GUIManager::message() const
+{
+    // Stored as the source text, so that it follows the language; texts without a
+    // translation (reason codes) show as they stand.
+    return QCoreApplication::translate("GUIManager", m_message.toUtf8().constData());
 }
 
 void GUIManager::setMessage(const QString& value)
@@ -695,6 +742,14 @@ void GUIManager::updateBoardShutdownDelay()
     m_board.setDelayShutdownFor(wanted);
 }
 
+void GUIManager::onBoardStatusChanged()
+{
+    // A board that reports no delay, or 0, would cut the power at ignition off
+    // without a graceful shutdown: the delay is set as soon as the board is there.
+    if (m_board.status() == QLatin1String("online"))
+        updateBoardShutdownDelay();
+}
+
 void GUIManager::onIgnitionChanged()
 {
     if (m_board.ignition()) {
@@ -712,21 +767,21 @@ void GUIManager::onIgnitionChanged()
 void GUIManager::shutdownRequest()
 {
     setScreen(QStringLiteral("Busy"), PowerRequestScreenMsec);
-    setMessage(tr("Shutting down"));
+    setMessage(QT_TR_NOOP("Shutting down"));
     m_inspector.systemShutdown();
 }
 
 void GUIManager::rebootRequest()
 {
     setScreen(QStringLiteral("Busy"), PowerRequestScreenMsec);
-    setMessage(tr("Rebooting"));
+    setMessage(QT_TR_NOOP("Rebooting"));
     m_inspector.systemReboot();
 }
 
 void GUIManager::exitRequest()
 {
     setScreen(QStringLiteral("Busy"), PowerRequestScreenMsec);
-    setMessage(tr("Exiting"));
+    setMessage(QT_TR_NOOP("Exiting"));
     QTimer::singleShot(ExitDelayMsec, this, [] { QCoreApplication::exit(0); });
 }
 
@@ -736,6 +791,11 @@ void GUIManager::exitRequest()
 void GUIManager::onKVRTTerminalStatusChanged()
 {
     infoLog() << "KVRTTerminal status changed : " << m_kvrtTerminal.status();
+    // A passage on screen runs to its end; the decision follows it.
+    if (passageRunning()) {
+        m_decisionDeferred = true;
+        return;
+    }
     setIdleScreen();
 }
 
@@ -743,7 +803,10 @@ void GUIManager::onKVRTTerminalReasonChanged()
 {
     warningLog() << "KVRTTerminal reason changed : " << m_kvrtTerminal.reasonCode() << " "
                  << m_kvrtTerminal.reason();
-    setMessage(kvrtTerminalReason());
+    if (passageRunning())
+        m_decisionDeferred = true;
+    else
+        setMessage(kvrtTerminalReason());
 }
 
 QString GUIManager::kvrtTerminalReason() const
@@ -763,6 +826,12 @@ void GUIManager::onTicketValidated(const Transaction& transaction)
     m_qmlContext->setContextProperty(QStringLiteral("transaction"), summary);
     if (maintenanceSessionActive())
         return;
+    // An entry gate's passage is the issue of a card; the validator's results (of a
+    // card being written on its reader, too) must not interrupt it or pose as its end.
+    if (isEntryGate()) {
+        infoLog() << "Ticket result at an entry gate : logged only";
+        return;
+    }
 
     if (transaction.valid()) {
         m_inspector.audioPlay(ValidSound);
@@ -782,8 +851,17 @@ void GUIManager::onTicketValidated(const Transaction& transaction)
 
 void GUIManager::issueCard()
 {
-    if (m_issuing) {
-        warningLog() << "WARN: Card issuing already in progress. Ignoring request.";
+    const QString refusal = issueRefusal();
+    if (!refusal.isEmpty()) {
+        infoLog() << "Card not issued : " << refusal;
+        return;
+    }
+    // An issuer out of order would refuse the card anyway: the passenger is told
+    // at once, and no device is asked.
+    if (m_cardIssuer.state() == manager::CardIssuer::Error) {
+        infoLog() << "Card not issued : card issuer out of order (" << m_cardIssuer.reason() << ")";
+        Q_EMIT processStarted();
+        reportIssueFailure(m_cardIssuer.reason());
         return;
     }
     m_issuing = true;
@@ -795,7 +873,7 @@ void GUIManager::issueCard()
     card->incrUsageCounter(1);
     card->addUsageLog(QStringLiteral("entry"), m_deviceId, IssueLocationId);
 
-    setMessage(QStringLiteral("Issuing card"));
+    setMessage(QT_TR_NOOP("Issuing card"));
     m_cardPresented = false;
     setIssueFailed(false);
     Q_EMIT processStarted();
@@ -806,7 +884,7 @@ void GUIManager::issueCard()
         .done([this, alive](const manager::CardIssuer::Result& result) {
             if (!alive())
                 return;
-            setMessage(QStringLiteral("Card collected"));
+            setMessage(QT_TR_NOOP("Card collected"));
             infoLog() << "Card issued successfully : "
                       << (result.card ? result.card->uid() : QStringLiteral("<null>"));
             if (!m_cardPresented)
@@ -816,31 +894,55 @@ void GUIManager::issueCard()
         .fail([this, alive](const manager::CardIssuer::Result& result) {
             if (!alive())
                 return;
-            setMessage(QStringLiteral("FAILED: ") + result.error);
-            criticalLog() << "ERROR: Failed to issue card : " << result.error;
-            // No card could be brought from the cartridge, or the issuer refuses
-            // until someone attends to it: the passenger cannot help it by trying.
-            const bool needsAssistance = result.error.startsWith(QLatin1String("Issue failed"))
-                || m_cardIssuer.state() == manager::CardIssuer::Error;
-            errorMessage(needsAssistance ? ErrorAvailableCards : ErrorRepeatAction);
-            setIssueFailed(true);
-            Q_EMIT processFinished();
             m_issuing = false;
-            m_gateResultTimer.start();
+            reportIssueFailure(result.error);
         });
+}
+
+QString GUIManager::issueRefusal() const
+{
+    if (!isEntryGate())
+        return QStringLiteral("not an entry gate");
+    if (m_issuing)
+        return QStringLiteral("an issue is running");
+    if (m_kvrtTerminal.status() != QLatin1String("online"))
+        return QStringLiteral("terminal not online (") + m_kvrtTerminal.status() + QLatin1Char(')');
+    // Start-up, a power request or any other screen over the gate page.
+    if (!m_gatePageShown)
+        return QStringLiteral("gate page not shown (") + m_screen + QLatin1Char(')');
+    // Until both devices have reported, or while the reader updates its firmware.
+    if (m_cardIssuer.state() == manager::CardIssuer::Init)
+        return QStringLiteral("card issuer not ready (")
+            + manager::CardIssuer::stateToStr(m_cardIssuer.state()) + QLatin1Char(')');
+    return QString();
+}
+
+void GUIManager::reportIssueFailure(const QString& error)
+{
+    // The passenger gets a general text; the detail is for the log.
+    setMessage(QT_TR_NOOP("Card could not be issued"));
+    criticalLog() << "ERROR: Failed to issue card : " << error;
+    // No card could be brought from the cartridge, or the issuer refuses until
+    // someone attends to it: the passenger cannot help it by trying.
+    const bool needsAssistance = error.startsWith(QLatin1String("Issue failed"))
+        || m_cardIssuer.state() == manager::CardIssuer::Error;
+    errorMessage(needsAssistance ? ErrorAvailableCards : ErrorRepeatAction);
+    setIssueFailed(true);
+    Q_EMIT processFinished();
+    m_gateResultTimer.start();
 }
 
 void GUIManager::prepareNextCard()
 {
     infoLog() << "Preparing next card";
-    setMessage(QStringLiteral("Preparing next card"));
+    setMessage(QT_TR_NOOP("Preparing next card"));
     QPointer<GUIManager> self(this);
     const auto alive = [self] { return self && !self->m_destroying; };
     m_cardIssuer.prepareCard()
         .done([this, alive](const manager::CardIssuer::Result&) {
             if (!alive())
                 return;
-            setMessage(QStringLiteral("Ready to issue card"));
+            setMessage(QT_TR_NOOP("Ready to issue card"));
             finishIssue();
         })
         .fail([this, alive](const manager::CardIssuer::Result& result) {
@@ -855,7 +957,7 @@ void GUIManager::prepareNextCard()
 void GUIManager::finishIssue()
 {
     m_issuing = false;
-    if (m_gatePageShown)
+    if (!applyDeferredDecision() && m_gatePageShown)
         Q_EMIT resetInitialScreen();
 }
 

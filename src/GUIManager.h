@@ -96,7 +96,8 @@ public:
     QString language() const { return m_language; }
     void setLanguage(const QString& value);
     QString dynTr() const { return QString(); }
-    QString message() const { return m_message; }
+    // The status line in the current language; set as its English source text.
+    QString message() const;
     void setMessage(const QString& value);
     QString errorMessageScreen() const { return m_errorMessageScreen; }
     void setErrorMessageScreen(const QString& value);
@@ -140,7 +141,7 @@ public Q_SLOTS:
     void shutdownRequest();
     void rebootRequest();
     void exitRequest();
-    // Entry gate: issues one card to the passenger.
+    // Entry gate: issues one card to the passenger, if one can be issued now.
     void issueCard();
 
 Q_SIGNALS:
@@ -199,17 +200,29 @@ private:
     // Stops the display-off timer and powers the display if the board reports it off.
     void keepDisplayOn();
     void updateBoardShutdownDelay();
+    void onBoardStatusChanged();
     void onKVRTTerminalStatusChanged();
     void onKVRTTerminalReasonChanged();
     QString kvrtTerminalReason() const;
     void onTicketValidated(const Transaction& transaction);
     void onIgnitionChanged();
 
+    // Whether the validator's RFID reader is the one the card issuer writes cards with.
+    bool issuerSharesReader() const;
     // Shows the gate page at its initial prompt.
     void showGatePage();
+    // A passage is on screen: a card issue, or the outcome of one or of a ticket.
+    bool passageRunning() const;
+    // Runs the idle decision that the terminal's reports asked for during a passage;
+    // false when there was none.
+    bool applyDeferredDecision();
+    // Why a card cannot be issued now; empty when it can.
+    QString issueRefusal() const;
+    void reportIssueFailure(const QString& error);
     // The gate page leaves the outcome of a passage for its initial prompt, if it
     // is on screen; otherwise the next idle decision brings it back there.
     void onGateResultTimeout();
+    void setMessage(const char* source) { setMessage(QString::fromUtf8(source)); }
     void prepareNextCard();
     void finishIssue();
     void setIssueFailed(bool failed);
@@ -253,6 +266,8 @@ private:
     bool m_issueFailed = false;
     // The shell shows the gate page: the last thing it was told was resetInitialScreen.
     bool m_gatePageShown = false;
+    // The terminal reported a status or reason while a passage was on screen.
+    bool m_decisionDeferred = false;
     QTimer m_gateResultTimer;
     bool m_destroying = false;
 };

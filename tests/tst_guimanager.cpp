@@ -151,7 +151,8 @@ class TestGUIManager : public QObject
             && terminalStatus(report("online"));
     }
 
-    bool startCardServices()
+    // Returns once the card issuer is ready, as the log tells.
+    bool startCardServices(const MessageCapture& log)
     {
         m_dispenser.reset(new DispenserService(topic("/dispenser")));
         m_rfid.reset(new RfidService(topic("/rfid")));
@@ -159,8 +160,7 @@ class TestGUIManager : public QObject
         m_dispenser->connectToBroker(m_broker.host(), m_broker.port());
         m_rfid->connectToBroker(m_broker.host(), m_broker.port());
         return QTest::qWaitFor(
-                   [this] { return m_dispenser->isConnected() && m_rfid->isConnected(); }, Wait)
-            && sync();
+            [&] { return log.contains("[CardIssuer] State changed : (2) Ready"); }, Wait);
     }
 
     QString gatePhase() const
@@ -205,26 +205,40 @@ private Q_SLOTS:
 
     void idleDecision_data()
     {
-        for (const char* column : {"status", "setup", "screen", "message", "readers"})
+        // readers: what is asked of both readers, "... barcode" of the barcode scanner only.
+        // refusal: why a touch then issues no card.
+        for (const char* column : {"status", "setup", "screen", "message", "readers", "refusal"})
             QTest::addColumn<QString>(column);
         QTest::addColumn<int>("gatePages");
-        const auto row = [](const char* tag, const char* status, const char* setup,
-                            const char* screen, const char* message, const char* readers,
-                            int gatePages) {
-            QTest::newRow(tag) << status << setup << screen << message << readers << gatePages;
-        };
-        row("no report, ignition off", "", "", "Busy", "Connected", "", 0);
-        row("no report", "", "ignition", "OutOfOrder", "", "", 0);
-        row("init", "init", "ignition", "Busy", "Please Wait", "", 0);
+        const auto row
+            = [](const char* tag, const char* status, const char* setup, const char* screen,
+                 const char* message, const char* readers, int gatePages, const char* refusal) {
+                  QTest::newRow(tag)
+                      << status << setup << screen << message << readers << refusal << gatePages;
+              };
+        const char* notReady = "card issuer not ready (Init)";
+        row("no report, ignition off", "", "", "Busy", "Connected", "", 0,
+            "terminal not online ()");
+        row("no report", "", "ignition", "OutOfOrder", "", "", 0, "terminal not online ()");
+        row("init", "init", "ignition", "Busy", "Please Wait", "", 0, "terminal not online (init)");
         row("out of service", "no-route", "ignition readersOn", "OutOfService", "#0006", "disable",
-            0);
+            0, "terminal not online (out-of-service)");
         // The stored name stays; the shell shows the gate page.
-        row("online", "online", "ignition", "OutOfOrder", "", "enable", 1);
+        row("online", "online", "ignition", "OutOfOrder", "", "enable", 1, notReady);
+        // The card issuer writes on the validator's reader: that one is left alone.
+        row("online, issuer on the validator's reader", "online", "ignition sharedReader",
+            "OutOfOrder", "", "enable barcode", 1, notReady);
+        row("out of service, issuer on the validator's reader", "no-route",
+            "ignition readersOn sharedReader", "OutOfService", "#0006", "disable barcode", 0,
+            "terminal not online (out-of-service)");
+        row("online, exit gate on the same reader", "online", "ignition sharedReader exitGate",
+            "OutOfOrder", "", "enable", 1, "not an entry gate");
         // A fault passes through "offline" to "online", with its reason code.
-        row("fault", "no-obu", "ignition", "OutOfOrder", "#0005", "", 1);
+        row("fault", "no-obu", "ignition", "OutOfOrder", "#0005", "", 1, notReady);
         row("fault, described", "no-obu", "ignition showErrorDesc", "OutOfOrder",
-            "#0005\nDisconnected from OBC", "", 1);
-        row("unregistered", "online", "ignition unregistered", "InitPage", "Connected", "", 0);
+            "#0005\nDisconnected from OBC", "", 1, notReady);
+        row("unregistered", "online", "ignition unregistered", "InitPage", "Connected", "", 0,
+            "gate page not shown (InitPage)");
     }
 
     void idleDecision()
@@ -233,7 +247,12 @@ private Q_SLOTS:
         QFETCH(QString, setup);
         QFETCH(QString, readers);
         QFETCH(int, gatePages);
-        QVERIFY(start({{"gui/showErrorDesc", setup.contains("showErrorDesc")}},
+        QVariantMap settings {{"gui/showErrorDesc", setup.contains("showErrorDesc")},
+                              {"gui/isEntryGate", !setup.contains("exitGate")}};
+        if (setup.contains("sharedReader"))
+            settings.insert("topics/rfid", "ovant/rfid");
+        MessageCapture log;
+        QVERIFY(start(settings,
                       setup.contains("unregistered") ? std::nullopt : std::optional(DeviceId)));
         QTRY_COMPARE_WITH_TIMEOUT(m_manager->message(), QString("Connected"), Wait);
         QSignalSpy resets(m_manager.get(), &GUIManager::resetInitialScreen);
@@ -246,9 +265,15 @@ private Q_SLOTS:
         QTEST(m_manager->message(), "message");
         QCOMPARE(resets.count(), gatePages);
         if (!readers.isEmpty()) {
-            QVERIFY(m_peer->waitForMessages("ovant/rfid/" + readers));
-            QVERIFY(m_peer->waitForMessages("ovant/barcode/" + readers));
+            const QString action = readers.section(' ', 0, 0);
+            QVERIFY(m_peer->waitForMessages("ovant/barcode/" + action));
+            QCOMPARE(m_peer->count("ovant/rfid/" + action) > 0, !readers.contains("barcode"));
         }
+        QSignalSpy started(m_manager.get(), &GUIManager::processStarted);
+        m_manager->issueCard();
+        QCOMPARE(started.count(), 0);
+        QFETCH(QString, refusal);
+        QCOMPARE(count(log, QtInfoMsg, "[GUIManager] Card not issued : " + refusal), 1);
     }
 
     void screensAndTimeouts()
@@ -291,6 +316,9 @@ private Q_SLOTS:
         m_manager->rebootRequest();
         QCOMPARE(shown(), QString("Busy"));
         QCOMPARE(m_manager->message(), QString("Rebooting"));
+        m_manager->issueCard(); // a touch on that page
+        QCOMPARE(count(log, QtInfoMsg, "[GUIManager] Card not issued : gate page not shown (Busy)"),
+                 1);
         QVERIFY(m_peer->waitForMessages(topic("/inspector/power/reboot/request/1")));
         m_manager->shutdownRequest();
         QCOMPARE(m_manager->message(), QString("Shutting down"));
@@ -340,15 +368,18 @@ private Q_SLOTS:
         QCOMPARE(count(log, QtInfoMsg, "[GUIManager] Stopping Display OFF timer."), 1);
         QCOMPARE(m_peer->count(topic("/board/power/set")), 2);
 
-        // The board keeps power 60 s longer than the interface's own delay.
+        // The board keeps power 60 s longer than the interface's own delay, set at its
+        // first status report although it never told its own (it was asked for it).
         const QString boardSet = topic("/board/config/set");
+        QCOMPARE(m_peer->count(topic("/board/config/get")), 1);
+        QCOMPARE(m_peer->last(boardSet).json(), json(R"({"device": {"delayShutdownFor": 120}})"));
         QVERIFY(publish("/board/config", json(R"({"device": {"delayShutdownFor": 30}})")));
-        QVERIFY(m_peer->waitForMessages(boardSet));
+        QVERIFY(m_peer->waitForMessages(boardSet, 2));
         QCOMPARE(m_peer->last(boardSet).json(), json(R"({"device": {"delayShutdownFor": 120}})"));
         QVERIFY(publish("/board/config", m_peer->last(boardSet).json()) && sync());
-        QCOMPARE(m_peer->count(boardSet), 1);
+        QCOMPARE(m_peer->count(boardSet), 2);
         QVERIFY(setConfig(R"({"gui": {"shutdownDelaySec": 10}})"));
-        QVERIFY(m_peer->waitForMessages(boardSet, 2));
+        QVERIFY(m_peer->waitForMessages(boardSet, 3));
         QCOMPARE(m_peer->last(boardSet).json(), json(R"({"device": {"delayShutdownFor": 70}})"));
     }
 
@@ -375,6 +406,10 @@ private Q_SLOTS:
             R"({"gui": {"displayOffMin": "7", "animSwitchSec": 5}})", "/config", {},
             "Ignoring configuration value of the wrong type : gui/displayOffMin",
             {{"gui/displayOffMin", 3}, {"gui/animSwitchSec", 5}});
+        row("set, the device-id file", "/config/set",
+            R"({"gui": {"deviceId": "/etc/passwd", "displayOffMin": 7}})", "/config", {},
+            "Ignoring remote change of a file the program writes : gui/deviceId",
+            {{"gui/displayOffMin", 7}});
         row("set, a group that is no object", "/config/set", R"({"topics": 3})", "", {},
             "Ignoring configuration group that is not an object : topics", {});
         row("set, an array", "/config/set", "[1, 2]", "", {},
@@ -417,6 +452,7 @@ private Q_SLOTS:
             QCOMPARE(count(log, QtWarningMsg, "[GUIManager] WARN: " + warning), 1);
         for (auto it = after.cbegin(); it != after.cend(); ++it)
             QCOMPARE(m_config->get(it.key()).toInt(), it.value().toInt());
+        QCOMPARE(m_config->get("gui/deviceId").toString(), idFile());
     }
 
     void configurationChanges_data()
@@ -485,7 +521,7 @@ private Q_SLOTS:
     {
         MessageCapture log;
         QVERIFY(startOnline());
-        QVERIFY(startCardServices());
+        QVERIFY(startCardServices(log));
         QStringList messages;
         connect(m_manager.get(), &GUIManager::messageChanged, this,
                 [&] { messages << m_manager->message(); });
@@ -500,19 +536,22 @@ private Q_SLOTS:
         m_manager->issueCard();
         QTRY_COMPARE_WITH_TIMEOUT(gatePhase(), QString("final"), Wait);
         QVERIFY(m_dispenser->cardInMouth());
+        // A fault report meanwhile leaves the passenger's page alone until the end.
+        QVERIFY(terminalStatus(report("no-obu")));
+        QCOMPARE(shown(), QString("EntryGate"));
+        QCOMPARE(gatePhase(), QString("final"));
         QVERIFY(m_dispenser->takeCard());
         QTRY_COMPARE_WITH_TIMEOUT(m_manager->message(), QString("Card collected"), Wait);
         m_manager->issueCard();
         QCOMPARE(started.count(), 1);
-        QCOMPARE(count(log, QtWarningMsg, "[GUIManager] WARN: Card issuing already in progress."),
-                 2);
+        QCOMPARE(count(log, QtInfoMsg, "[GUIManager] Card not issued : an issue is running"), 2);
         QCOMPARE(count(log, QtInfoMsg, "[GUIManager] Card issued successfully : <null>"), 1);
         // The next card is prepared and the page returns to its prompt.
         QTRY_COMPARE_WITH_TIMEOUT(resets.count(), 1, Wait);
         QCOMPARE(gatePhase(), QString("initial"));
         QCOMPARE(messages,
                  QStringList({"Issuing card", "Card collected", "Preparing next card",
-                              "Ready to issue card"}));
+                              "Ready to issue card", "#0005"}));
         QVERIFY(m_dispenser->cardAtRfid());
         // The next passenger gets the prepared card.
         m_dispenser->setTakeDelay(0);
@@ -525,14 +564,13 @@ private Q_SLOTS:
     void failedIssue_data()
     {
         QTest::addColumn<QByteArray>("fault"); // a property of the dispenser, or "write"
-        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("detail"); // for the log only
         QTest::addColumn<QString>("passengerText");
         const QString assistance = "There are no cards available \n Please wait for assistance";
-        QTest::newRow("write fails")
-            << QByteArray("write") << "FAILED: Write card failed : Write failed"
-            << "Please try again";
-        QTest::newRow("cartridge empty") << QByteArray("cardsInCartridge")
-                                         << "FAILED: Issue failed : Cartridge empty" << assistance;
+        QTest::newRow("write fails") << QByteArray("write") << "Write card failed : Write failed"
+                                     << "Please try again";
+        QTest::newRow("cartridge empty")
+            << QByteArray("cardsInCartridge") << "Issue failed : Cartridge empty" << assistance;
     }
 
     void failedIssue()
@@ -540,7 +578,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, fault);
         MessageCapture log;
         QVERIFY(startOnline());
-        QVERIFY(startCardServices());
+        QVERIFY(startCardServices(log));
         QSignalSpy finished(m_manager.get(), &GUIManager::processFinished);
         QSignalSpy resets(m_manager.get(), &GUIManager::resetInitialScreen);
         if (fault == "write")
@@ -550,9 +588,11 @@ private Q_SLOTS:
 
         m_manager->issueCard();
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, Wait);
-        QTEST(m_manager->message(), "message");
+        QCOMPARE(m_manager->message(), QString("Card could not be issued"));
         QTEST(m_manager->errorMessageScreen(), "passengerText");
-        QCOMPARE(count(log, QtCriticalMsg, "[GUIManager] ERROR: Failed to issue card : "), 1);
+        QFETCH(QString, detail);
+        QCOMPARE(count(log, QtCriticalMsg, "[GUIManager] ERROR: Failed to issue card : " + detail),
+                 1);
         QVERIFY(m_manager->errorOccured());
         QVERIFY(!m_config->get("gui/errorOccured").toBool()); // the stored flag stays
         QCOMPARE(gatePhase(), QString("error"));
@@ -574,17 +614,25 @@ private Q_SLOTS:
 
     void ticketResults_data()
     {
-        for (const char* column : {"reader", "sound", "screen", "phase", "denyReason"})
+        for (const char* column : {"gate", "reader", "sound", "screen", "phase", "denyReason"})
             QTest::addColumn<QString>(column);
         QTest::addColumn<QByteArray>("transaction");
-        QTest::newRow("valid") << "rfid" << GUIManager::ValidSound << "EntryGate"
-                               << "final"
-                               << "" << QByteArray(R"({"result": true, "type": 2})");
-        QTest::newRow("refused")
-            << "barcode" << GUIManager::InvalidSound << "Invalid"
-            << "initial"
-            << "The ticket has expired"
-            << QByteArray(R"({"result": false, "type": 2, "denyReason": {"id": 101}})");
+        const QByteArray valid(R"({"result": true, "type": 2})");
+        const QByteArray refused(R"({"result": false, "type": 2, "denyReason": {"id": 101}})");
+        const char* expired = "The ticket has expired";
+        const auto row = [](const char* tag, const char* gate, const char* reader,
+                            const QString& sound, const char* screen, const char* phase,
+                            const char* denyReason, const QByteArray& transaction) {
+            QTest::newRow(tag) << gate << reader << sound << screen << phase << denyReason
+                               << transaction;
+        };
+        row("valid", "exit", "rfid", GUIManager::ValidSound, "EntryGate", "final", "", valid);
+        row("refused", "exit", "barcode", GUIManager::InvalidSound, "Invalid", "initial", expired,
+            refused);
+        // An entry gate's passage is its card issue: results are only logged.
+        row("entry gate, valid", "entry", "rfid", "", "EntryGate", "initial", "", valid);
+        row("entry gate, refused", "entry", "barcode", "", "EntryGate", "initial", expired,
+            refused);
     }
 
     void ticketResults()
@@ -593,15 +641,22 @@ private Q_SLOTS:
         QFETCH(QString, sound);
         QFETCH(QString, denyReason);
         QFETCH(QByteArray, transaction);
-        QVERIFY(startOnline({{"gui/isEntryGate", false}}));
+        QFETCH(QString, gate);
+        QVERIFY(startOnline({{"gui/isEntryGate", gate == "entry"}}));
         QSignalSpy resets(m_manager.get(), &GUIManager::resetInitialScreen);
         const QJsonObject scan {{"transaction", QJsonDocument::fromJson(transaction).object()}};
-        QVERIFY(publish("/blm/" + reader + "/scanned", scan));
-        QVERIFY(m_peer->waitForMessages(topic("/inspector/audio/play")) && sync());
-        QCOMPARE(m_peer->last(topic("/inspector/audio/play")).json(),
-                 QJsonObject({{"device", "internal"}, {"filepath", sound}}));
-        QTEST(shown(), "screen");
-        QTEST(gatePhase(), "phase");
+        QVERIFY(publish("/blm/" + reader + "/scanned", scan) && sync());
+        const QString played = topic("/inspector/audio/play");
+        QCOMPARE(m_peer->count(played), sound.isEmpty() ? 0 : 1);
+        if (!sound.isEmpty())
+            QCOMPARE(m_peer->last(played).json(),
+                     QJsonObject({{"device", "internal"}, {"filepath", sound}}));
+        // A fault report meanwhile leaves the outcome on screen.
+        for (int i = 0; i < 2; ++i) {
+            QTEST(shown(), "screen");
+            QTEST(gatePhase(), "phase");
+            QVERIFY(i > 0 || terminalStatus(report("no-obu")));
+        }
         const QVariantMap summary
             = qmlEngine(window())->rootContext()->contextProperty("transaction").toMap();
         QCOMPARE(summary["valid"].toBool(), denyReason.isEmpty());
@@ -629,6 +684,7 @@ private Q_SLOTS:
         m_manager->load();
         QCOMPARE(changed.count(), 1);
         QCOMPARE(QLocale().name(), QString("el_GR"));
+        QCOMPARE(m_manager->message(), QString::fromUtf8("Συνδέθηκε"));
         QVERIFY(terminalStatus(report("init")));
         QCOMPARE(m_manager->message(), QString::fromUtf8("Παρακαλώ Περιμένετε"));
         // Any English locale removes the translation; the choice is stored.
@@ -692,15 +748,21 @@ private Q_SLOTS:
         QVERIFY(!file.exists());
         QCOMPARE(changed.count(), 1);
 
-        // Another file named in the configuration is read at once; a missing one keeps the id.
+        // Another file named in the configuration file on the device is read at once; a
+        // missing one keeps the id.
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("C22222222") == 9);
         file.close();
         QVERIFY(file.rename(m_dir->filePath("other")));
-        QVERIFY(
-            setConfig(qPrintable(QString(R"({"gui": {"deviceId": "%1"}})").arg(file.fileName()))));
-        QCOMPARE(m_manager->deviceId(), QString("C22222222"));
+        const auto editConfig = [this](const QString& path) {
+            QSettings(m_dir->filePath("gui.conf"), QSettings::IniFormat)
+                .setValue("gui/deviceId", path);
+        };
+        editConfig(file.fileName());
+        QTRY_COMPARE_WITH_TIMEOUT(m_manager->deviceId(), QString("C22222222"), Wait);
         const QString unwritable = m_dir->filePath("no/such/dir/serial");
-        QVERIFY(setConfig(qPrintable(QString(R"({"gui": {"deviceId": "%1"}})").arg(unwritable))));
+        editConfig(unwritable);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            log.contains("Could not load device S/N from file : " + unwritable), Wait);
         QCOMPARE(m_manager->deviceId(), QString("C22222222"));
         // A file that cannot be written: reported, the id kept in memory.
         m_manager->saveDeviceIdRequest("C00000008");

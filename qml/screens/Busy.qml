@@ -6,6 +6,9 @@ import QtQuick.Controls.Material 2.15
 Item {
     id: page
 
+    // Whether a touch asks the manager for a card (it decides whether one can be issued).
+    property bool requestsCards: true
+
     Column {
         anchors.centerIn: parent
         width: Math.min(parent.width - 80, 760)
@@ -34,6 +37,7 @@ Item {
 
     MouseArea {
         anchors.fill: parent
+        enabled: page.requestsCards
         onClicked: {
             console.info("Button pressed!")
             manager.issueCard()

@@ -36,7 +36,8 @@ Item {
         case 0:
             return manager.dynTr + (entryGate ? qsTr("Press button for entry") : qsTr("Please insert your card"))
         case 2:
-            return manager.errorMessageScreen
+            // The manager's text is the English source of its translation.
+            return manager.dynTr + qsTranslate("GUIManager", manager.errorMessageScreen)
         case 3:
             return manager.dynTr + (entryGate ? qsTr("Please collect your card") : qsTr("Have a nice trip"))
         case 4:
@@ -95,6 +96,8 @@ Item {
         anchors.fill: parent
         active: page.pageIndex === 1
         source: "Busy.qml"
+        // A passage is running: a touch now is not a request for another card.
+        onLoaded: item.requestsCards = false
     }
 
     ExitGate {

@@ -118,6 +118,38 @@
         <source>Unregistered device</source>
         <translation>Μη καταχωρημένη συσκευή</translation>
     </message>
+    <message>
+        <source>Card collected</source>
+        <translation>Η κάρτα παραλήφθηκε</translation>
+    </message>
+    <message>
+        <source>Card could not be issued</source>
+        <translation>Δεν ήταν δυνατή η έκδοση της κάρτας</translation>
+    </message>
+    <message>
+        <source>Connected</source>
+        <translation>Συνδέθηκε</translation>
+    </message>
+    <message>
+        <source>Connecting</source>
+        <translation>Σύνδεση</translation>
+    </message>
+    <message>
+        <source>Disconnected</source>
+        <translation>Αποσυνδέθηκε</translation>
+    </message>
+    <message>
+        <source>Issuing card</source>
+        <translation>Έκδοση κάρτας</translation>
+    </message>
+    <message>
+        <source>Preparing next card</source>
+        <translation>Προετοιμασία επόμενης κάρτας</translation>
+    </message>
+    <message>
+        <source>Ready to issue card</source>
+        <translation>Έτοιμο για έκδοση κάρτας</translation>
+    </message>
 </context>
 <context>
     <name>Invalid</name>

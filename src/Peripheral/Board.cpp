@@ -267,9 +267,11 @@ void Board::onConfigReceived(const QJsonObject& json, const QString& topic)
     if (!device)
         return;
     const auto delay = JsonField::integer(*device, QStringLiteral("delayShutdownFor"), logTag());
-    if (delay)
-        updateProperty(m_delayShutdownFor, *delay, this, &Board::delayShutdownForChanged, QtInfoMsg,
-                       logTag(), "Board shutdown delay changed : ", " sec(s)");
+    if (!delay)
+        return;
+    m_configReported = true;
+    updateProperty(m_delayShutdownFor, *delay, this, &Board::delayShutdownForChanged, QtInfoMsg,
+                   logTag(), "Board shutdown delay changed : ", " sec(s)");
 }
 
 void Board::onDisplayReceived(const QJsonObject& json, const QString&)
@@ -350,6 +352,11 @@ void Board::refresh()
 {
     tagged(qDebug(), logTag()) << "Refreshing data";
     requestAll({"/status/get", "/display/get", "/power/get", "/audio/get"});
+}
+
+void Board::requestConfig()
+{
+    requestAll({"/config/get"});
 }
 
 void Board::setDelayShutdownFor(int seconds)

@@ -59,6 +59,8 @@ public:
     QList<QVariantMap> peripherals() const;
     bool rtcFailed() const;
     int delayShutdownFor() const { return m_delayShutdownFor; }
+    // Whether the service has reported its configuration (the shutdown delay) yet.
+    bool configReported() const { return m_configReported; }
 
     // "online", "offline" or "error"; empty until the first status report.
     const QString& status() const { return m_status; }
@@ -66,6 +68,8 @@ public:
 
     // Asks the board to delay its power-off; nothing is sent for the current value.
     void setDelayShutdownFor(int seconds);
+    // Asks the service for its configuration; refresh() does not.
+    void requestConfig();
     // Peripherals are switched one by one with setPeripheralPower(): this only logs.
     void setPeripherals(const QList<QVariantMap>& peripherals);
 
@@ -125,6 +129,7 @@ private:
     QJsonObject m_power;
     QVariantMap m_audio;
     int m_delayShutdownFor = 0;
+    bool m_configReported = false;
 };
 
 } // namespace manager

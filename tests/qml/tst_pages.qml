@@ -140,12 +140,13 @@ TestCase {
     }
 
     function test_gatePassagesAndTouches() {
+        mouseClick(page("Busy")) // the manager decides whether a card can be issued
         manager.resetInitialScreen()
         compare(window.currentScreen, "EntryGate")
         const gate = page("EntryGate")
         manager.processFinished() // no passage: ignored
         compare(gate.phase, "initial")
-        // A touch asks for a card at an entry gate, on the busy page too.
+        // A touch asks for a card at an entry gate; during the passage it does not.
         mouseClick(findChild(gate, "gateMessage"))
         manager.processStarted()
         manager.message = "Issuing card"
@@ -153,13 +154,12 @@ TestCase {
         verify(findChild(findChild(gate, "gateBusy").item, "busyIndicator").running)
         mouseClick(findChild(gate, "gateBusy").item)
         compare(manager.calls, ["issueCard", "issueCard"])
-        // A failure shows the manager's text as it stands, also under Greek; hidden,
-        // the page keeps its state.
+        // A failure shows the manager's text, translated; hidden, the page keeps its state.
         manager.errorOccured = true
         manager.errorMessageScreen = "Please try again"
         manager.processFinished()
         manager.language = "el_GR"
-        compare([gate.phase, gateText(gate)], ["error", "Please try again"])
+        compare([gate.phase, gateText(gate)], ["error", "Παρακαλώ δοκιμάστε πάλι"])
         manager.screen = "OutOfOrder"
         compare(gate.phase, "error")
         manager.resetInitialScreen()
