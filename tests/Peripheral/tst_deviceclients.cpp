@@ -1,13 +1,17 @@
 #include "Barcode.h"
 #include "Board.h"
+#include "Clock.h"
 #include "DeviceTestBench.h"
 #include "Dispenser.h"
+#include "Ethernet.h"
 #include "GPS.h"
 #include "Inspector.h"
 #include "KVRTTerminal.h"
 #include "MessageCapture.h"
+#include "Network.h"
 #include "RFID.h"
 #include "TestBroker.h"
+#include "Update.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -161,6 +165,46 @@ const QMap<QString, Kind> kinds {
       make<RFID>,
       {R"(/status {"service": true, "device": {"state": 1}})",
        R"(/info {"device": {"uid": "0042"}})"}}},
+    {"Network",
+     {"test/network",
+      "/status",
+      "/info",
+      true,
+      false,
+      make<Network>,
+      {R"(/status {"stateStr": "connected", "hostname": "kvrt", "primaryConnection":
+          {"interface": "eth0", "ipv4": {"address": "192.0.2.5"}}})"}}},
+    {"Ethernet",
+     {"test/network",
+      "/ethernet/state /ethernet/config",
+      "",
+      true,
+      false,
+      make<Ethernet>,
+      {R"(/ethernet/state {"interface": "eth0", "stateStr": "up", "ipv4": {"address": "192.0.2.5"}})",
+       R"(/ethernet/config {"interface": "eth0", "method": "manual", "address": "192.0.2.9"})"}}},
+    {"Clock",
+     {"test/device",
+      "/clock/ntp/status /clock/ntp/config",
+      "",
+      true,
+      true,
+      // No time-zone tool (it would change the state at its own pace); the bench's
+      // service object owns the client.
+      [](DeviceTestBench& bench, const QString& base) -> QObject& {
+          return *new Clock(bench.client(), base, &bench.service(), "/nonexistent/timedatectl");
+      },
+      {R"(/clock/ntp/status {"enabled": true, "synced": true})",
+       R"(/clock/ntp/config {"server": "pool.ntp.org"})"}}},
+    {"Update",
+     {"test/device",
+      "/status /update/software/status /update/software/progress /update/software/progess",
+      "",
+      true,
+      false,
+      make<Update>,
+      {R"(/status {"update": {"software": {"current": "1.4.2", "pending": "1.5.0"}}})",
+       R"(/update/software/progress {"message": "Unpacking", "progress": 40, "version": "1.5"})"}}},
 };
 
 // Every field any client reads, all of one wrong type.
@@ -171,7 +215,8 @@ QByteArray wrongTypes(const QByteArray& value, int padding = 0)
          QByteArray("service device state obu route blm validator transaction uid type name data "
                     "mute brightness sensor mode internal simulation latitude longitude altitude "
                     "direction groundSpeed verticalSpeed verticalAccuracy horizontalAccuracy "
-                    "magneticVariation")
+                    "magneticVariation update current pending message progress version enabled "
+                    "synced server stateStr hostname primaryConnection interface")
              .split(' '))
         text += ", \"" + key + "\": " + value;
     return text + '}';

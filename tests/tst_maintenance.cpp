@@ -1,0 +1,713 @@
+// The maintenance area's back end on a real broker and real files in a scratch
+// directory: the event log and the session, the clock (with a stand-in for
+// timedatectl), update and network clients against the simulator's services, and the
+// device self-test on a fake USB tree, with its report and QR code read back by zbarimg.
+
+#include "Board.h"
+#include "Clock.h"
+#include "ClockService.h"
+#include "Config.h"
+#include "DeviceTestBench.h"
+#include "Diagnostics.h"
+#include "Ethernet.h"
+#include "EventLogin.h"
+#include "EventManager.h"
+#include "KVRTTerminal.h"
+#include "MessageCapture.h"
+#include "Network.h"
+#include "NetworkService.h"
+#include "QrCodeGenerator.h"
+#include "SessionManager.h"
+#include "TestBroker.h"
+#include "Update.h"
+#include "UpdateService.h"
+#include "Version.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSvgRenderer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace manager;
+
+namespace {
+
+constexpr int Wait = 20000;
+const QByteArray StatusJson = R"j({"stateStr":"connected (global)","hostname":"kvrt",
+    "primaryConnection":{"interface":"eth0","ipv4":{"address":"192.0.2.5"}}})j";
+const QByteArray StateJson = R"({"interface":"eth0","stateStr":"Connected","reasonStr":"none",
+    "ipv4":{"address":"192.0.2.5","netmask":"255.255.255.0"}})";
+const QByteArray ConfigJson = R"({"interface":"eth0","method":"auto","address":"192.0.2.9",
+    "netmask":"255.255.255.0","gateway":"","dns0":"","dns1":""})";
+
+const QString DeviceId = "KVRT-GATE-0042-0123456789-ABCDEFGHIJKLMN"; // longer than a field
+const QStringList Checked {"usbHub", "mPCIe1",     "rfidUsb", "usbHost",
+                           "ftdi",   "barcodeUsb", "touch",   "sdCard"};
+
+// A QR code drawn as SVG read as a phone would: rendered, then decoded by zbarimg.
+QString readQr(const QString& svg, const QString& dir)
+{
+    QSvgRenderer renderer(svg.toUtf8());
+    QImage image(renderer.viewBox().size() * 8, QImage::Format_RGB32); // 8 pixels a module
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    renderer.render(&painter);
+    painter.end();
+    QProcess zbar;
+    if (image.save(dir + "/qr.png"))
+        zbar.start("zbarimg", {"--raw", "-q", dir + "/qr.png"});
+    zbar.waitForFinished(60000);
+    return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
+}
+
+} // namespace
+
+class TestMaintenance : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY2(m_broker.start(), qPrintable(m_broker.log())); }
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir(m_dir->path()).mkpath("usb"));
+        m_config
+            = std::make_unique<Config>(path("gui.conf"), QVariantMap {{"gui/settingsPin", "4826"}});
+    }
+    void cleanup()
+    {
+        m_diagnostics.reset(), m_terminal.reset(), m_network.reset(), m_manager.reset();
+        m_service.reset(), m_bench.reset();
+        if (!m_broker.isRunning())
+            QVERIFY(m_broker.start());
+    }
+    void files_data()
+    {
+        QTest::addColumn<QString>("setup"); // "entries", or what makes the file unusable
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QVariant>("size");
+        QTest::addColumn<int>("kept");
+        QTest::addColumn<int>("persisted"); // after a push and a restart
+        // Entries below 700 are 40 days old; only the newest 1000 are read.
+        QTest::newRow("1500 entries") << "entries" << 1500 << QVariant(1500) << 800 << 801;
+        QTest::newRow("size of a billion") << "entries" << 710 << QVariant(1000000000) << 10 << 11;
+        QTest::newRow("size too small") << "entries" << 1500 << QVariant(800) << 800 << 801;
+        QTest::newRow("garbage") << "garbage" << 0 << QVariant() << 0 << 1;
+        QTest::newRow("a directory") << "directory" << 0 << QVariant() << 0 << 1;
+        QTest::newRow("directory below a file") << "below a file" << 0 << QVariant() << 0 << 0;
+    }
+    void files()
+    {
+        QFETCH(QString, setup);
+        QFETCH(int, count);
+        QFETCH(QVariant, size);
+        QString dir = m_dir->path();
+        QFile file(path("events.ini"));
+        if (setup == "entries") {
+            writeFile(count, size);
+        } else if (setup == "directory") {
+            QVERIFY(QDir(dir).mkdir("events.ini"));
+        } else {
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("\x01\xff[events\nsize=\n=\n\\\\\n[[]]\n1\\name\n");
+            file.close();
+            if (setup == "below a file")
+                dir = file.fileName();
+        }
+        QTEST(open(dir)->count(), "kept");
+        if (const int kept = m_manager->count()) {
+            QCOMPARE(m_manager->events().first()->name(), QStringLiteral("e%1").arg(count - kept));
+            QCOMPARE(names().first(), QStringLiteral("e%1").arg(count - 1));
+        }
+        m_manager->push(event("pushed", 0));
+        QCOMPARE(names().first(), QStringLiteral("pushed")); // in memory in any case
+        QTEST(open(dir)->count(), "persisted");
+    }
+    void pushClearAndReload()
+    {
+        writeFile(1700, 1700); // 1000 recent ones
+        EventManager* manager = open();
+        QCOMPARE(manager->count(), 1000);
+        manager->push(event("older", -1500)); // sorted in below the others
+        QCOMPARE(manager->count(), 1001);
+        QCOMPARE(names().last(), QStringLiteral("older"));
+        QPointer<Event> oldest = manager->events().first();
+        manager->push(event("newest", 0));
+        QCOMPARE(manager->count(), 1001);
+        QCOMPARE(names().first(), QStringLiteral("newest"));
+        QCOMPARE(manager->events().first()->name(), QStringLiteral("e701"));
+        QTRY_VERIFY(oldest.isNull());
+
+        manager = open();
+        QCOMPARE(manager->count(), 1000);
+        const Event* last = manager->events().last();
+        QCOMPARE(QStringList({last->category(), last->name(), last->description()}),
+                 QStringList({"General", "newest", "a\nb = \"c\""}));
+        QCOMPARE(last->timestamp(), m_now);
+        manager->clear(m_now.addSecs(-998)); // e702 is stamped exactly then
+        QCOMPARE(manager->events().first()->name(), QStringLiteral("e703"));
+        QCOMPARE(open()->count(), 998);
+        m_manager->clear();
+        QCOMPARE(open()->count(), 0);
+    }
+    void filters_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QDateTime>("from");
+        QTest::addColumn<QDateTime>("to");
+        QTest::addColumn<QString>("period");
+        QTest::addColumn<QStringList>("visible");
+        const QDateTime none;
+        QTest::newRow("name in capitals")
+            << "IGNITION" << none << none << "" << QStringList {"Ignition on", "iGnItIoN off"};
+        QTest::newRow("from and to") << "" << m_now.addDays(-3) << m_now.addSecs(-7200) << ""
+                                     << QStringList {"iGnItIoN off"};
+        QTest::newRow("all history keeps the name")
+            << "off" << m_now << m_now << "All history" << QStringList {"iGnItIoN off"};
+    }
+    void filters()
+    {
+        EventManager* manager = open();
+        manager->push(event("iGnItIoN off", -3 * 3600));
+        manager->push(event("Application started", -5 * 86400));
+        manager->push(event("Ignition on", -60));
+        QFETCH(QString, name);
+        manager->applyFilter(name);
+        QFETCH(QDateTime, from);
+        QFETCH(QDateTime, to);
+        QFETCH(QString, period);
+        manager->applyFilter(from, to);
+        if (!period.isEmpty())
+            manager->applyFilterPeriod(period);
+        manager->applyFilter(3); // severity plays no part
+        QTEST(names(), "visible");
+    }
+    void periods_data()
+    {
+        QTest::addColumn<QString>("bounds");
+        // At 2024-03-31 14:30:15.
+        for (const auto& row : std::initializer_list<std::pair<const char*, const char*>> {
+                 {"Last hour", "03-31 13:30:15.000 03-31 14:30:15.000"},
+                 {"Last 5 hours", "03-31 09:30:15.000 03-31 14:30:15.000"},
+                 {"Today", "03-31 00:00:00.000 03-31 23:59:59.999"},
+                 {"Yesterday", "03-30 00:00:00.000 03-30 23:59:59.999"},
+                 {"Last week", "03-24 00:00:00.000 03-31 14:30:15.000"},
+                 {"Last month", "02-29 00:00:00.000 03-31 14:30:15.000"},
+                 {"All history", " "}})
+            QTest::newRow(row.first) << QString(row.second);
+    }
+    void periods()
+    {
+        const auto bounds = EventManager::periodBounds(
+            QTest::currentDataTag(), QDateTime(QDate(2024, 3, 31), QTime(14, 30, 15)));
+        const QString format = "MM-dd hh:mm:ss.zzz";
+        QTEST(bounds.first.toString(format) + ' ' + bounds.second.toString(format), "bounds");
+    }
+    void session()
+    {
+        SessionManager session(*m_config);
+        QSignalSpy active(&session, &SessionManager::sessionActiveChanged);
+        QSignalSpy denied(&session, &SessionManager::accessDenied);
+        MessageCapture log;
+        for (const char* wrong : {"4827", " 4826 ", "", "48260"})
+            session.loginRequest(wrong);
+        QCOMPARE(denied.count(), 4);
+        QVERIFY(!session.sessionActive() && !log.messages().join('\n').contains("482"));
+        session.loginRequest("4826");
+        QVERIFY(session.remainingTime() > 9 * 60 * 1000);
+        m_config->set("gui/settingsPin", "1111");
+        session.loginRequest("4826"); // the old PIN no longer opens, but the session stays
+        QVERIFY(session.sessionActive());
+        session.logoutRequest();
+        session.loginRequest("1111");
+        QCOMPARE(active.count(), 3);
+
+        // A short session stands in for the ten minutes; a keep-alive takes the new length.
+        session.setSessionLength(300);
+        session.resetTimer();
+        QVERIFY(session.remainingTime() < 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(!session.sessionActive(), 10000);
+        QCOMPARE(active.count(), 4);
+        QCOMPARE(session.remainingTime(), -1);
+
+        const User user {7, "Maria", "Pappa", "0000"};
+        const EventLogin login(&user);
+        QCOMPARE(login.description(),
+                 "User ID : 7\nFirst name : Maria\nLast name : Pappa\nDate : "
+                     + login.timestamp().toString());
+    }
+
+    void timezones_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("zone");
+        QTest::addColumn<QStringList>("runs");
+        QTest::addColumn<QString>("result");
+        const auto row = [](const char* tag, const char* mode, const char* zone,
+                            const QStringList& runs, const char* result) {
+            QTest::newRow(tag) << QString(mode) << QString(zone) << runs << QString(result);
+        };
+        const char* athens = "Europe/Athens";
+        row("current zone: only the query", "", athens, {"status"}, athens);
+        row("another zone", "", "Europe/Berlin", {"status", "set-timezone Europe/Berlin", "status"},
+            "Europe/Berlin");
+        row("unlisted zone", "", "Mars/Olympus", {}, athens);
+        // No list could be read: nothing is accepted.
+        row("tool missing", "missing", athens, {}, "");
+        row("tool failing", "fail", athens, {}, "");
+        row("tool hanging", "hang", athens, {}, "");
+    }
+    void timezones()
+    {
+        // "mode" makes the stand-in hang or fail, "zone" holds the zone in force.
+        write("timedatectl",
+              "#!/bin/sh\n"
+              "cd \"$(dirname \"$0\")\"\necho \"$*\" >> calls\n"
+              "case \"$(cat mode)\" in hang) exec sleep 30;; fail) exit 1;; esac\n"
+              "case \"$1\" in\n"
+              "--no-pager) printf 'Africa/Abidjan\\nEurope/Athens\\nEurope/Berlin\\n';;\n"
+              "status) echo \"  Time zone: $(cat zone) (EEST, +0300)\";;\n"
+              "set-timezone) echo \"$2\" > zone;;\nesac\n");
+        QVERIFY(QFile::setPermissions(path("timedatectl"),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QFETCH(QString, mode);
+        write("mode", mode.toUtf8());
+        write("zone", "Europe/Athens");
+        MqttClient mqtt; // never connected: the tool alone is under test
+        MessageCapture log;
+        Clock clock(mqtt, "test", nullptr, path(mode == "missing" ? "absent" : "timedatectl"));
+        // The event loop keeps turning while the tool runs, or hangs.
+        bool busyLater = false;
+        QTimer::singleShot(100, &clock, [&] { busyLater = clock.toolBusy(); });
+        QTRY_VERIFY_WITH_TIMEOUT(!clock.toolBusy(), Wait);
+        QVERIFY(busyLater || mode != "hang");
+        QCOMPARE(clock.timezones().size(), mode.isEmpty() ? 3 : 0);
+        QCOMPARE(log.messages(QtWarningMsg).isEmpty(), mode.isEmpty());
+
+        write("calls", "");
+        QFETCH(QString, zone);
+        clock.setTimezone(zone);
+        QTRY_VERIFY(!clock.toolBusy());
+        QFile calls(path("calls"));
+        QVERIFY(calls.open(QIODevice::ReadOnly));
+        QTEST(QString(calls.readAll()).split('\n', Qt::SkipEmptyParts), "runs");
+        QTEST(clock.timezone(), "result");
+    }
+    void ntpFollowsTheService()
+    {
+        auto* service = bench<ClockService>();
+        service->setSyncDelay(200);
+        Clock clock(m_bench->client(), m_base, nullptr, path("absent"));
+        QVERIFY(run());
+        QTRY_COMPARE_WITH_TIMEOUT(clock.ntpServer(), QStringLiteral("pool.ntp.org"), Wait);
+        QVERIFY(clock.ntpEnabled() && clock.ntpSynced());
+        clock.setNtpServer("ntp.example.org");
+        QTRY_COMPARE_WITH_TIMEOUT(service->server(), QStringLiteral("ntp.example.org"), Wait);
+        service->setServerReachable(false);
+        clock.ntpSync();
+        QVERIFY(!clock.ntpSynced()); // at once
+        QVERIFY(m_bench->sync());
+        QVERIFY(!clock.ntpSynced());
+    }
+    void updateCheckAndInstall()
+    {
+        auto* service = bench();
+        service->setCheckDelay(50);
+        service->setStepDelay(20);
+        auto& update = m_bench->make<Update>(m_base);
+        QStringList statuses;
+        QObject guard; // the recording ends with this function
+        connect(&update, &Update::statusChanged, &guard, [&] { statuses << update.status(); });
+        QVERIFY(run());
+        QTRY_COMPARE_WITH_TIMEOUT(update.status(), QStringLiteral("No pending updates"), Wait);
+        update.install(); // nothing pending yet
+        QVERIFY(m_bench->sync());
+        QCOMPARE(m_bench->service().count(m_base + "/update/software/install"), 0);
+
+        update.check();
+        QTRY_COMPARE_WITH_TIMEOUT(update.status(), QStringLiteral("Ready to install"), Wait);
+        QCOMPARE(update.pending(), QStringLiteral("1.5.0"));
+        update.install();
+        QTRY_COMPARE_WITH_TIMEOUT(update.current(), QStringLiteral("1.5.0"), Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(update.status(), QStringLiteral("No pending updates"), Wait);
+        QCOMPARE(statuses,
+                 QStringList({"No pending updates", "Checking for updates", "Ready to install",
+                              "Downloading", "Installing", "No pending updates"}));
+        QCOMPARE(update.pending() + update.progressMessage(), QStringLiteral("Idle"));
+    }
+    void updateCheckEnds_data()
+    {
+        QTest::addColumn<QString>("pending");
+        QTest::addColumn<bool>("brokerUp");
+        QTest::addColumn<bool>("progress"); // a progress message answers the check
+        QTest::addColumn<QString>("status");
+        QTest::newRow("time-out, nothing pending") << "" << true << false << "No pending updates";
+        QTest::newRow("time-out, pending known") << "2.0" << true << false << "Ready to install";
+        QTest::newRow("time-out, broker gone") << "" << false << false << "Disconnected";
+        QTest::newRow("progress on the misspelt topic") << "" << true << true << "Installing";
+    }
+    void updateCheckEnds()
+    {
+        QFETCH(QString, pending);
+        QFETCH(bool, brokerUp);
+        QFETCH(bool, progress);
+        bench();
+        auto& update = m_bench->make<Update>(m_base);
+        QVERIFY(run());
+        QTRY_COMPARE_WITH_TIMEOUT(update.status(), QStringLiteral("No pending updates"), Wait);
+        m_service->setOnline(false); // answers nothing
+        QVERIFY(m_bench->deliver(m_base + "/update/software/status",
+                                 QJsonObject {{"pending", pending}}));
+        if (!brokerUp) {
+            m_broker.stop();
+            QTRY_COMPARE_WITH_TIMEOUT(update.status(), QStringLiteral("Disconnected"), Wait);
+        }
+        update.setCheckTimeout(300);
+        update.check();
+        QCOMPARE(update.status(), QStringLiteral("Checking for updates"));
+        if (progress) {
+            QVERIFY(m_bench->deliver(m_base + "/update/software/progess",
+                                     R"({"message":"Unpacking","progress":40,"version":"3.1"})"));
+            QCOMPARE(update.progressMessage() + ' ' + update.pending(), "Unpacking 3.1");
+            QCOMPARE(update.progressPercent(), 40);
+        }
+        QTest::qWait(600); // past the check's time-out, which a progress message calls off
+        QFETCH(QString, status);
+        QTRY_COMPARE_WITH_TIMEOUT(update.status(), status, Wait);
+    }
+    void networkMessages_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QByteArray>("payload");
+        const auto row = [](const char* tag, const char* suffix, const QByteArray& payload) {
+            QTest::newRow(tag) << QString(suffix) << payload;
+        };
+        row("state of usb0 ignored", "/ethernet/state",
+            R"({"interface":"usb0","stateStr":"Down","ipv4":{"address":"10.9.9.9"}})");
+        row("config of usb0 ignored", "/ethernet/config",
+            R"({"interface":"usb0","method":"manual","address":"10.9.9.9"})");
+        row("live address not IPv4", "/ethernet/state",
+            QByteArray(StateJson).replace("192.0.2.5", "192.0.2.256"));
+        row("configured address not IPv4", "/ethernet/config",
+            QByteArray(ConfigJson).replace("192.0.2.9", "10.1"));
+        row("primary address not IPv4", "/status",
+            QByteArray(StatusJson).replace("192.0.2.5", "x.y"));
+    }
+    void networkMessages()
+    {
+        bench(false);
+        auto& network = m_bench->make<Network>(m_base);
+        Ethernet& ethernet = *network.ethernet();
+        QVERIFY(run());
+        const auto shown = [&] {
+            Connection& primary = *network.primaryConnection();
+            return QStringList {network.connectionState(), network.hostname(),
+                                primary.interface(),       primary.ipv4()->address(),
+                                ethernet.state(),          ethernet.ipv4()->address(),
+                                ethernet.method(),         ethernet.config()->address()};
+        };
+        QVERIFY(m_bench->deliver(m_base + "/status", StatusJson));
+        QVERIFY(m_bench->deliver(m_base + "/ethernet/state", StateJson));
+        QVERIFY(m_bench->deliver(m_base + "/ethernet/config", ConfigJson));
+        const QStringList expected {"connected (global)", "kvrt",      "eth0", "192.0.2.5",
+                                    "Connected",          "192.0.2.5", "auto", "192.0.2.9"};
+        QCOMPARE(shown(), expected);
+        QFETCH(QString, suffix);
+        QFETCH(QByteArray, payload);
+        MessageCapture log;
+        QVERIFY(m_bench->deliver(m_base + suffix, payload));
+        QCOMPARE(shown(), expected);
+        QCOMPARE(log.messages(QtWarningMsg).isEmpty(), payload.contains("usb0"));
+    }
+    void networkSave_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QStringList>("config"); // address, netmask, gateway, dns0, dns1
+        QTest::addColumn<QStringList>("sent"); // empty: nothing sent
+        QTest::addColumn<QString>("liveAddress");
+        const QStringList manual {"192.0.2.40", "255.255.255.0", "192.0.2.1", "192.0.2.53", ""};
+        const QString lease = "198.51.100.23"; // the simulator's DHCP lease
+        QTest::newRow("auto: no addresses sent")
+            << QString("auto") << manual << QStringList {"", "", "", "", ""} << lease;
+        QTest::newRow("manual: the addresses sent")
+            << QString("manual") << manual << manual << manual[0];
+        QTest::newRow("address not IPv4: nothing sent")
+            << QString("manual") << QStringList {"192.0.2.400", "255.255.255.0", "", "", ""}
+            << QStringList() << lease;
+    }
+    void networkSave()
+    {
+        QFETCH(QString, method);
+        QFETCH(QStringList, config);
+        QFETCH(QStringList, sent);
+        bench<NetworkService>()->setReconnectDelay(20);
+        Ethernet& ethernet = *m_bench->make<Network>(m_base).ethernet();
+        QVERIFY(run());
+        QTRY_COMPARE_WITH_TIMEOUT(ethernet.ipv4()->address(), QStringLiteral("198.51.100.23"),
+                                  Wait);
+
+        ethernet.setMethod(method);
+        for (auto setter :
+             {&IPv4::setAddress, &IPv4::setMask, &IPv4::setGateway, &IPv4::setDns0, &IPv4::setDns1})
+            (ethernet.config()->*setter)(config.takeFirst());
+        MessageCapture log;
+        ethernet.save();
+        QVERIFY(m_bench->sync());
+        const auto requests = m_bench->service().messages(m_base + "/ethernet/config/set");
+        QCOMPARE(requests.size(), sent.isEmpty() ? 0 : 1);
+        if (sent.isEmpty()) {
+            QVERIFY(!log.messages(QtCriticalMsg).isEmpty());
+            return;
+        }
+        QJsonObject expected {{"interface", "eth0"}, {"method", method}};
+        for (int i = 0; i < IPv4::Keys.size(); ++i)
+            expected.insert(IPv4::Keys[i], sent[i]);
+        QCOMPARE(requests[0].json(), expected);
+        // The service's answers bring the new configuration and addresses.
+        QFETCH(QString, liveAddress);
+        QTRY_COMPARE_WITH_TIMEOUT(ethernet.ipv4()->address(), liveAddress, Wait);
+        QCOMPARE(ethernet.method() + ' ' + ethernet.config()->address(), method + ' ' + sent[0]);
+    }
+
+    void hardware_data()
+    {
+        QTest::addColumn<QStringList>("devices");
+        QTest::addColumn<QVariantMap>("found"); // results other than "MISSING"
+        QTest::newRow("RFID reader on its port, SD card")
+            << QStringList {"1-1.3:0ab1:0007", "sd"}
+            << QVariantMap {{"rfidUsb", "OK"}, {"sdCard", "OK"}};
+        QTest::newRow("another device on the RFID port")
+            << QStringList {"1-1.3:0ab1:0008"} << QVariantMap {{"rfidUsb", "ERROR"}};
+        QTest::newRow("any device on the open ports, attributes or not")
+            << QStringList {"1-1.2:dead:beef", "1-1.4"}
+            << QVariantMap {{"mPCIe1", "OK"}, {"usbHost", "OK"}};
+        QTest::newRow("unreadable attributes")
+            << QStringList {"1-1"} << QVariantMap {{"usbHub", "ERROR"}};
+    }
+    void hardware()
+    {
+        QFETCH(QStringList, devices);
+        QFETCH(QVariantMap, found);
+        Diagnostics& diagnostics = this->diagnostics();
+        plug(devices);
+        diagnostics.start(1); // checks at once
+        for (const QString& name : Checked)
+            QCOMPARE(diagnostics.property(qPrintable(name)), found.value(name, "MISSING"));
+
+        // The timer keeps checking: unplugged devices turn up missing.
+        QVERIFY(QDir(path("usb")).removeRecursively());
+        QFile::remove(path("mmcblk1p1"));
+        for (const QString& name : Checked)
+            QTRY_COMPARE_WITH_TIMEOUT(diagnostics.property(qPrintable(name)).toString(),
+                                      QStringLiteral("MISSING"), Wait);
+    }
+    void limits_data()
+    {
+        QTest::addColumn<double>("temperature");
+        QTest::addColumn<double>("voltage");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("at the lower limits") << 15.0 << 9.0 << "ERROR";
+        QTest::newRow("just above them") << 15.1 << 9.1 << "OK";
+        QTest::newRow("just below the upper limits") << 69.9 << 39.9 << "OK";
+        QTest::newRow("at the upper limits") << 70.0 << 40.0 << "ERROR";
+    }
+    void limits()
+    {
+        QFETCH(double, temperature);
+        QFETCH(double, voltage);
+        QFETCH(QString, result);
+        Diagnostics& diagnostics = this->diagnostics();
+        QVERIFY(run());
+        const auto status = QString::asprintf(
+            R"({"service":true,"device":{"active":true,"temperature":%g,"voltage":%g}})",
+            temperature, voltage);
+        QVERIFY(m_bench->deliver(m_base + "/board/status", status.toUtf8()));
+        QCOMPARE(diagnostics.temperature() + ' ' + diagnostics.voltage(), result + ' ' + result);
+    }
+    void reportAndQrCode()
+    {
+        Diagnostics& diagnostics = this->diagnostics();
+        QVERIFY(run());
+        plug({"1-1.3:0ab1:0007", "1-1.4", "1-1.6:05f9:0000", "sd"});
+        publish("/board/status", R"({"service":true,"device":{"active":true,"ignition":true,
+            "temperature":41.5,"voltage":24}})");
+        publish("/board/info", R"({"device":{"firmwareVersion":"1.2.0"}})");
+        publish("/network/ethernet/state", R"({"interface":"eth0","stateStr":"Connected"})");
+        publish("/blm/status", R"({"service":true,"device":{"barcode":{"active":true},
+            "rfid":{"state":1,"active":true,"sams":[{"uid":"04A1B2C3","atr":"3B"}]}}})");
+        publish("/blm/info",
+                R"({"device":{"rfid":{"firmware":"R-3"},"barcode":{"firmware":"B-7"}}})");
+        QVERIFY(m_bench->sync());
+        diagnostics.check();
+        for (const char* manual : {"buzzer", "speaker", "barcodeScan", "cardScan", "rgbTest"})
+            diagnostics.setProperty(manual, "OK");
+        diagnostics.setLeds("ERROR");
+
+        QSignalSpy finished(&diagnostics, &Diagnostics::saveReportFinished);
+        diagnostics.saveReport();
+        const QStringList files = QDir(m_dir->path()).entryList({"TestReport_*.txt"});
+        QCOMPARE(files.size(), 1);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished[0],
+                 (QVariantList {true, "Test report saved successfully:\n" + path(files[0])}));
+
+        // The date in the report is the minute of the file name.
+        const QDateTime saved = QDateTime::fromString(files[0].mid(11, 13), "yyyyMMdd_hhmm");
+        QFile fixture(KVRT_SOURCE_DIR "/tests/data/TestReport.txt");
+        QFile report(path(files[0]));
+        QVERIFY(saved.isValid() && fixture.open(QIODevice::ReadOnly)
+                && report.open(QIODevice::ReadOnly));
+        QString expected = QString::fromUtf8(fixture.readAll());
+        expected.replace(QStringLiteral("%DATE%").rightJustified(35),
+                         saved.toString("yyyy-MM-dd hh:mm").rightJustified(35));
+        expected.replace(QStringLiteral("%VERSION%").rightJustified(35),
+                         QString(kvrt::ApplicationVersion).rightJustified(35));
+        QCOMPARE(QString::fromUtf8(report.readAll()), expected);
+
+        // A report that cannot be written is not reported as saved.
+        diagnostics.setReportDirectory(path("no/such/dir"));
+        diagnostics.saveReport();
+        QCOMPARE(finished.count(), 2);
+        QVERIFY(!finished[1][0].toBool());
+        QVERIFY(finished[1][1].toString().startsWith("Could not save Test Report\nERROR: "));
+
+        // More than the largest QR code holds: the library's exception must not escape.
+        MessageCapture log;
+        QCOMPARE(
+            QrCodeGenerator().generateSvgQr(QString(8000, 'z'), 1, qrcodegen::QrCode::Ecc::LOW),
+            QString());
+        QVERIFY(!log.messages(QtWarningMsg).isEmpty());
+        // The QR code carries the same results, the speaker's too, as one line.
+        const QString qr = diagnostics.generateQr();
+        QVERIFY(qr.startsWith("data:image/svg,<?xml"));
+        if (QStandardPaths::findExecutable("zbarimg").isEmpty())
+            QSKIP("zbarimg is not installed (Debian package zbar-tools): cannot read QR codes");
+        const QStringList fields = readQr(qr.mid(15), m_dir->path()).split(';');
+        QCOMPARE(fields[0], DeviceId);
+        QVERIFY(QDateTime::fromString(fields.value(1), "yyyy-MM-dd hh:mm").isValid());
+        QCOMPARE(
+            fields.mid(2).join(';'),
+            QStringLiteral("04A1B2C3;B-7;R-3;1.2.0;%1;;;OK;OK;MISSING;MISSING;OK;ERROR;MISSING;OK;"
+                           "MISSING;OK;OK;ERROR;OK;OK;OK;OK;OK;OK;OK;OK;OK;OK;;OK")
+                .arg(kvrt::ApplicationVersion));
+    }
+
+private:
+    // `count` entries "e<i>", one second apart up to now; those below 700 are 40 days old.
+    void writeFile(int count, const QVariant& size)
+    {
+        QSettings file(path("events.ini"), QSettings::IniFormat);
+        file.beginWriteArray("events", count);
+        for (int i = 0; i < count; ++i) {
+            file.setArrayIndex(i);
+            file.setValue("name", QStringLiteral("e%1").arg(i));
+            file.setValue("timestamp", i < 700 ? m_now.addDays(-40) : m_now.addSecs(i - count));
+        }
+        file.endArray();
+        file.setValue("events/size", size);
+    }
+    EventManager* open(const QString& dir = QString())
+    {
+        m_manager.reset(); // one at a time on a file
+        m_manager = std::make_unique<EventManager>(*m_config, dir.isEmpty() ? m_dir->path() : dir);
+        return m_manager.get();
+    }
+    Event* event(const QString& name, qint64 secs) const
+    {
+        return new Event("General", name, "a\nb = \"c\"", m_now.addSecs(secs));
+    }
+    QStringList names() const
+    {
+        QStringList result;
+        for (QObject* event : m_manager->data().value<QList<QObject*>>())
+            result.append(event->property("name").toString());
+        return result;
+    }
+
+    // A bench on a base topic of its own (no retained state of an earlier test reaches
+    // it) and, if given, the simulated service there; the client comes before run().
+    template<class Service = UpdateService>
+    Service* bench(bool simulated = true)
+    {
+        m_base = QStringLiteral("test/m%1").arg(++m_serial);
+        m_bench = std::make_unique<DeviceTestBench>(m_broker);
+        m_service.reset(simulated ? new Service(m_base) : nullptr);
+        return static_cast<Service*>(m_service.get());
+    }
+    bool run()
+    {
+        if (m_service)
+            m_service->connectToBroker(m_broker.host(), m_broker.port());
+        return m_bench->start(m_base + "/#");
+    }
+    void write(const QString& name, const QByteArray& content) const
+    {
+        QFile file(path(name));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+    }
+
+    // "path:vendor:product" makes a USB port directory with its attributes, a bare
+    // "path" one without any, "sd" the SD card node.
+    void plug(const QStringList& devices)
+    {
+        for (const QString& device : devices) {
+            if (device == "sd") {
+                QVERIFY(QFile(path("mmcblk1p1")).open(QIODevice::WriteOnly));
+                continue;
+            }
+            QStringList parts = device.split(':');
+            const QString dir = path("usb/" + parts.takeFirst());
+            QVERIFY(QDir().mkpath(dir));
+            if (!parts.isEmpty())
+                parts << "Reader"; // the product name
+            const char* names[] = {"idVendor", "idProduct", "product"};
+            for (int i = 0; i < parts.size(); ++i) {
+                QFile file(dir + '/' + names[i]);
+                QVERIFY(file.open(QIODevice::WriteOnly));
+                file.write(parts[i].toUtf8() + '\n'); // as sysfs writes them
+            }
+        }
+    }
+    void publish(const QString& topic, const QByteArray& json)
+    {
+        m_bench->service().publish(m_base + topic, json);
+    }
+    QString path(const QString& name) const { return m_dir->filePath(name); }
+
+    // The self-test, fed by clients on a bench.
+    Diagnostics& diagnostics()
+    {
+        bench(false);
+        auto& board = m_bench->make<Board>(m_base + "/board");
+        m_network = std::make_unique<Network>(m_bench->client(), m_base + "/network");
+        m_terminal = std::make_unique<KVRTTerminal>(m_bench->client(), m_base + "/blm");
+        m_diagnostics = std::make_unique<Diagnostics>(DeviceId, board, *m_network, *m_terminal);
+        m_diagnostics->setUsbDeviceDirectory(path("usb"));
+        m_diagnostics->setSdCardNode(path("mmcblk1p1"));
+        m_diagnostics->setReportDirectory(m_dir->path());
+        return *m_diagnostics;
+    }
+
+    TestBroker m_broker;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Config> m_config;
+    std::unique_ptr<EventManager> m_manager;
+    const QDateTime m_now = QDateTime::currentDateTime();
+    int m_serial = 0;
+    QString m_base;
+    std::unique_ptr<DeviceTestBench> m_bench;
+    std::unique_ptr<StateService> m_service;
+    std::unique_ptr<Network> m_network;
+    std::unique_ptr<KVRTTerminal> m_terminal;
+    std::unique_ptr<Diagnostics> m_diagnostics;
+};
+
+QTEST_MAIN(TestMaintenance)
+#include "tst_maintenance.moc"
