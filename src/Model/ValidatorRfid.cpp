@@ -2,8 +2,16 @@
 
 #include "UpdateProperty.h"
 
+#include <QDebug>
 #include <QHash>
 #include <QJsonArray>
+
+namespace {
+// Contactless validator readers have a handful of SAM sockets (four is usual); eight
+// leaves room for larger boards. A report listing more is broken and must not make
+// objects without bound.
+constexpr int MaxSams = 8;
+} // namespace
 
 ValidatorRfid::ValidatorRfid(QObject* parent)
     : QObject(parent)
@@ -90,9 +98,13 @@ void ValidatorRfid::setSams(const QJsonArray& sams)
     for (SAM* sam : qAsConst(m_sams))
         sam->deleteLater();
     m_sams.clear();
-    m_sams.reserve(sams.size());
-    for (const QJsonValue& sam : sams)
-        m_sams.append(new SAM(sam.toObject(), this));
+    if (sams.size() > MaxSams)
+        qWarning().noquote().nospace() << "[ValidatorRfid] The reader reports " << sams.size()
+                                       << " SAMs; only the first " << MaxSams << " are kept";
+    const int count = qMin(int(sams.size()), MaxSams);
+    m_sams.reserve(count);
+    for (int i = 0; i < count; ++i)
+        m_sams.append(new SAM(sams.at(i).toObject(), this));
     Q_EMIT samChanged();
 }
 

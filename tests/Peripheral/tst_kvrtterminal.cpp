@@ -2,9 +2,11 @@
 #include "KVRTTerminal.h"
 #include "LogLines.h"
 #include "MessageCapture.h"
+#include "SAM.h"
 #include "TestBroker.h"
 #include "Transaction.h"
 
+#include <QJsonArray>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -163,6 +165,17 @@ void TestKVRTTerminal::vehicleRouteAndBrokerLoss()
     QCOMPARE(m_terminal->vehicle() + '|' + m_terminal->route(), QStringLiteral("bus-17|Line 4"));
     QVERIFY(status(report("FOT"))); // a running service without them has none
     QCOMPARE(m_terminal->vehicle() + '|' + m_terminal->route(), QStringLiteral("|"));
+
+    // However many SAMs a report lists, a reader has a few sockets.
+    QJsonArray sams;
+    for (int slot = 1; slot <= 1000; ++slot)
+        sams.append(QJsonObject {{"slot", slot}});
+    running["device"] = QJsonObject {{"rfid", QJsonObject {{"state", 2}, {"sams", sams}}}};
+    MessageCapture log;
+    QVERIFY(status(running));
+    QCOMPARE(m_terminal->rfid()->sams().size(), 8);
+    QCOMPARE(m_terminal->rfid()->sams().last()->slot(), 8);
+    QCOMPARE(countContaining(log.messages(QtWarningMsg), "reports 1000 SAMs"), 1);
 
     m_broker.stop();
     QTRY_COMPARE_WITH_TIMEOUT(m_terminal->status(), QStringLiteral("offline"), 10000);
