@@ -2,16 +2,8 @@
 
 #include "UpdateProperty.h"
 
-#include <QDebug>
 #include <QHash>
 #include <QJsonArray>
-
-namespace {
-// Contactless validator readers have a handful of SAM sockets (four is usual); eight
-// leaves room for larger boards. A report listing more is broken and must not make
-// objects without bound.
-constexpr int MaxSams = 8;
-} // namespace
 
 ValidatorRfid::ValidatorRfid(QObject* parent)
     : QObject(parent)
@@ -97,14 +89,7 @@ void ValidatorRfid::setSams(const QJsonArray& sams)
     // QML may still hold the old objects until it re-reads sam: delete them later, not now.
     for (SAM* sam : qAsConst(m_sams))
         sam->deleteLater();
-    m_sams.clear();
-    if (sams.size() > MaxSams)
-        qWarning().noquote().nospace() << "[ValidatorRfid] The reader reports " << sams.size()
-                                       << " SAMs; only the first " << MaxSams << " are kept";
-    const int count = qMin(int(sams.size()), MaxSams);
-    m_sams.reserve(count);
-    for (int i = 0; i < count; ++i)
-        m_sams.append(new SAM(sams.at(i).toObject(), this));
+    m_sams = SAM::listFromJson(sams, this, QStringLiteral("[ValidatorRfid] "));
     Q_EMIT samChanged();
 }
 
