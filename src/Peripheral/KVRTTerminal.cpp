@@ -281,7 +281,8 @@ void KVRTTerminal::onConfig(const QJsonObject& json)
         const QJsonObject blm = blmValue.toObject();
         m_reportedObuHost = configText(blm, QStringLiteral("obu_host"), logTag());
         m_reportedObuUrl = obuUrlFromReport(blm, logTag());
-        if (m_reportedObuUrl.host(QUrl::FullyDecoded) != m_reportedObuHost)
+        if (!m_reportedObuHost.isEmpty()
+            && (!m_reportedObuUrl.isValid() || m_reportedObuUrl.host().isEmpty()))
             qWarning().noquote().nospace() << logTag() << "OBU host '" << m_reportedObuHost
                                            << "' is not a valid host name; it is kept as reported";
         m_config.setObuUrl(m_reportedObuUrl);

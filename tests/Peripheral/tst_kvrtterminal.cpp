@@ -225,6 +225,8 @@ void TestKVRTTerminal::configMirrorAndSave()
     QCOMPARE(linesStartingWith(log.messages(QtWarningMsg), "[KVRTTerminal] P"),
              QStringList({"[KVRTTerminal] Passback Time   : 30 sec(s)",
                           "[KVRTTerminal] Passback QR En  : true"}));
+    QCOMPARE(countContaining(log.messages(QtWarningMsg), "is not a valid host name"),
+             int(QByteArray(QTest::currentDataTag()).startsWith("host with")));
     // The password stays out of the log.
     QCOMPARE(countContaining(linesStartingWith(log.messages(), "[KVRTTerminal]"), "41ss"), 0);
 
