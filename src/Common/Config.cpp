@@ -1,5 +1,6 @@
 #include "Config.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -208,6 +209,11 @@ void Config::save()
 
     // Our own writes must not come back as external edits.
     unwatchFile();
+    if (m_malformed && QFileInfo(m_filename).isFile() && !moveAside()) {
+        watchFile();
+        return;
+    }
+    m_malformed = false;
     {
         QSettings file(m_filename, QSettings::defaultFormat());
         // Write in place when the directory does not allow a temporary file beside it.
@@ -226,6 +232,7 @@ void Config::save()
 QVariantMap Config::readChanges()
 {
     QVariantMap changes;
+    m_malformed = false;
     const QFileInfo info(m_filename);
     if (!info.exists()) {
         // Nothing to read (not written yet, or being replaced), nothing to protect.
@@ -260,11 +267,12 @@ QVariantMap Config::readChanges()
         = snapshot.open() && snapshot.write(contents) == contents.size() && snapshot.flush();
     QSettings file(haveSnapshot ? snapshot.fileName() : m_filename, QSettings::defaultFormat());
     const QStringList fileKeys = file.allKeys();
-    m_readFailed = file.status() != QSettings::NoError;
-    if (m_readFailed) {
+    m_readFailed = false;
+    m_malformed = file.status() != QSettings::NoError;
+    if (m_malformed) {
         qWarning().noquote().nospace()
             << "[Config] Config file has syntax errors : " << m_filename
-            << ". Using the entries that could be read; the file is left untouched.";
+            << ". Using the entries that could be read; the file is kept aside at the next save.";
     }
 
     for (const QString& key : fileKeys) {
@@ -276,6 +284,23 @@ QVariantMap Config::readChanges()
         }
     }
     return changes;
+}
+
+bool Config::moveAside()
+{
+    // Neither the broken file nor the values in force are lost: the one is kept for
+    // whoever wants to repair it, the other is written in its place.
+    const QString aside = m_filename + QStringLiteral(".broken-")
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss-zzz"));
+    if (!QFile::rename(m_filename, aside)) {
+        qWarning().noquote().nospace()
+            << "[Config] Not saving config file : " << m_filename
+            << " (it has syntax errors and could not be moved aside to " << aside << ")";
+        return false;
+    }
+    qWarning().noquote().nospace() << "[Config] Config file with syntax errors moved to : " << aside
+                                   << ". Writing a new " << m_filename;
+    return true;
 }
 
 void Config::watchFile()

@@ -59,13 +59,17 @@ private:
     QVariantMap readChanges();
     void watchFile();
     void unwatchFile();
+    bool moveAside();
 
     QString m_filename;
     QVariantMap m_settings;
     QVariantMap m_defaults;
     QVariantMap m_overrides;
     QFileSystemWatcher m_watch;
-    // The file exists but its last read failed (no permission, syntax errors, not a
-    // regular file): it is not overwritten, so that nothing in it is lost.
+    // The file exists but could not be read at all (no permission, not a regular
+    // file): it is not overwritten, so that nothing in it is lost.
     bool m_readFailed = false;
+    // The file was read but has syntax errors: the next save moves it aside under a
+    // time-stamped name and writes a fresh file with the values in force.
+    bool m_malformed = false;
 };

@@ -3,12 +3,15 @@
 #include "MqttSubscription.h"
 
 #include <QDebug>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QVarLengthArray>
 
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -189,10 +192,49 @@ void MqttConnection::connectToHost()
         setState(Connecting);
         return;
     }
+    // An address is used as it stands; a name is looked up aside (libmosquitto would
+    // block the event loop on the resolver at every attempt).
+    if (!QHostAddress(m_hostname).isNull()) {
+        openSocket(m_hostname);
+        return;
+    }
+    const quint64 attempt = m_attempt;
+    QPointer<MqttConnection> self(this);
+    setState(Connecting);
+    if (!self || m_attempt != attempt || m_state != Connecting)
+        return;
+    // The context object drops a result that comes after this object is gone; the
+    // attempt number one that comes after the attempt ended.
+    m_lookupId = QHostInfo::lookupHost(m_hostname, this, [this, attempt](const QHostInfo& info) {
+        if (attempt == m_attempt && m_state == Connecting && m_mosq) {
+            m_lookupId = -1;
+            onHostFound(info);
+        }
+    });
+}
+
+void MqttConnection::onHostFound(const QHostInfo& info)
+{
+    QList<QHostAddress> addresses = info.addresses();
+    if (info.error() != QHostInfo::NoError || addresses.isEmpty()) {
+        qInfo().noquote().nospace()
+            << "[MqttConnection] Looking up '" << m_hostname << "' failed: " << info.errorString();
+        destroyInstance();
+        finishDisconnected(TransportInvalid);
+        return;
+    }
+    // Brokers commonly listen on IPv4 only ("localhost" may give ::1 first).
+    std::stable_partition(addresses.begin(), addresses.end(), [](const QHostAddress& address) {
+        return address.protocol() == QAbstractSocket::IPv4Protocol;
+    });
+    openSocket(addresses.constFirst().toString());
+}
+
+void MqttConnection::openSocket(const QString& address)
+{
     // libmosquitto refuses keep-alive intervals of 1 to 4 seconds; use its shortest.
     const int keepAlive = m_keepAlive > 0 && m_keepAlive < 5 ? 5 : m_keepAlive;
-    const int rc
-        = mosquitto_connect_async(m_mosq, m_hostname.toUtf8().constData(), m_port, keepAlive);
+    const int rc = mosquitto_connect_async(m_mosq, address.toUtf8().constData(), m_port, keepAlive);
     if (rc != MOSQ_ERR_SUCCESS) {
         qDebug().noquote().nospace() << "[MqttConnection] Connecting to " << m_hostname << ":"
                                      << m_port << " failed: " << mosquitto_strerror(rc);
@@ -218,7 +260,7 @@ void MqttConnection::connectToHost()
 
     const quint64 attempt = m_attempt;
     QPointer<MqttConnection> self(this);
-    setState(Connecting);
+    setState(Connecting); // already so after a look-up
     if (self && m_attempt == attempt)
         updateWriteNotifier(); // CONNECT waits for the socket to connect
 }
@@ -374,6 +416,10 @@ bool MqttConnection::createInstance()
 
 void MqttConnection::destroyInstance()
 {
+    if (m_lookupId >= 0) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
+    }
     // The notifiers go first: their descriptor is closed with the instance. They are
     // deleted later because this may run inside one of their own signals.
     for (QSocketNotifier* notifier : {m_readNotifier, m_writeNotifier}) {

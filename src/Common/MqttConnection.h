@@ -9,6 +9,7 @@
 #include <deque>
 
 class MqttSubscription;
+class QHostInfo;
 class QSocketNotifier;
 class QTimer;
 struct mosquitto;
@@ -173,6 +174,8 @@ private:
     static void onMessageCallback(mosquitto*, void* self, const struct mosquitto_message* message);
 
     bool createInstance();
+    void onHostFound(const QHostInfo& info);
+    void openSocket(const QString& address);
     void destroyInstance();
     void onHousekeeping();
     void afterLoop();
@@ -205,6 +208,7 @@ private:
     quint64 m_attempt = 0; // invalidates posted failures of earlier attempts
 
     mosquitto* m_mosq = nullptr;
+    int m_lookupId = -1; // host name look-up of the current attempt
     QSocketNotifier* m_readNotifier = nullptr;
     QSocketNotifier* m_writeNotifier = nullptr;
     QTimer* m_housekeeping = nullptr;

@@ -2,6 +2,7 @@
 
 #include "UpdateProperty.h"
 
+#include <QDebug>
 #include <QLocale>
 
 SAM::SAM(QObject* parent)
@@ -86,4 +87,17 @@ void SAM::setVendor(const QString& vendor)
 void SAM::setVersion(const QString& version)
 {
     updateProperty(m_version, version, this, &SAM::versionChanged);
+}
+
+QVector<SAM*> SAM::listFromJson(const QJsonArray& sams, QObject* parent, const QString& logTag)
+{
+    if (sams.size() > MaxPerReader)
+        qWarning().noquote().nospace() << logTag << "The reader reports " << sams.size()
+                                       << " SAMs; only the first " << MaxPerReader << " are kept";
+    QVector<SAM*> list;
+    const int count = qMin(int(sams.size()), MaxPerReader);
+    list.reserve(count);
+    for (int i = 0; i < count; ++i)
+        list.append(new SAM(sams.at(i).toObject(), parent));
+    return list;
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QDate>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
+#include <QVector>
 
 // One secure access module in the validator's RFID reader, as the terminal service reports it.
 class SAM : public QObject
@@ -27,6 +29,13 @@ public:
 
     // Every key is read; a missing one resets its property to 0, false or empty.
     SAM& fromJson(const QJsonObject& json);
+
+    // Readers have a handful of SAM sockets (four is usual); eight leaves room for larger
+    // boards. A report that lists more is broken and must not make objects without bound.
+    static constexpr int MaxPerReader = 8;
+    // One SAM per element, the first MaxPerReader at most (a warning tells of the rest).
+    static QVector<SAM*> listFromJson(const QJsonArray& sams, QObject* parent,
+                                      const QString& logTag);
 
     int slot() const { return m_slot; }
     bool enabled() const { return m_enabled; }

@@ -89,10 +89,7 @@ void ValidatorRfid::setSams(const QJsonArray& sams)
     // QML may still hold the old objects until it re-reads sam: delete them later, not now.
     for (SAM* sam : qAsConst(m_sams))
         sam->deleteLater();
-    m_sams.clear();
-    m_sams.reserve(sams.size());
-    for (const QJsonValue& sam : sams)
-        m_sams.append(new SAM(sam.toObject(), this));
+    m_sams = SAM::listFromJson(sams, this, QStringLiteral("[ValidatorRfid] "));
     Q_EMIT samChanged();
 }
 

@@ -72,6 +72,16 @@ void DeviceClient::parseFailed(const QByteArray&, const QString&, const QJsonPar
         << m_tag << "Failed to parse JSON message: " << error.errorString();
 }
 
+QString DeviceClient::payloadForLog(const QByteArray& payload)
+{
+    // A payload can be as large as the broker allows: bad input must not flood the log.
+    constexpr int MaxLogged = 512;
+    if (payload.size() <= MaxLogged)
+        return QString::fromUtf8(payload);
+    return QString::fromUtf8(payload.left(MaxLogged)) + QStringLiteral("... (")
+        + QString::number(payload.size()) + QStringLiteral(" bytes)");
+}
+
 void DeviceClient::unrouted(const QJsonObject&, const QString&) { }
 
 bool DeviceClient::publishCommand(const QString& suffix, const QJsonObject& payload)

@@ -59,6 +59,8 @@ protected:
     // "Failed to parse JSON message: " and the parser's error text at critical level.
     virtual void parseFailed(const QByteArray& payload, const QString& topic,
                              const QJsonParseError& error);
+    // A payload as log text: its first 512 bytes, and its full length when it is longer.
+    static QString payloadForLog(const QByteArray& payload);
     // Called for a parsed message under the base whose topic has no route.
     virtual void unrouted(const QJsonObject& json, const QString& topic);
 

@@ -100,7 +100,7 @@ void Dispenser::parseFailed(const QByteArray& payload, const QString& topic, con
 {
     qCritical().noquote().nospace()
         << logTag() << "ERROR: Failed to parse JSON message (topic=" << topic
-        << ") :" << QString::fromUtf8(payload) << " )";
+        << ") :" << payloadForLog(payload) << " )";
 }
 
 Deferred<Dispenser::Result> Dispenser::executeRpc(const QString& subtopic)

@@ -10,6 +10,7 @@
 #include <QJsonParseError>
 #include <QJsonValue>
 #include <QMap>
+#include <QTimer>
 #include <QUrl>
 
 namespace manager {
@@ -70,6 +71,10 @@ KVRTTerminal::KVRTTerminal(MqttClient& mqtt, const QString& base, QObject* paren
     , m_rfid(this)
 {
     connect(&mqtt, &MqttClient::disconnected, this, &KVRTTerminal::onMqttDisconnected);
+    // Once the service reports a new reader state, that state is what we know.
+    connect(&m_rfid, &ValidatorRfid::enabledChanged, this, [this] { m_rfidSwitch.told.reset(); });
+    connect(&m_barcode, &ValidatorBarcode::enabledChanged, this,
+            [this] { m_barcodeSwitch.told.reset(); });
 
     setEmptyPayload(EmptyPayload::AsEmptyObject);
     // (The route() property hides the base's routing by name.)
@@ -221,9 +226,10 @@ void KVRTTerminal::onStatus(const QJsonObject& json)
         return;
     if (!*hasRfid) {
         if (m_rfid.state() == QLatin1String("Updating"))
-            raiseFault(QStringLiteral("RFID firmware is updating"), QStringLiteral("#0003"));
+            raiseFault(QStringLiteral("RFID firmware is updating"), QStringLiteral("#0003"),
+                       *state);
         else
-            raiseFault(QStringLiteral("RFID is not operational"), QStringLiteral("#0004"));
+            raiseFault(QStringLiteral("RFID is not operational"), QStringLiteral("#0004"), *state);
         return;
     }
 
@@ -231,7 +237,7 @@ void KVRTTerminal::onStatus(const QJsonObject& json)
     if (!hasObu)
         return;
     if (!*hasObu) {
-        raiseFault(QStringLiteral("Disconnected from OBC"), QStringLiteral("#0005"));
+        raiseFault(QStringLiteral("Disconnected from OBC"), QStringLiteral("#0005"), *state);
         return;
     }
 
@@ -241,7 +247,7 @@ void KVRTTerminal::onStatus(const QJsonObject& json)
         if (!hasNtp)
             return;
         if (!*hasNtp) {
-            raiseFault(QStringLiteral("NTP not synchronized"), QStringLiteral("#0007"));
+            raiseFault(QStringLiteral("NTP not synchronized"), QStringLiteral("#0007"), *state);
             return;
         }
     }
@@ -271,8 +277,16 @@ void KVRTTerminal::onConfig(const QJsonObject& json)
         return;
     }
 
-    if (blmValue.isObject())
-        m_config.setObuUrl(obuUrlFromReport(blmValue.toObject(), logTag()));
+    if (blmValue.isObject()) {
+        const QJsonObject blm = blmValue.toObject();
+        m_reportedObuHost = configText(blm, QStringLiteral("obu_host"), logTag());
+        m_reportedObuUrl = obuUrlFromReport(blm, logTag());
+        if (!m_reportedObuHost.isEmpty()
+            && (!m_reportedObuUrl.isValid() || m_reportedObuUrl.host().isEmpty()))
+            qWarning().noquote().nospace() << logTag() << "OBU host '" << m_reportedObuHost
+                                           << "' is not a valid host name; it is kept as reported";
+        m_config.setObuUrl(m_reportedObuUrl);
+    }
 
     if (validatorValue.isObject()) {
         const QJsonObject validator = validatorValue.toObject();
@@ -313,6 +327,9 @@ void KVRTTerminal::onScanned(const QJsonObject& json)
 
 void KVRTTerminal::onMqttDisconnected()
 {
+    // Commands of the lost connection may not have arrived.
+    m_rfidSwitch.told.reset();
+    m_barcodeSwitch.told.reset();
     setStatus(StatusOffline);
     setReason(QStringLiteral("MQTT Disconnected"), QStringLiteral("#0001"));
 }
@@ -335,9 +352,21 @@ void KVRTTerminal::setReason(const QString& reason, const QString& code)
     Q_EMIT reasonChanged();
 }
 
-void KVRTTerminal::raiseFault(const QString& reason, const QString& code)
+void KVRTTerminal::raiseFault(const QString& reason, const QString& code, const QJsonObject& state)
 {
     setStatus(StatusOffline);
+    // A terminal without a route cannot validate whatever else is wrong: it must not
+    // show the gate page with its readers on. (An unreadable flag decides nothing.)
+    const auto hasRoute = state.isEmpty()
+        ? std::nullopt
+        : JsonField::boolean(state, QStringLiteral("hasRoute"), logTag());
+    if (hasRoute && !*hasRoute) {
+        qWarning().noquote().nospace()
+            << logTag() << "Fault " << code << " " << reason << " while there is no route";
+        setStatus(StatusOutOfService);
+        setReason(QStringLiteral("No route"), QStringLiteral("#0006"));
+        return;
+    }
     setStatus(StatusOnline);
     setReason(reason, code);
 }
@@ -347,38 +376,77 @@ bool KVRTTerminal::publishTo(const QString& topic, const QByteArray& payload)
     return mqtt().publish(payload, topic, 0, false);
 }
 
+// A fault report passes through "offline" before "online", and each decision
+// switches the readers; only the last wish of a report counts, so that a report
+// ends with the readers as its last decision wants, with one command at most.
+void KVRTTerminal::want(Switch& reader, bool on)
+{
+    reader.wanted = on;
+    if (m_flushPending)
+        return;
+    m_flushPending = true;
+    QTimer::singleShot(0, this, &KVRTTerminal::flushSwitches);
+}
+
+void KVRTTerminal::flushSwitches()
+{
+    m_flushPending = false;
+    flush(m_rfidSwitch, m_rfid.enabled(), RfidEnableTopic,
+          QJsonDocument(QJsonObject {{QStringLiteral("autoread"), true}}).toJson(),
+          RfidDisableTopic);
+    flush(m_barcodeSwitch, m_barcode.enabled(), BarcodeEnableTopic, QByteArray(),
+          BarcodeDisableTopic);
+}
+
+void KVRTTerminal::flush(Switch& reader, bool reported, const QString& onTopic,
+                         const QByteArray& onPayload, const QString& offTopic)
+{
+    if (!reader.wanted)
+        return;
+    const bool on = *std::exchange(reader.wanted, std::nullopt);
+    if (on == reader.told.value_or(reported))
+        return;
+    if (publishTo(on ? onTopic : offTopic, on ? onPayload : QByteArray()))
+        reader.told = on;
+}
+
 void KVRTTerminal::enableBarcode()
 {
-    if (!m_barcode.enabled())
-        publishTo(BarcodeEnableTopic, QByteArray());
+    want(m_barcodeSwitch, true);
 }
 
 void KVRTTerminal::disableBarcode()
 {
-    if (m_barcode.enabled())
-        publishTo(BarcodeDisableTopic, QByteArray());
+    want(m_barcodeSwitch, false);
 }
 
 void KVRTTerminal::enableRfid()
 {
-    if (!m_rfid.enabled())
-        publishTo(RfidEnableTopic,
-                  QJsonDocument(QJsonObject {{QStringLiteral("autoread"), true}}).toJson());
+    want(m_rfidSwitch, true);
 }
 
 void KVRTTerminal::disableRfid()
 {
-    if (m_rfid.enabled())
-        publishTo(RfidDisableTopic, QByteArray());
+    want(m_rfidSwitch, false);
 }
 
 void KVRTTerminal::saveConfig()
 {
     const QUrl url = m_config.obuUrl();
+    // An address left as reported goes back as reported, even one QUrl cannot hold.
+    QString host = url.host(QUrl::FullyDecoded);
+    if (url == m_reportedObuUrl)
+        host = m_reportedObuHost;
+    if (host.isEmpty() && !m_reportedObuHost.isEmpty()) {
+        qWarning().noquote().nospace()
+            << logTag() << "Configuration not saved: the OBU address '"
+            << url.toString(QUrl::RemovePassword) << "' has no valid host";
+        return;
+    }
     const QJsonObject blm {
         {QStringLiteral("obu_username"), url.userName(QUrl::FullyDecoded)},
         {QStringLiteral("obu_password"), url.password(QUrl::FullyDecoded)},
-        {QStringLiteral("obu_host"), url.host(QUrl::FullyDecoded)},
+        {QStringLiteral("obu_host"), host},
         {QStringLiteral("obu_port"), url.port(-1)},
     };
     const QJsonObject validator {

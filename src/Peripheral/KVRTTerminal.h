@@ -7,6 +7,9 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <QUrl>
+
+#include <optional>
 
 class Transaction;
 
@@ -48,6 +51,9 @@ public:
     static QString cardTypeName(int type);
 
 public Q_SLOTS:
+    // The switches record the wanted state; the command goes out once, after the
+    // current message has been handled, and only when the reader is not known to be
+    // in that state already (last reported, or last told since then).
     void enableBarcode();
     void disableBarcode();
     void enableRfid();
@@ -90,9 +96,20 @@ private:
     void setStatus(const QString& status);
     void setReason(const QString& reason, const QString& code);
     // A fault passes through "offline" so that observers notice it even when the
-    // terminal was "online" already; the terminal stays usable ("online").
-    void raiseFault(const QString& reason, const QString& code);
+    // terminal was "online" already; the terminal stays usable ("online") unless
+    // the report also says there is no route.
+    void raiseFault(const QString& reason, const QString& code, const QJsonObject& state = {});
     bool publishTo(const QString& topic, const QByteArray& payload);
+
+    struct Switch
+    {
+        std::optional<bool> wanted; // by the callers since the last flush
+        std::optional<bool> told; // last command sent since the reported state changed
+    };
+    void want(Switch& reader, bool on);
+    void flushSwitches();
+    void flush(Switch& reader, bool reported, const QString& onTopic, const QByteArray& onPayload,
+               const QString& offTopic);
 
     QString m_status;
     QString m_reason;
@@ -103,6 +120,14 @@ private:
     KVRTTerminalConfig m_config;
     ValidatorBarcode m_barcode;
     ValidatorRfid m_rfid;
+
+    Switch m_rfidSwitch;
+    Switch m_barcodeSwitch;
+    bool m_flushPending = false;
+    // The OBU address as last reported: a host that QUrl cannot hold is kept as text
+    // so that saving the configuration does not wipe it.
+    QUrl m_reportedObuUrl;
+    QString m_reportedObuHost;
 };
 
 } // namespace manager

@@ -135,15 +135,22 @@ void RFID::setSAMs(const QJsonArray& sams)
 {
     for (SAM* sam : qAsConst(m_sams))
         sam->deleteLater();
-    m_sams.clear();
-    for (const QJsonValue& value : sams)
-        m_sams.append(new SAM(value.toObject(), this));
+    m_sams = SAM::listFromJson(sams, this, logTag()).toList();
+}
+
+void RFID::handleMessage(const QByteArray& payload, const QString& topic)
+{
+    // Under base + "/#" come also the empty commands that switch the reader.
+    if (topic == this->topic(QStringLiteral("/enable"))
+        || topic == this->topic(QStringLiteral("/disable")))
+        return;
+    DeviceClient::handleMessage(payload, topic);
 }
 
 void RFID::parseFailed(const QByteArray& payload, const QString&, const QJsonParseError&)
 {
     qCritical().noquote().nospace()
-        << logTag() << "Failed to parse JSON message: " << QString::fromUtf8(payload);
+        << logTag() << "Failed to parse JSON message: " << payloadForLog(payload);
 }
 
 Deferred<RFID::Result> RFID::executeRpc(const QString& subtopic, const QJsonObject& request,

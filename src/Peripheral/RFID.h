@@ -91,6 +91,7 @@ Q_SIGNALS:
     void updateProgress(int percent, int minutes, int seconds);
 
 protected:
+    void handleMessage(const QByteArray& payload, const QString& topic) override;
     void parseFailed(const QByteArray& payload, const QString& topic,
                      const QJsonParseError& error) override;
 

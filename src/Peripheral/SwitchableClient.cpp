@@ -59,7 +59,7 @@ void SwitchableClient::handleMessage(const QByteArray& payload, const QString& t
 void SwitchableClient::parseFailed(const QByteArray& payload, const QString&,
                                    const QJsonParseError&)
 {
-    tagged(qCritical(), logTag()) << "Failed to parse JSON message: " << QString::fromUtf8(payload);
+    tagged(qCritical(), logTag()) << "Failed to parse JSON message: " << payloadForLog(payload);
 }
 
 } // namespace manager

@@ -86,6 +86,7 @@ private Q_SLOTS:
     void connectionStates();
     void failedAttemptsAreReportedAndRetried_data();
     void failedAttemptsAreReportedAndRetried();
+    void hostNamesAreLookedUpAside();
     void reconnectsAndSubscribesAgain();
     void subscriptionsAreCountedPerFilter();
     void refusals();
@@ -199,6 +200,8 @@ void TestMqttClient::failedAttemptsAreReportedAndRetried()
     QVERIFY(log.messages(QtWarningMsg).contains("[MqttClient] Encryption not yet supported"));
     QVERIFY(!client.isConnected());
     QVERIFY(password.isEmpty() || !log.contains(password));
+    QCOMPARE(log.contains("[MqttConnection] Looking up '" + server + "' failed: "),
+             server.contains('.'));
 
     // The retries go on, with the parameters as they are now.
     client.setHostname("127.0.0.1");
@@ -206,6 +209,36 @@ void TestMqttClient::failedAttemptsAreReportedAndRetried()
     client.setUsername("terminal");
     client.setPassword("s3cret");
     QTRY_VERIFY_WITH_TIMEOUT(client.isConnected(), 3 * Wait);
+}
+
+void TestMqttClient::hostNamesAreLookedUpAside()
+{
+    // The event loop keeps turning while a name is looked up; a result that comes after
+    // its attempt ended, or after the connection is gone, is dropped.
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(0);
+    auto c = std::make_unique<C>();
+    QSignalSpy states(c.get(), &C::stateChanged);
+    c->setHostname("localhost");
+    c->setPort(m_broker.port());
+    c->connectToHost();
+    QCOMPARE(c->state(), C::Connecting);
+    c->disconnectFromHost();
+    c->connectToHost();
+    QTRY_COMPARE_WITH_TIMEOUT(c->state(), C::Connected, Wait);
+    QVERIFY(ticks > 0);
+    QCOMPARE(states.count(), 4); // Connecting, Disconnected, Connecting, Connected
+    c->disconnectFromHost();
+    QTRY_COMPARE_WITH_TIMEOUT(c->state(), C::Disconnected, Wait);
+    c->connectToHost();
+    c.reset();
+    C other; // its look-up comes after the one of the connection destroyed
+    other.setHostname("localhost");
+    other.setPort(m_broker.port());
+    other.connectToHost();
+    QTRY_COMPARE_WITH_TIMEOUT(other.state(), C::Connected, Wait);
 }
 
 void TestMqttClient::reconnectsAndSubscribesAgain()

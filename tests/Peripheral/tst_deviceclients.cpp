@@ -327,6 +327,11 @@ void TestDeviceClients::garbageIsLoggedAndChangesNothing()
         QVERIFY(!(log.messages(QtWarningMsg) + log.messages(QtCriticalMsg)).isEmpty());
     } else {
         QCOMPARE(log.messages(QtCriticalMsg).filter("Failed to parse JSON message").size(), 1);
+        // A payload is logged up to 512 bytes, with its full length when longer.
+        const QString line = log.messages(QtCriticalMsg).constFirst();
+        QVERIFY2(line.size() < 700, qPrintable(line.left(700)));
+        if (payload.size() > 512 && line.contains(payload.left(20)))
+            QVERIFY(line.contains(QString("... (%1 bytes)").arg(payload.size())));
         for (const auto& spy : spies)
             QVERIFY2(spy->isEmpty(), spy->signal().constData());
     }

@@ -2,9 +2,11 @@
 #include "KVRTTerminal.h"
 #include "LogLines.h"
 #include "MessageCapture.h"
+#include "SAM.h"
 #include "TestBroker.h"
 #include "Transaction.h"
 
+#include <QJsonArray>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -25,6 +27,13 @@ QJsonObject report(const char* flags)
                      *f != tolower(*f) || *f == 'i');
     }
     return {{"service", true}, {"state", state}};
+}
+
+QJsonObject reporting(QJsonObject report, int rfidState, bool scannerEnabled)
+{
+    report["device"] = QJsonObject {{"rfid", QJsonObject {{"state", rfidState}}},
+                                    {"barcode", QJsonObject {{"enabled", scannerEnabled}}}};
+    return report;
 }
 
 } // namespace
@@ -52,11 +61,27 @@ private Q_SLOTS:
     void vehicleRouteAndBrokerLoss();
     void configMirrorAndSave_data();
     void configMirrorAndSave();
+    void readerAndScannerSwitches_data();
     void readerAndScannerSwitches();
+    void faultReportsSwitchOnce();
     void cardsAndTickets();
 
 private:
     bool status(const QJsonObject& report) { return m_bench->deliver(base + "/status", report); }
+    // The switches send after the current event: let them, then wait for their arrival.
+    bool settle()
+    {
+        QCoreApplication::processEvents();
+        return m_bench->sync();
+    }
+    // The reader and scanner commands the service received, in order.
+    QStringList topics() const
+    {
+        QStringList sent;
+        for (const auto& message : m_bench->service().messages("ovant/+/+"))
+            sent << message.topic.mid(6);
+        return sent;
+    }
 
     TestBroker m_broker;
     std::unique_ptr<DeviceTestBench> m_bench;
@@ -72,7 +97,7 @@ void TestKVRTTerminal::statusRules_data()
     QTest::addColumn<QStringList>("changes");
 
     const QStringList fault {"offline", "online"};
-    QJsonObject updating = report("fO");
+    QJsonObject updating = report("fOT");
     updating["device"] = QJsonObject {{"rfid", QJsonObject {{"state", 4}}}};
     QTest::newRow("empty report") << QJsonObject() << QJsonObject() << "online"
                                   << "#0002 BLM service down" << fault;
@@ -85,11 +110,18 @@ void TestKVRTTerminal::statusRules_data()
                                      << "#0003 RFID firmware is updating" << fault;
     QTest::newRow("no reader") << report("FONT") << report("OT") << "online"
                                << "#0004 RFID is not operational" << fault;
-    QTest::newRow("same fault again") << report("O") << report("O") << "online"
+    QTest::newRow("same fault again") << report("OT") << report("OT") << "online"
                                       << "#0004 RFID is not operational" << fault;
+    // A terminal that cannot validate is out of service, fault or not.
+    QTest::newRow("no OBU, no route")
+        << report("FOT") << report("Fot") << "out-of-service"
+        << "#0006 No route" << QStringList {"offline", "out-of-service"};
+    QTest::newRow("no reader, no route")
+        << QJsonObject() << report("O") << "out-of-service"
+        << "#0006 No route" << QStringList {"offline", "out-of-service"};
     QTest::newRow("no OBU") << QJsonObject() << report("FoT") << "online"
                             << "#0005 Disconnected from OBC" << fault;
-    QTest::newRow("no NTP") << QJsonObject() << report("FOn") << "online"
+    QTest::newRow("no NTP") << QJsonObject() << report("FOnT") << "online"
                             << "#0007 NTP not synchronized" << fault;
     QTest::newRow("no route") << report("FOT") << report("FOt") << "out-of-service"
                               << "#0006 No route" << QStringList {"out-of-service"};
@@ -112,11 +144,15 @@ void TestKVRTTerminal::statusRules()
     if (!before.isEmpty())
         QVERIFY(this->status(before));
     QStringList seen;
+    MessageCapture log;
     connect(m_terminal, &KVRTTerminal::statusChanged, this, [&] { seen << m_terminal->status(); });
     QVERIFY(this->status(report));
     QCOMPARE(m_terminal->status(), status);
     QCOMPARE(m_terminal->reasonCode() + ' ' + m_terminal->reason(), reason);
     QCOMPARE(seen, changes);
+    // The fault hidden by the missing route stays in the log.
+    QCOMPARE(countContaining(log.messages(QtWarningMsg), "while there is no route"),
+             int(changes.size() == 2 && status == "out-of-service"));
 }
 
 void TestKVRTTerminal::vehicleRouteAndBrokerLoss()
@@ -129,6 +165,17 @@ void TestKVRTTerminal::vehicleRouteAndBrokerLoss()
     QCOMPARE(m_terminal->vehicle() + '|' + m_terminal->route(), QStringLiteral("bus-17|Line 4"));
     QVERIFY(status(report("FOT"))); // a running service without them has none
     QCOMPARE(m_terminal->vehicle() + '|' + m_terminal->route(), QStringLiteral("|"));
+
+    // However many SAMs a report lists, a reader has a few sockets.
+    QJsonArray sams;
+    for (int slot = 1; slot <= 1000; ++slot)
+        sams.append(QJsonObject {{"slot", slot}});
+    running["device"] = QJsonObject {{"rfid", QJsonObject {{"state", 2}, {"sams", sams}}}};
+    MessageCapture log;
+    QVERIFY(status(running));
+    QCOMPARE(m_terminal->rfid()->sams().size(), 8);
+    QCOMPARE(m_terminal->rfid()->sams().last()->slot(), 8);
+    QCOMPARE(countContaining(log.messages(QtWarningMsg), "reports 1000 SAMs"), 1);
 
     m_broker.stop();
     QTRY_COMPARE_WITH_TIMEOUT(m_terminal->status(), QStringLiteral("offline"), 10000);
@@ -158,6 +205,10 @@ void TestKVRTTerminal::configMirrorAndSave_data()
     QTest::newRow("numeric port") << QJsonObject {{"obu_host", "obu"}, {"obu_port", 1883}} << -1;
     QTest::newRow("port out of range")
         << QJsonObject {{"obu_host", "obu"}, {"obu_port", "70000"}} << -1;
+    // Hosts the URL cannot hold go back to the service as they were reported.
+    QTest::newRow("host with port") << QJsonObject {{"obu_host", "10.0.0.1:1883"}} << -1;
+    QTest::newRow("host with space")
+        << QJsonObject {{"obu_host", "my host"}, {"obu_port", "1884"}} << 1884;
 }
 
 void TestKVRTTerminal::configMirrorAndSave()
@@ -174,6 +225,8 @@ void TestKVRTTerminal::configMirrorAndSave()
     QCOMPARE(linesStartingWith(log.messages(QtWarningMsg), "[KVRTTerminal] P"),
              QStringList({"[KVRTTerminal] Passback Time   : 30 sec(s)",
                           "[KVRTTerminal] Passback QR En  : true"}));
+    QCOMPARE(countContaining(log.messages(QtWarningMsg), "is not a valid host name"),
+             int(QByteArray(QTest::currentDataTag()).startsWith("host with")));
     // The password stays out of the log.
     QCOMPARE(countContaining(linesStartingWith(log.messages(), "[KVRTTerminal]"), "41ss"), 0);
 
@@ -203,31 +256,91 @@ void TestKVRTTerminal::configMirrorAndSave()
     QCOMPARE(sent.value("blm").toObject(), expected);
     QCOMPARE(sent.value("validator").toObject(),
              (QJsonObject {{"passbackTime", 0}, {"qr_passback", true}}));
+
+    // An address without a host never replaces a reported one.
+    m_terminal->config()->setObuUrl(QUrl("mqtt://:5"));
+    m_terminal->saveConfig();
+    QVERIFY(m_bench->sync());
+    QCOMPARE(service.count(base + "/config/set"), 1);
+    QCOMPARE(countContaining(log.messages(QtWarningMsg), "Configuration not saved"), 1);
+}
+
+void TestKVRTTerminal::readerAndScannerSwitches_data()
+{
+    QTest::addColumn<int>("rfidState");
+    QTest::addColumn<bool>("scannerEnabled");
+    QTest::addColumn<QString>("calls"); // R/r: enable/disable RFID, B/b: scanner; '|': settle
+    QTest::addColumn<QStringList>("sent");
+
+    QTest::newRow("idle, enable") << 1 << false << "RB"
+                                  << QStringList {"rfid/enable", "barcode/enable"};
+    QTest::newRow("searching, enable") << 2 << true << "RB" << QStringList();
+    QTest::newRow("searching, disable")
+        << 3 << true << "rb" << QStringList {"rfid/disable", "barcode/disable"};
+    QTest::newRow("last wish counts") << 1 << false << "RrBbR" << QStringList {"rfid/enable"};
+    // Told once, not again until the service reports a new state.
+    QTest::newRow("told already") << 1 << false << "R|R|rR" << QStringList {"rfid/enable"};
+    QTest::newRow("told back") << 1 << false << "R|r"
+                               << QStringList {"rfid/enable", "rfid/disable"};
 }
 
 void TestKVRTTerminal::readerAndScannerSwitches()
 {
-    // The switches follow the last reported state, not the last command.
+    QFETCH(int, rfidState);
+    QFETCH(bool, scannerEnabled);
+    QFETCH(QString, calls);
+    QFETCH(QStringList, sent);
+
+    QVERIFY(status(reporting(report("FOT"), rfidState, scannerEnabled)));
+    QVERIFY(settle());
     TestPeer& service = m_bench->service();
-    const auto reported = [&](int rfidState, bool scannerEnabled) {
-        QJsonObject running = report("FOT");
-        running["device"] = QJsonObject {{"rfid", QJsonObject {{"state", rfidState}}},
-                                         {"barcode", QJsonObject {{"enabled", scannerEnabled}}}};
-        QVERIFY(status(running));
-        service.clear();
-        for (auto call : {&KVRTTerminal::enableRfid, &KVRTTerminal::disableRfid,
-                          &KVRTTerminal::enableBarcode, &KVRTTerminal::disableBarcode})
-            (m_terminal->*call)();
-        QVERIFY(m_bench->sync());
+    service.clear();
+    for (const QChar call : calls) {
+        const QMap<QChar, void (KVRTTerminal::*)()> switches {{'R', &KVRTTerminal::enableRfid},
+                                                              {'r', &KVRTTerminal::disableRfid},
+                                                              {'B', &KVRTTerminal::enableBarcode},
+                                                              {'b', &KVRTTerminal::disableBarcode}};
+        if (call == '|')
+            QVERIFY(settle());
+        else
+            (m_terminal->*switches.value(call))();
+    }
+    QVERIFY(settle());
+    QCOMPARE(topics(), sent);
+    if (service.count("ovant/rfid/enable"))
+        QCOMPARE(service.last("ovant/rfid/enable").json(), (QJsonObject {{"autoread", true}}));
+}
+
+void TestKVRTTerminal::faultReportsSwitchOnce()
+{
+    // The screen's decision on every status change, as the GUI manager takes it.
+    connect(m_terminal, &KVRTTerminal::statusChanged, this, [this] {
+        const bool online = m_terminal->status() == "online";
+        (m_terminal->*(online ? &KVRTTerminal::enableRfid : &KVRTTerminal::disableRfid))();
+        (m_terminal->*(online ? &KVRTTerminal::enableBarcode : &KVRTTerminal::disableBarcode))();
+    });
+    // Each report in turn with the readers' state, and the commands it leads to.
+    const struct
+    {
+        const char* flags;
+        bool readersOn;
+        QStringList sent;
+    } steps[] = {
+        {"FOT", false, {"rfid/enable", "barcode/enable"}},
+        {"FOT", false, {}}, // told already, the service has not switched yet
+        {"FoT", true, {}}, // a fault passes through "offline": the readers stay on
+        {"FoT", true, {}}, // and the same fault again changes nothing
+        {"FOnT", true, {}},
+        {"Fot", true, {"rfid/disable", "barcode/disable"}}, // no route: off, once
+        {"Fot", false, {}},
+        {"FOT", false, {"rfid/enable", "barcode/enable"}},
     };
-    reported(1, false); // idle reader
-    QCOMPARE(service.count("ovant/+/+"), 2);
-    QCOMPARE(service.last("ovant/rfid/enable").json(), (QJsonObject {{"autoread", true}}));
-    QCOMPARE(service.last("ovant/barcode/enable").payload, QByteArray());
-    reported(2, true); // searching
-    QCOMPARE(service.count("ovant/+/+"), 2);
-    QCOMPARE(service.last("ovant/rfid/disable").payload, QByteArray());
-    QCOMPARE(service.last("ovant/barcode/disable").payload, QByteArray());
+    for (const auto& step : steps) {
+        m_bench->service().clear();
+        QVERIFY(status(reporting(report(step.flags), step.readersOn ? 2 : 1, step.readersOn)));
+        QVERIFY(settle());
+        QCOMPARE(topics(), step.sent);
+    }
 }
 
 void TestKVRTTerminal::cardsAndTickets()
