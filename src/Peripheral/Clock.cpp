@@ -94,7 +94,7 @@ void Clock::refresh()
 void Clock::parseFailed(const QByteArray& payload, const QString&, const QJsonParseError&)
 {
     qCritical().noquote().nospace()
-        << "Failed to parse JSON message: " << QString::fromUtf8(payload);
+        << "Failed to parse JSON message: " << payloadForLog(payload);
 }
 
 void Clock::updateEnabled(const QJsonObject& json)

@@ -211,11 +211,6 @@ private Q_SLOTS:
         QVERIFY(m_rig->simulate({"terminal", "ok"}));
         QVERIFY2(logged(QStringLiteral("KVRTTerminal reason changed :  "), reported),
                  failure("the terminal did not recover from the fault"));
-        QEXPECT_FAIL("",
-                     "each pass of a fault report through \"offline\" switches the validator's "
-                     "readers off and on again, and the service's status report of that starts "
-                     "the next pass",
-                     Continue);
         QVERIFY2(decisions <= 4, qPrintable(QString("%1 status changes").arg(decisions)));
     }
 
