@@ -9,31 +9,13 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include <functional>
-
 using manager::Board;
 using manager::Inspector;
-using Call = std::function<bool(QObject*)>;
-Q_DECLARE_METATYPE(Call)
 
 namespace {
 
 const QString board = QStringLiteral("ovant/board");
 const QString inspector = QStringLiteral("ovant/inspector");
-
-QJsonObject online(QJsonObject device)
-{
-    device.insert("active", true);
-    return {{"service", true}, {"device", device}};
-}
-
-const QJsonObject fullStatus = online({{"ignition", true},
-                                       {"poleId", "P-17"},
-                                       {"temperature", 41.5},
-                                       {"voltage", 12.25},
-                                       {"uptime", 3600},
-                                       {"hardwareStatus", QJsonObject {{"rtcFailed", true}}}});
-const QStringList fullValues {"online", "1", "P-17", "41.5", "12.25", "3600", "1"};
 
 QJsonObject led(int r, int g, int b, int msec)
 {
@@ -67,10 +49,6 @@ private Q_SLOTS:
     }
 
     void askedOnConnectionAndWhileMonitored();
-    void boardStatus_data();
-    void boardStatus();
-    void ignitionEvents_data();
-    void ignitionEvents();
     void reports_data();
     void reports();
     void peripheralPower();
@@ -81,16 +59,6 @@ private Q_SLOTS:
     void scheduledShutdownKeepsItsDeadline();
 
 private:
-    QStringList boardValues() const
-    {
-        return {m_board->status(),
-                QString::number(m_board->ignition()),
-                m_board->poleId(),
-                QString::number(m_board->temperature()),
-                QString::number(m_board->voltage()),
-                QString::number(m_board->uptime()),
-                QString::number(m_board->rtcFailed())};
-    }
     QStringList asked(const QString& base) const
     {
         QStringList result;
@@ -124,128 +92,110 @@ void TestMonitoredClients::askedOnConnectionAndWhileMonitored()
     QCOMPARE(service.count(inspector + "/stats/cpu/get"), stopped);
 }
 
-void TestMonitoredClients::boardStatus_data()
-{
-    QTest::addColumn<QJsonObject>("report");
-    QTest::addColumn<QStringList>("values");
-    QTest::addColumn<int>("notified");
-
-    QTest::newRow("same again") << fullStatus << fullValues << 0;
-    // Service down, or device not active: the values in the report are not looked at.
-    QStringList kept = fullValues;
-    kept[0] = "offline";
-    QTest::newRow("service down") << QJsonObject {{"service", false}, {"device", online({})}}
-                                  << kept << 1;
-    kept[0] = "error";
-    QTest::newRow("not active") << QJsonObject {{"service", true},
-                                                {"device", QJsonObject {{"active", false}}}}
-                                << kept << 1;
-    QTest::newRow("missing values read as defaults")
-        << online({{"uptime", 3660}}) << QStringList({"online", "0", "", "0", "0", "3660", "0"})
-        << 6;
-}
-
-void TestMonitoredClients::boardStatus()
-{
-    QFETCH(QJsonObject, report);
-    QFETCH(QStringList, values);
-    QFETCH(int, notified);
-
-    QVERIFY(m_bench->deliver(board + "/status", fullStatus));
-    QCOMPARE(boardValues(), fullValues);
-    std::vector<std::unique_ptr<QSignalSpy>> spies;
-    for (auto signal : {&Board::statusChanged, &Board::ignitionChanged, &Board::poleIdChanged,
-                        &Board::temperatureChanged, &Board::voltageChanged, &Board::uptimeChanged,
-                        &Board::rtcFailedChanged})
-        spies.push_back(std::make_unique<QSignalSpy>(m_board, signal));
-    QVERIFY(m_bench->deliver(board + "/status", report));
-    QCOMPARE(boardValues(), values);
-    int count = 0;
-    for (const auto& spy : spies)
-        count += spy->count();
-    QCOMPARE(count, notified);
-}
-
-void TestMonitoredClients::ignitionEvents_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QJsonValue>("data");
-    QTest::addColumn<int>("ignition"); // -1: not acted upon
-
-    // Announced even when unchanged: the event itself is news.
-    QTest::newRow("0") << "IgnitionChanged" << QJsonValue(0) << 0;
-    QTest::newRow("1") << "IgnitionChanged" << QJsonValue(1) << 1;
-    QTest::newRow("text 0") << "IgnitionChanged" << QJsonValue("0") << 0;
-    QTest::newRow("text on") << "IgnitionChanged" << QJsonValue("on") << 1;
-    QTest::newRow("false") << "IgnitionChanged" << QJsonValue(false) << 0;
-    QTest::newRow("no state") << "IgnitionChanged" << QJsonValue(QJsonValue::Null) << -1;
-    QTest::newRow("other spelling") << "ignitionchanged" << QJsonValue(false) << -1;
-    QTest::newRow("other event") << "DoorOpened" << QJsonValue(false) << -1;
-}
-
-void TestMonitoredClients::ignitionEvents()
-{
-    QFETCH(QString, name);
-    QFETCH(QJsonValue, data);
-    QFETCH(int, ignition);
-
-    QVERIFY(m_bench->deliver(board + "/event", {{"name", "IgnitionChanged"}, {"data", true}}));
-    QSignalSpy changed(m_board, &Board::ignitionChanged);
-    for (int i = 0; i < 2; ++i)
-        QVERIFY(m_bench->deliver(board + "/event", {{"name", name}, {"data", data}}));
-    QCOMPARE(m_board->ignition(), ignition != 0);
-    QCOMPARE(changed.count(), ignition < 0 ? 0 : 2);
-}
-
 void TestMonitoredClients::reports_data()
 {
     QTest::addColumn<QString>("topic");
-    QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<bool>("onBoard");
-    QTest::addColumn<QString>("property");
-    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QList<QByteArray>>("payloads"); // each delivered twice
+    QTest::addColumn<QVariantMap>("state");
+    QTest::addColumn<int>("emissions"); // signals emitted by the client in all
 
-    const auto row = [](const char* name, const QString& topic, const QByteArray& payload,
-                        const char* property, const QVariant& value) {
-        QTest::newRow(name) << topic << payload << topic.startsWith(board) << property << value;
+    const auto row = [](const char* name, const QString& suffix, const QList<QByteArray>& payloads,
+                        const QVariantMap& state, int emissions) {
+        QTest::newRow(name) << suffix << payloads << state << emissions;
     };
-    // Information is announced at every report, everything else only when it changes.
-    row("board info", board + "/info",
-        R"({"device": {"firmwareVersion": "2.1", "hardwareId": "H"},
-            "service": {"version": "1.4"}})",
-        "info",
-        QVariantMap {
-            {"firmware", "2.1"}, {"hardwareId", "H"}, {"hardware", ""}, {"version", "1.4"}});
-    row("shutdown delay", board + "/config", R"({"device": {"delayShutdownFor": 120}})",
-        "delayShutdownFor", 120);
-    row("brightness", board + "/display", R"({"brightness": 80})", "displayBrightness", 80);
-    row("sensor", board + "/display", R"({"sensor": 35})", "ambientLightSensor", 35);
-    row("mode", board + "/display", R"({"mode": "auto"})", "displayBrightnessMode", "auto");
-    row("mute", board + "/audio", R"({"mute": true})", "audioEnabled", false);
-    row("inspector info", inspector + "/info", R"({"service": {"version": "1.2.3"}})", "info",
-        QVariantMap {{"version", "1.2.3"}});
-    row("volume", inspector + "/audio", R"({"internal": {"volume": 40}})", "audioVolume", 40);
-    row("running", inspector + "/status", R"({"service": true})", "status", "online");
-    row("stopped", inspector + "/status", R"({"service": false})", "status", "offline");
-    row("empty status", inspector + "/status", "", "status", "offline");
+    const QByteArray full = R"({"service": true, "device": {"active": true, "ignition": true,
+        "poleId": "P-17", "temperature": 41.5, "voltage": 12.25, "uptime": 3600,
+        "hardwareStatus": {"rtcFailed": true}}})";
+    const QVariantMap values {{"ignition", true}, {"poleId", "P-17"}, {"temperature", 41.5},
+                              {"voltage", 12.25}, {"uptime", 3600},   {"rtcFailed", true}};
+    const auto with = [](QVariantMap map, const QString& status) {
+        map.insert("status", status);
+        return map;
+    };
+    // Values are announced when they change; the report of a service that is down or of a
+    // device that is not active changes the status only.
+    row("board status", "/status", {full}, with(values, "online"), 7);
+    row("service down", "/status", {full, R"({"service": false, "device": {"active": true}})"},
+        with(values, "offline"), 8);
+    row("not active", "/status", {full, R"({"service": true, "device": {"active": false}})"},
+        with(values, "error"), 8);
+    row("missing values read as defaults", "/status",
+        {full, R"({"service": true, "device": {"active": true, "uptime": 3660}})"},
+        {{"status", "online"},
+         {"ignition", false},
+         {"poleId", ""},
+         {"temperature", 0},
+         {"voltage", 0},
+         {"uptime", 3660},
+         {"rtcFailed", false}},
+        13);
+    // Ignition events are announced even when unchanged: the event itself is news.
+    for (const auto& [data, on] : std::initializer_list<std::pair<QByteArray, bool>> {
+             {"0", false}, {"1", true}, {"\"0\"", false}, {"\"on\"", true}, {"false", false}})
+        row("ignition " + data, "/event", {R"({"name": "IgnitionChanged", "data": )" + data + '}'},
+            {{"ignition", on}}, 2);
+    // Without a state, spelled otherwise or another event: not acted upon.
+    row("ignition without state", "/event", {R"({"name": "IgnitionChanged", "data": null})"},
+        {{"ignition", false}}, 0);
+    row("other spelling", "/event", {R"({"name": "ignitionchanged", "data": true})"},
+        {{"ignition", false}}, 0);
+    row("other event", "/event", {R"({"name": "DoorOpened", "data": true})"}, {{"ignition", false}},
+        0);
+    // Information is announced at every report.
+    row("board info", "/info", {R"({"device": {"firmwareVersion": "2.1", "hardwareId": "H"},
+                                    "service": {"version": "1.4"}})"},
+        {{"info",
+          QVariantMap {
+              {"firmware", "2.1"}, {"hardwareId", "H"}, {"hardware", ""}, {"version", "1.4"}}}},
+        2);
+    row("shutdown delay", "/config", {R"({"device": {"delayShutdownFor": 120}})"},
+        {{"delayShutdownFor", 120}}, 1);
+    row("display", "/display", {R"({"brightness": 80, "sensor": 35, "mode": "auto"})"},
+        {{"displayBrightness", 80}, {"ambientLightSensor", 35}, {"displayBrightnessMode", "auto"}},
+        3);
+    row("mute", "/audio", {R"({"mute": true})"}, {{"audioEnabled", false}}, 1);
+    row("inspector info", "/inspector/info", {R"({"service": {"version": "1.2.3"}})"},
+        {{"info", QVariantMap {{"version", "1.2.3"}}}}, 2);
+    row("volume", "/inspector/audio", {R"({"internal": {"volume": 40}})"}, {{"audioVolume", 40}},
+        1);
+    row("running", "/inspector/status", {R"({"service": true})"}, {{"status", "online"}}, 1);
+    row("stopped", "/inspector/status", {R"({"service": false})"}, {{"status", "offline"}}, 1);
+    row("empty status", "/inspector/status", {""}, {{"status", "offline"}}, 1);
 }
 
 void TestMonitoredClients::reports()
 {
     QFETCH(QString, topic);
-    QFETCH(QByteArray, payload);
-    QFETCH(bool, onBoard);
-    QFETCH(QString, property);
-    QFETCH(QVariant, value);
+    QFETCH(QList<QByteArray>, payloads);
+    QFETCH(QVariantMap, state);
+    QFETCH(int, emissions);
 
+    const bool onBoard = !topic.startsWith("/inspector");
     QObject* client = onBoard ? static_cast<QObject*>(m_board) : m_inspector.get();
-    const QMetaProperty meta = client->metaObject()->property(
-        client->metaObject()->indexOfProperty(qPrintable(property)));
-    QSignalSpy notified(client, "2" + meta.notifySignal().methodSignature());
-    QVERIFY(m_bench->deliver(topic, payload));
-    QVERIFY(m_bench->deliver(topic, payload));
-    QCOMPARE(meta.read(client), value);
-    QCOMPARE(notified.count(), property == "info" ? 2 : 1);
+    const QMetaObject* meta = client->metaObject();
+    std::vector<std::unique_ptr<QSignalSpy>> spies;
+    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i) {
+        if (meta->method(i).methodType() == QMetaMethod::Signal)
+            spies.push_back(
+                std::make_unique<QSignalSpy>(client, "2" + meta->method(i).methodSignature()));
+    }
+    for (const QByteArray& payload : payloads) {
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(m_bench->deliver((onBoard ? board : "ovant") + topic, payload));
+    }
+    for (auto it = state.cbegin(); it != state.cend(); ++it) {
+        // Status and uptime of the board are read by C++ only.
+        const QVariant value = !onBoard || !QStringList({"status", "uptime"}).contains(it.key())
+            ? client->property(qPrintable(it.key()))
+            : it.key() == "status" ? QVariant(m_board->status())
+                                   : QVariant(m_board->uptime());
+        QCOMPARE(value.toString(), it.value().toString());
+        QCOMPARE(value.toJsonValue(), it.value().toJsonValue());
+    }
+    int emitted = 0;
+    for (const auto& spy : spies)
+        emitted += spy->count();
+    QCOMPARE(emitted, emissions);
 }
 
 void TestMonitoredClients::peripheralPower()
@@ -277,60 +227,55 @@ void TestMonitoredClients::peripheralPower()
 
 void TestMonitoredClients::commands_data()
 {
-    QTest::addColumn<Call>("call");
+    QTest::addColumn<QString>("member"); // a property to write or a method to call
+    QTest::addColumn<QVariantList>("arguments");
     QTest::addColumn<QString>("topic");
     QTest::addColumn<QJsonObject>("payload");
 
-    // As QML calls them: through the meta-object system. Commands are always sent.
-    const auto invoke = [](const char* method) {
-        return Call(
-            [method](QObject* client) { return QMetaObject::invokeMethod(client, method); });
+    const auto row = [](const char* member, const QVariantList& arguments, const QString& topic,
+                        const QJsonObject& payload) {
+        QTest::newRow(member) << member << arguments << topic << payload;
     };
-    const auto set = [](const char* property, const QVariant& value) {
-        return Call([=](QObject* client) { return client->setProperty(property, value); });
-    };
-    QTest::newRow("power") << Call([](QObject* client) {
-        return QMetaObject::invokeMethod(client, "setPeripheralPower", Q_ARG(QString, "usbHub"),
-                                         Q_ARG(bool, false));
-    }) << board + "/power/set"
-                           << QJsonObject {{"usbHub", false}};
-    QTest::newRow("brightness") << set("displayBrightness", 42) << board + "/display/set"
-                                << QJsonObject {{"brightness", 42}};
-    QTest::newRow("mode") << set("displayBrightnessMode", "manual") << board + "/display/set"
-                          << QJsonObject {{"mode", "manual"}};
-    QTest::newRow("audio") << set("audioEnabled", false) << board + "/audio/set"
-                           << QJsonObject {{"mute", true}};
-    QTest::newRow("delay") << set("delayShutdownFor", 300) << board + "/config/set"
-                           << QJsonObject {{"device", QJsonObject {{"delayShutdownFor", 300}}}};
-    QTest::newRow("buzzer") << Call([](QObject* client) {
-        return QMetaObject::invokeMethod(client, "playBuzzer", Q_ARG(int, 100), Q_ARG(int, 200));
-    }) << board + "/buzzer/play/request/1"
-                            << QJsonObject {{"onMsec", 100}, {"offMsec", 200}, {"repeat", 0}};
-    QTest::newRow("valid") << invoke("setLedValid") << board + "/led/play/request/1"
-                           << leds(3, {led(0, 255, 0, 100), led(0, 0, 0, 50)});
-    QTest::newRow("invalid") << invoke("setLedInvalid") << board + "/led/play/request/1"
-                             << leds(3, {led(255, 0, 0, 100), led(0, 0, 0, 50)});
-    QTest::newRow("test") << invoke("setLedTestPattern") << board + "/led/play/request/1"
-                          << leds(30,
-                                  {led(255, 0, 0, 1000), led(0, 0, 0, 200), led(0, 255, 0, 1000),
-                                   led(0, 0, 0, 200)});
-    QTest::newRow("off") << invoke("setLedOff") << board + "/led/off/request/1" << QJsonObject();
-    QTest::newRow("volume") << set("audioVolume", 0) << inspector + "/audio/set"
-                            << QJsonObject {{"internal", QJsonObject {{"volume", 0}}}};
-    QTest::newRow("play") << Call([](QObject* client) {
-        return QMetaObject::invokeMethod(client, "audioPlay", Q_ARG(QString, "/opt/Valid.wav"));
-    }) << inspector + "/audio/play"
-                          << QJsonObject {{"device", "internal"}, {"filepath", "/opt/Valid.wav"}};
+    const QString ledPlay = board + "/led/play/request/1";
+    row("setPeripheralPower", {"usbHub", false}, board + "/power/set", {{"usbHub", false}});
+    row("displayBrightness", {42}, board + "/display/set", {{"brightness", 42}});
+    row("displayBrightnessMode", {"manual"}, board + "/display/set", {{"mode", "manual"}});
+    row("audioEnabled", {false}, board + "/audio/set", {{"mute", true}});
+    row("delayShutdownFor", {300}, board + "/config/set",
+        {{"device", QJsonObject {{"delayShutdownFor", 300}}}});
+    row("playBuzzer", {100, 200}, board + "/buzzer/play/request/1",
+        {{"onMsec", 100}, {"offMsec", 200}, {"repeat", 0}});
+    row("setLedValid", {}, ledPlay, leds(3, {led(0, 255, 0, 100), led(0, 0, 0, 50)}));
+    row("setLedInvalid", {}, ledPlay, leds(3, {led(255, 0, 0, 100), led(0, 0, 0, 50)}));
+    row("setLedTestPattern", {}, ledPlay,
+        leds(30,
+             {led(255, 0, 0, 1000), led(0, 0, 0, 200), led(0, 255, 0, 1000), led(0, 0, 0, 200)}));
+    row("setLedOff", {}, board + "/led/off/request/1", {});
+    // Sent even when the volume is the reported one: the service may have changed it.
+    row("audioVolume", {0}, inspector + "/audio/set", {{"internal", QJsonObject {{"volume", 0}}}});
+    row("audioPlay", {"/opt/Valid.wav"}, inspector + "/audio/play",
+        {{"device", "internal"}, {"filepath", "/opt/Valid.wav"}});
 }
 
 void TestMonitoredClients::commands()
 {
-    QFETCH(Call, call);
+    QFETCH(QString, member);
+    QFETCH(QVariantList, arguments);
     QFETCH(QString, topic);
     QFETCH(QJsonObject, payload);
 
+    // As QML calls them: through the meta-object system.
+    QObject* client = topic.startsWith(board) ? static_cast<QObject*>(m_board) : m_inspector.get();
+    const QByteArray name = member.toLatin1();
+    const auto argument = [&](int i) {
+        return i < arguments.size() ? QGenericArgument(arguments[i].typeName(), arguments[i].data())
+                                    : QGenericArgument();
+    };
+    if (client->metaObject()->indexOfProperty(name) >= 0)
+        QVERIFY(client->setProperty(name, arguments.first()));
+    else
+        QVERIFY(QMetaObject::invokeMethod(client, name, argument(0), argument(1)));
     TestPeer& service = m_bench->service();
-    QVERIFY(call(topic.startsWith(board) ? static_cast<QObject*>(m_board) : m_inspector.get()));
     QVERIFY(service.waitForMessages(topic));
     // Indented JSON, and nothing changes before the service reports it.
     QCOMPARE(service.last(topic).json(), payload);
@@ -338,7 +283,7 @@ void TestMonitoredClients::commands()
     QVERIFY(m_board->audioEnabled() && m_board->displayBrightness() == 0
             && m_board->delayShutdownFor() == 0 && m_inspector->audioVolume() == 0);
     // The delay is sent only when it differs from the reported one.
-    if (topic.endsWith("/config/set")) {
+    if (member == "delayShutdownFor") {
         QVERIFY(m_bench->deliver(board + "/config", payload));
         m_board->setDelayShutdownFor(300);
         QVERIFY(m_bench->sync());
