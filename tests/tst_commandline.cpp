@@ -25,11 +25,8 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("messages");
         const QStringList flags {"Log to stderr overridden from user to true",
                                  "Log with color overridden from user to true"};
-        QTest::newRow("none") << QStringList() << QVariantMap() << QStringList();
         QTest::newRow("-v 3") << QStringList {"-v", "3"} << QVariantMap {{"log/level", 3}}
                               << QStringList {"Setting Log level : 3"};
-        QTest::newRow("-v4") << QStringList {"-v4"} << QVariantMap {{"log/level", 4}}
-                             << QStringList {"Setting Log level : 4"};
         QTest::newRow("-v x") << QStringList {"-v", "x"} << QVariantMap() << QStringList();
         QTest::newRow("-P abc") << QStringList {"-P", "abc"} << QVariantMap {{"mqtt/port", 0}}
                                 << QStringList {"Setting MQTT Port : abc"};

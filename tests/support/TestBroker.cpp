@@ -14,8 +14,8 @@
 
 namespace {
 
-// Binds port 0 (the kernel's choice of a free port) and returns the port bound, or
-// connects to the port and returns it when that succeeds; 0 otherwise.
+// Port 0: binds a port of the kernel's choice, free right now, and returns it. Otherwise
+// returns the port if something accepts connections there. 0 on failure.
 quint16 probe(quint16 port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -31,6 +31,13 @@ quint16 probe(quint16 port)
     if (fd >= 0)
         ::close(fd);
     return ok ? ntohs(address.sin_port) : 0;
+}
+
+bool writeFile(const QString& path, const QStringList& lines)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(lines.join('\n').toUtf8() + '\n') > 0;
 }
 
 } // namespace
@@ -78,47 +85,43 @@ bool TestBroker::isRunning() const
 
 QString TestBroker::log() const
 {
-    QFile file(m_dir.filePath(QStringLiteral("mosquitto.log")));
+    QFile file(m_dir.filePath("mosquitto.log"));
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 bool TestBroker::launch()
 {
-    QStringList lines {QStringLiteral("listener %1 127.0.0.1").arg(m_port),
-                       QStringLiteral("persistence false"), QStringLiteral("log_dest stderr")};
-    for (const char* type : {"error", "warning", "notice", "information"})
-        lines << QStringLiteral("log_type ") + QLatin1String(type);
+    QStringList config {QString("listener %1 127.0.0.1").arg(m_port),
+                        "persistence false",
+                        "log_dest stderr",
+                        "log_type error",
+                        "log_type warning",
+                        "log_type notice",
+                        "log_type information"};
     // As root mosquitto would switch to the user "mosquitto", who cannot read our files.
     if (::geteuid() == 0)
-        lines << QStringLiteral("user root");
-    const QString passwords = m_dir.filePath(QStringLiteral("passwords"));
-    QFile::remove(passwords);
-    for (auto it = m_users.cbegin(); it != m_users.cend(); ++it) {
-        const QStringList create = QFile::exists(passwords) ? QStringList() : QStringList {"-c"};
-        if (QProcess::execute(QStringLiteral("mosquitto_passwd"),
-                              QStringList {"-b"} + create
-                                  + QStringList {passwords, it.key(), it.value()})
-            != 0) {
-            qWarning() << "TestBroker: mosquitto_passwd failed for" << it.key();
-            return false;
-        }
-    }
-    lines << (m_users.isEmpty()
-                  ? QStringLiteral("allow_anonymous true")
-                  : QStringLiteral("allow_anonymous false\npassword_file ") + passwords)
-          << m_extraConfig;
-    QFile config(m_dir.filePath(QStringLiteral("mosquitto.conf")));
-    if (!m_dir.isValid() || !config.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || config.write(lines.join(QLatin1Char('\n')).toUtf8() + '\n') < 0)
+        config << "user root";
+    const QString passwords = m_dir.filePath("passwords");
+    QStringList users;
+    for (auto it = m_users.cbegin(); it != m_users.cend(); ++it)
+        users << it.key() + ':' + it.value();
+    if (users.isEmpty()) {
+        config << "allow_anonymous true";
+    } else if (!writeFile(passwords, users)
+               || QProcess::execute("mosquitto_passwd", {"-U", passwords}) != 0) {
+        qWarning() << "TestBroker: no password file";
         return false;
-    config.close();
+    } else {
+        config << "allow_anonymous false"
+               << "password_file " + passwords;
+    }
+    if (!m_dir.isValid() || !writeFile(m_dir.filePath("mosquitto.conf"), config + m_extraConfig))
+        return false;
 
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::MergedChannels);
-    m_process->setStandardOutputFile(m_dir.filePath(QStringLiteral("mosquitto.log")),
-                                     QIODevice::Append);
-    m_process->start(QStringLiteral("/usr/sbin/mosquitto"),
-                     {QStringLiteral("-c"), config.fileName()});
+    m_process->setStandardOutputFile(m_dir.filePath("mosquitto.log"), QIODevice::Append);
+    m_process->start("/usr/sbin/mosquitto", {"-c", m_dir.filePath("mosquitto.conf")});
     QElapsedTimer clock;
     clock.start();
     bool accepting = false;
