@@ -8,10 +8,14 @@ ChildProcess::ChildProcess(QObject* parent)
     : QObject(parent)
 {
     m_process.setProcessEnvironment(defaultEnvironment());
-    connect(&m_process, &QProcess::readyReadStandardOutput, this, &ChildProcess::collect);
-    connect(&m_process, &QProcess::readyReadStandardError, this, &ChildProcess::collect);
+    const auto collect = [this] {
+        m_stdout += m_process.readAllStandardOutput();
+        m_stderr += m_process.readAllStandardError();
+    };
+    connect(&m_process, &QProcess::readyReadStandardOutput, this, collect);
+    connect(&m_process, &QProcess::readyReadStandardError, this, collect);
     connect(&m_process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
-            [this] {
+            [this, collect] {
                 collect();
                 m_finished = true;
             });
@@ -28,21 +32,21 @@ ChildProcess::~ChildProcess()
 QProcessEnvironment ChildProcess::defaultEnvironment()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("QT_MESSAGE_PATTERN"));
-    environment.remove(QStringLiteral("QT_LOGGING_RULES"));
-    environment.remove(QStringLiteral("QT_LOGGING_TO_CONSOLE"));
+    for (const char* name : {"QT_MESSAGE_PATTERN", "QT_LOGGING_RULES", "QT_LOGGING_TO_CONSOLE"})
+        environment.remove(QString::fromLatin1(name));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     return environment;
 }
 
-void ChildProcess::setWorkingDirectory(const QString& directory)
+void ChildProcess::terminate(QProcess& process)
 {
-    m_process.setWorkingDirectory(directory);
-}
-
-void ChildProcess::setEnvironment(const QProcessEnvironment& environment)
-{
-    m_process.setProcessEnvironment(environment);
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished(10000);
+    }
 }
 
 bool ChildProcess::start(const QString& program, const QStringList& arguments)
@@ -56,14 +60,8 @@ bool ChildProcess::start(const QString& program, const QStringList& arguments)
 
 bool ChildProcess::waitForStandardError(const QString& text, int msecs)
 {
-    return QTest::qWaitFor([&] { return standardError().contains(text) || m_finished; }, msecs)
-        && standardError().contains(text);
-}
-
-bool ChildProcess::waitForStandardOutput(const QString& text, int msecs)
-{
-    return QTest::qWaitFor([&] { return standardOutput().contains(text) || m_finished; }, msecs)
-        && standardOutput().contains(text);
+    (void)QTest::qWaitFor([&] { return standardError().contains(text) || m_finished; }, msecs);
+    return standardError().contains(text);
 }
 
 bool ChildProcess::waitForFinished(int msecs)
@@ -75,40 +73,4 @@ bool ChildProcess::sendSignal(int signalNumber)
 {
     const qint64 pid = m_process.processId();
     return pid > 0 && !m_finished && ::kill(pid_t(pid), signalNumber) == 0;
-}
-
-bool ChildProcess::isRunning() const
-{
-    return !m_finished && m_process.state() != QProcess::NotRunning;
-}
-
-qint64 ChildProcess::processId() const
-{
-    return m_finished ? 0 : m_process.processId();
-}
-
-QString ChildProcess::standardOutput() const
-{
-    return QString::fromUtf8(m_stdout);
-}
-
-QString ChildProcess::standardError() const
-{
-    return QString::fromUtf8(m_stderr);
-}
-
-int ChildProcess::exitCode() const
-{
-    return m_process.exitCode();
-}
-
-QProcess::ExitStatus ChildProcess::exitStatus() const
-{
-    return m_process.exitStatus();
-}
-
-void ChildProcess::collect()
-{
-    m_stdout += m_process.readAllStandardOutput();
-    m_stderr += m_process.readAllStandardError();
 }

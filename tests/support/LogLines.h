@@ -1,10 +1,9 @@
 #pragma once
 
-#include <QString>
 #include <QStringList>
 
-// The log lines that start with the prefix, in order; for checks on what a
-// MessageCapture recorded.
+// Checks on recorded log lines (see MessageCapture): the lines that start with the
+// prefix, in order, and how many contain the fragment.
 inline QStringList linesStartingWith(const QStringList& lines, const QString& prefix)
 {
     QStringList result;
@@ -15,7 +14,6 @@ inline QStringList linesStartingWith(const QStringList& lines, const QString& pr
     return result;
 }
 
-// How many log lines contain the fragment.
 inline int countContaining(const QStringList& lines, const QString& fragment)
 {
     return lines.filter(fragment).size();

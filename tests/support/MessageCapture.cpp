@@ -2,11 +2,9 @@
 
 #include <QList>
 #include <QMutex>
-#include <QMutexLocker>
 #include <QPair>
 
 namespace {
-
 QMutex g_mutex;
 QList<QPair<QtMsgType, QString>> g_messages;
 QtMessageHandler g_previous = nullptr;
@@ -22,53 +20,40 @@ void record(QtMsgType type, const QMessageLogContext& context, const QString& me
         g_previous(type, context, message);
 }
 
-} // namespace
-
-MessageCapture::MessageCapture(bool passOn)
-{
-    QMutexLocker locker(&g_mutex);
-    g_messages.clear();
-    g_passOn = passOn;
-    m_previous = qInstallMessageHandler(record);
-    g_previous = m_previous;
-}
-
-MessageCapture::~MessageCapture()
-{
-    qInstallMessageHandler(m_previous);
-    QMutexLocker locker(&g_mutex);
-    g_previous = nullptr;
-    g_messages.clear();
-}
-
-QStringList MessageCapture::messages() const
-{
-    QMutexLocker locker(&g_mutex);
-    QStringList result;
-    for (const auto& message : qAsConst(g_messages))
-        result.append(message.second);
-    return result;
-}
-
-QStringList MessageCapture::messages(QtMsgType type) const
+QStringList select(int type)
 {
     QMutexLocker locker(&g_mutex);
     QStringList result;
     for (const auto& message : qAsConst(g_messages)) {
-        if (message.first == type)
+        if (type < 0 || message.first == type)
             result.append(message.second);
     }
     return result;
 }
+} // namespace
 
-bool MessageCapture::contains(const QString& text) const
+MessageCapture::MessageCapture(bool passOn)
 {
-    const QStringList all = messages();
-    for (const QString& message : all) {
-        if (message.contains(text))
-            return true;
-    }
-    return false;
+    clear();
+    g_passOn = passOn;
+    g_previous = qInstallMessageHandler(record);
+}
+
+MessageCapture::~MessageCapture()
+{
+    qInstallMessageHandler(g_previous);
+    g_previous = nullptr;
+    clear();
+}
+
+QStringList MessageCapture::messages() const
+{
+    return select(-1);
+}
+
+QStringList MessageCapture::messages(QtMsgType type) const
+{
+    return select(type);
 }
 
 void MessageCapture::clear()

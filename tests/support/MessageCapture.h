@@ -1,13 +1,11 @@
 #pragma once
 
-#include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
-// Records the Qt messages emitted while it exists (their text, without any
-// formatting) and, unless told not to (for floods of large payloads), still passes
-// them on to the previous handler, so they stay visible in the test output. One
-// capture at a time.
+// Records the text of the Qt messages emitted while it exists and, unless told not to
+// (floods of large payloads), passes them on to the previous handler so that they stay
+// visible in the test output. One capture at a time; safe from any thread.
 class MessageCapture
 {
 public:
@@ -19,9 +17,6 @@ public:
     // Messages of one type (QtInfoMsg, QtWarningMsg, ...).
     QStringList messages(QtMsgType type) const;
     // True if any message contains the text.
-    bool contains(const QString& text) const;
+    bool contains(const QString& text) const { return !messages().filter(text).isEmpty(); }
     void clear();
-
-private:
-    QtMessageHandler m_previous;
 };

@@ -3,56 +3,44 @@
 #include <QAtomicInteger>
 #include <QObject>
 
-// QtCore's hook table for introspection tools (stable across Qt 5: the same
-// entries GammaRay uses). Entry 3 is called for every QObject created, entry 4
-// for every QObject destroyed.
+// QtCore's hook table for introspection tools (stable across Qt 5): entry 3 is called
+// for every QObject created, entry 4 for every QObject destroyed.
 QT_BEGIN_NAMESPACE
 extern quintptr Q_CORE_EXPORT qtHookData[];
 QT_END_NAMESPACE
 
 namespace {
-enum HookIndex { AddQObject = 3, RemoveQObject = 4 };
-using ObjectHook = void (*)(QObject*);
+enum { AddQObject = 3, RemoveQObject = 4 };
+using Hook = void (*)(QObject*);
 
 QAtomicInteger<qint64> s_alive;
-ObjectCensus* s_census = nullptr;
-quintptr s_previousAdd = 0;
-quintptr s_previousRemove = 0;
+quintptr s_previous[2] = {0, 0}; // the hooks installed before ours, called on
+
+template<int Index, int Step>
+void count(QObject* object)
+{
+    s_alive.fetchAndAddRelaxed(Step);
+    if (const quintptr previous = s_previous[Index - AddQObject])
+        reinterpret_cast<Hook>(previous)(object);
+}
 } // namespace
 
 ObjectCensus::ObjectCensus()
 {
-    Q_ASSERT(!s_census);
-    s_census = this;
     s_alive.storeRelaxed(0);
-    m_previousAdd = s_previousAdd = qtHookData[AddQObject];
-    m_previousRemove = s_previousRemove = qtHookData[RemoveQObject];
-    qtHookData[AddQObject] = reinterpret_cast<quintptr>(&ObjectCensus::added);
-    qtHookData[RemoveQObject] = reinterpret_cast<quintptr>(&ObjectCensus::removed);
+    s_previous[0] = qtHookData[AddQObject];
+    s_previous[1] = qtHookData[RemoveQObject];
+    qtHookData[AddQObject] = reinterpret_cast<quintptr>(&count<AddQObject, 1>);
+    qtHookData[RemoveQObject] = reinterpret_cast<quintptr>(&count<RemoveQObject, -1>);
 }
 
 ObjectCensus::~ObjectCensus()
 {
-    qtHookData[AddQObject] = m_previousAdd;
-    qtHookData[RemoveQObject] = m_previousRemove;
-    s_census = nullptr;
+    qtHookData[AddQObject] = s_previous[0];
+    qtHookData[RemoveQObject] = s_previous[1];
 }
 
 qint64 ObjectCensus::alive() const
 {
     return s_alive.loadRelaxed();
-}
-
-void ObjectCensus::added(QObject* object)
-{
-    s_alive.fetchAndAddRelaxed(1);
-    if (s_previousAdd)
-        reinterpret_cast<ObjectHook>(s_previousAdd)(object);
-}
-
-void ObjectCensus::removed(QObject* object)
-{
-    s_alive.fetchAndAddRelaxed(-1);
-    if (s_previousRemove)
-        reinterpret_cast<ObjectHook>(s_previousRemove)(object);
 }

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-// What became of a deferred result, for tests to wait on with QTRY_...:
+// What became of a deferred result:
 //     auto outcome = Settlement<Result>::of(client.request());
 //     QVERIFY(outcome->wait(10000));
 //     QCOMPARE(outcome->value.error, QString());
@@ -20,32 +20,31 @@ public:
     static Ptr of(const Deferred<R>& deferred)
     {
         Ptr settlement(new Settlement);
-        // A weak reference: a result that never settles does not keep it alive.
+        // Weak: a result that never settles does not keep the settlement alive.
         std::weak_ptr<Settlement> weak = settlement;
-        deferred
-            .done([weak](const R& value) {
-                if (auto self = weak.lock())
-                    self->settle(DeferredState::RESOLVED, value);
-            })
-            .fail([weak](const R& value) {
-                if (auto self = weak.lock())
-                    self->settle(DeferredState::REJECTED, value);
-            });
+        const auto settle = [weak](DeferredState state) {
+            return [weak, state](const R& value) {
+                if (auto self = weak.lock()) {
+                    ++self->m_calls;
+                    self->m_state = state;
+                    self->value = value;
+                    if (self->m_loop)
+                        self->m_loop->quit();
+                }
+            };
+        };
+        deferred.done(settle(DeferredState::RESOLVED)).fail(settle(DeferredState::REJECTED));
         return settlement;
     }
 
-    // Runs the event loop until the deferred is settled, at most timeoutMsec;
-    // returns whether it is. Unlike QTRY_... polling, this adds no delay of its
-    // own, so it also serves benchmarks.
+    // Runs the event loop until settled, at most timeoutMsec; returns whether it is.
+    // Adds no polling delay of its own, so it also serves benchmarks.
     bool wait(int timeoutMsec)
     {
         if (settled())
             return true;
         QEventLoop loop;
-        // A timer of its own, gone with this call (a single-shot timer would
-        // live on until it fires).
-        QTimer timeout;
-        timeout.setSingleShot(true);
+        QTimer timeout; // gone with this call, unlike a single-shot timer
         QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
         timeout.start(timeoutMsec);
         m_loop = &loop;
@@ -64,14 +63,6 @@ public:
 
 private:
     Settlement() = default;
-    void settle(DeferredState state, const R& result)
-    {
-        ++m_calls;
-        m_state = state;
-        value = result;
-        if (m_loop)
-            m_loop->quit();
-    }
 
     DeferredState m_state = DeferredState::PENDING;
     int m_calls = 0;

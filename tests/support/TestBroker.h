@@ -9,15 +9,13 @@
 
 class QProcess;
 
-// A real mosquitto broker for tests and benchmarks: /usr/sbin/mosquitto on a free loopback
-// port, configured in a temporary directory (no persistence), stopped at destruction.
+// A real mosquitto broker for tests and benchmarks on a free loopback port, configured
+// in a temporary directory (no persistence), stopped at destruction.
 //
 //     TestBroker broker;
 //     QVERIFY(broker.start());
 //     client.setHostname(broker.host());
 //     client.setPort(broker.port());
-//
-// start() and restart() return once the broker accepts TCP connections.
 class TestBroker
 {
 public:
@@ -26,28 +24,26 @@ public:
     TestBroker(const TestBroker&) = delete;
     TestBroker& operator=(const TestBroker&) = delete;
 
-    // Before start(): require these credentials (password file made with mosquitto_passwd)
-    // instead of allowing anonymous clients.
-    void addUser(const QString& name, const QString& password);
+    // Before start(): require these credentials instead of allowing anonymous clients.
+    void addUser(const QString& name, const QString& password) { m_users.insert(name, password); }
     // Before start(): one more mosquitto.conf line, e.g. "max_queued_messages 0".
-    void addConfig(const QString& line);
+    void addConfig(const QString& line) { m_extraConfig.append(line); }
 
-    // The first start picks a free port; later starts keep it.
+    // Returns once the broker accepts connections. The first start picks a free port,
+    // later starts keep it.
     bool start();
-    // Terminates the broker (SIGTERM) and waits for it; clients see their connection close.
+    // SIGTERM, and waits: clients see their connection close.
     void stop();
     bool restart();
     bool isRunning() const;
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
     quint16 port() const { return m_port; }
-    // The broker's log so far, for diagnosis of a failing test.
+    // The broker's log since the first start, for diagnosis and for what it received.
     QString log() const;
 
 private:
-    bool writeConfig();
     bool launch();
-    bool waitUntilAccepting(int timeoutMs);
 
     QTemporaryDir m_dir;
     std::unique_ptr<QProcess> m_process;

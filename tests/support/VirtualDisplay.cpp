@@ -1,20 +1,19 @@
 #include "VirtualDisplay.h"
 
+#include "ChildProcess.h"
+
+#include <QDeadlineTimer>
 #include <QDebug>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
-
-namespace {
-constexpr int StartTimeoutMs = 20000;
-} // namespace
 
 VirtualDisplay::VirtualDisplay() = default;
 
 VirtualDisplay::~VirtualDisplay()
 {
-    stop();
+    if (m_server)
+        ChildProcess::terminate(*m_server);
 }
 
 QString VirtualDisplay::missingTools(const QStringList& programs)
@@ -29,29 +28,19 @@ QString VirtualDisplay::missingTools(const QStringList& programs)
 
 bool VirtualDisplay::start(const QSize& size, int depth)
 {
-    if (isRunning())
+    if (m_server && m_server->state() == QProcess::Running)
         return true;
     m_server = std::make_unique<QProcess>();
-    m_server->setProcessChannelMode(QProcess::SeparateChannels);
-    // With -displayfd the server takes the first free display number and writes it
-    // to the descriptor once it accepts clients: no guessing, no race with another
-    // server starting at the same time.
+    // With -displayfd the server takes the first free display number and writes it to
+    // the descriptor once it accepts clients: no race with another server starting.
     const QString screen
         = QStringLiteral("%1x%2x%3").arg(size.width()).arg(size.height()).arg(depth);
     m_server->start(QStringLiteral("Xvfb"),
-                    {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                     QStringLiteral("0"), screen, QStringLiteral("-nolisten"),
-                     QStringLiteral("tcp"), QStringLiteral("-noreset")});
-    if (!m_server->waitForStarted(StartTimeoutMs)) {
-        qWarning().noquote() << "VirtualDisplay: Xvfb did not start:" << m_server->errorString();
-        m_server.reset();
-        return false;
-    }
+                    {"-displayfd", "1", "-screen", "0", screen, "-nolisten", "tcp", "-noreset"});
     QByteArray output;
-    QElapsedTimer timer;
-    timer.start();
-    while (!output.contains('\n') && timer.elapsed() < StartTimeoutMs
-           && m_server->state() == QProcess::Running) {
+    const QDeadlineTimer deadline(20000);
+    while (!output.contains('\n') && !deadline.hasExpired()
+           && m_server->state() != QProcess::NotRunning) {
         m_server->waitForReadyRead(200);
         output += m_server->readAllStandardOutput();
     }
@@ -59,33 +48,13 @@ bool VirtualDisplay::start(const QSize& size, int depth)
     const int number = output.trimmed().toInt(&ok);
     if (!ok) {
         qWarning().noquote() << "VirtualDisplay: Xvfb gave no display number:"
-                             << QString::fromLocal8Bit(m_server->readAllStandardError());
-        stop();
+                             << m_server->errorString() << m_server->readAllStandardError();
+        ChildProcess::terminate(*m_server);
+        m_server.reset();
         return false;
     }
     m_name = QStringLiteral(":%1").arg(number);
-    m_size = size;
     return true;
-}
-
-void VirtualDisplay::stop()
-{
-    if (!m_server)
-        return;
-    if (m_server->state() != QProcess::NotRunning) {
-        m_server->terminate();
-        if (!m_server->waitForFinished(10000)) {
-            m_server->kill();
-            m_server->waitForFinished(10000);
-        }
-    }
-    m_server.reset();
-    m_name.clear();
-}
-
-bool VirtualDisplay::isRunning() const
-{
-    return m_server && m_server->state() == QProcess::Running;
 }
 
 QProcessEnvironment VirtualDisplay::environment(const QProcessEnvironment& base) const
@@ -100,46 +69,31 @@ QProcessEnvironment VirtualDisplay::environment(const QProcessEnvironment& base)
 
 bool VirtualDisplay::click(int x, int y)
 {
-    return runTool(QStringLiteral("xdotool"),
-                   {QStringLiteral("mousemove"), QString::number(x), QString::number(y),
-                    QStringLiteral("click"), QStringLiteral("1")});
+    return runTool("xdotool", {"mousemove", QString::number(x), QString::number(y), "click", "1"});
 }
 
 bool VirtualDisplay::type(const QString& text)
 {
-    return runTool(QStringLiteral("xdotool"),
-                   {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("50"), text});
+    return runTool("xdotool", {"type", "--delay", "50", text});
 }
 
 bool VirtualDisplay::grab(const QString& pngFile)
 {
-    if (!runTool(QStringLiteral("import"),
-                 {QStringLiteral("-window"), QStringLiteral("root"), pngFile}))
-        return false;
-    return QFileInfo(pngFile).size() > 0;
+    return runTool("import", {"-window", "root", pngFile}) && QFileInfo(pngFile).size() > 0;
 }
 
-bool VirtualDisplay::runTool(const QString& program, const QStringList& arguments, int timeoutMs)
+bool VirtualDisplay::runTool(const QString& program, const QStringList& arguments)
 {
-    if (!isRunning()) {
-        qWarning().noquote() << "VirtualDisplay:" << program << "needs a running display";
-        return false;
-    }
     QProcess tool;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DISPLAY"), m_name);
-    tool.setProcessEnvironment(environment);
+    tool.setProcessEnvironment(environment());
     tool.start(program, arguments);
-    if (!tool.waitForFinished(timeoutMs)) {
-        qWarning().noquote() << "VirtualDisplay:" << program << arguments.join(QLatin1Char(' '))
-                             << "did not finish:" << tool.errorString();
+    const bool finished = tool.waitForFinished(20000);
+    if (!finished)
         tool.kill();
-        tool.waitForFinished(5000);
-        return false;
-    }
-    if (tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0) {
+    if (!finished || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0) {
         qWarning().noquote() << "VirtualDisplay:" << program << arguments.join(QLatin1Char(' '))
-                             << "failed:" << QString::fromLocal8Bit(tool.readAllStandardError());
+                             << "failed:" << tool.errorString() << tool.readAllStandardError();
+        tool.waitForFinished(5000);
         return false;
     }
     return true;

@@ -9,17 +9,9 @@
 
 class QProcess;
 
-// An X server of the test's own (Xvfb) for running the real program's window: it
-// picks a free display number itself, and is stopped at destruction. Pointer and
-// keyboard input go through xdotool, screen grabs through ImageMagick's import.
-//
-//     if (const QString missing = VirtualDisplay::missingTools({"Xvfb", "xdotool"}); ...)
-//         QSKIP(...);
-//     VirtualDisplay display;
-//     QVERIFY(display.start());
-//     ui.setEnvironment(display.environment());
-//     ...
-//     QVERIFY(display.click(512, 360));
+// An X server of the test's own (Xvfb) for the real program's window, on the first free
+// display number, stopped at destruction. Pointer and keyboard input go through xdotool,
+// screen grabs through ImageMagick's import.
 class VirtualDisplay
 {
 public:
@@ -32,31 +24,24 @@ public:
     // all are there.
     static QString missingTools(const QStringList& programs);
 
-    // Starts the server and returns once it accepts clients.
+    // Returns once the server accepts clients.
     bool start(const QSize& size = QSize(1024, 600), int depth = 24);
-    void stop();
-    bool isRunning() const;
 
-    // ":<number>", empty before start().
-    QString name() const { return m_name; }
-    QSize size() const { return m_size; }
-
-    // The environment of a program shown on this display: base plus DISPLAY, the
-    // X11 platform plug-in and the software renderer of Qt Quick.
+    // The environment of a program shown on this display: base plus DISPLAY, the X11
+    // platform plug-in and the software renderer of Qt Quick.
     QProcessEnvironment environment(const QProcessEnvironment& base
                                     = QProcessEnvironment::systemEnvironment()) const;
 
-    // A left click (press and release) at the screen position.
+    // A left click at the screen position.
     bool click(int x, int y);
     // Types the text as key strokes to the window under the pointer.
     bool type(const QString& text);
-    // Writes the whole screen to a PNG file (needs ImageMagick's import).
+    // Writes the whole screen to a PNG file.
     bool grab(const QString& pngFile);
 
 private:
-    bool runTool(const QString& program, const QStringList& arguments, int timeoutMs = 20000);
+    bool runTool(const QString& program, const QStringList& arguments);
 
     std::unique_ptr<QProcess> m_server;
-    QString m_name;
-    QSize m_size;
+    QString m_name; // ":<number>"
 };
