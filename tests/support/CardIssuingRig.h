@@ -31,7 +31,6 @@ class CardIssuingRig
 public:
     // Topics under "<prefix>/dispenser" and "<prefix>/rfid".
     CardIssuingRig(const TestBroker& broker, const QString& prefix);
-    ~CardIssuingRig();
     CardIssuingRig(const CardIssuingRig&) = delete;
     CardIssuingRig& operator=(const CardIssuingRig&) = delete;
 
@@ -39,7 +38,7 @@ public:
     bool start(int timeoutMsec = 10000);
 
     // A card as the entry gate composes it.
-    static Card::Ptr newCard(const QString& deviceId = QStringLiteral("TERM-01"));
+    static Card::Ptr newCard();
 
     DispenserService dispenserService;
     RfidService rfidService;

@@ -3,7 +3,6 @@
 #include "MqttSubscription.h"
 #include "TestBroker.h"
 
-#include <QDebug>
 #include <QJsonDocument>
 #include <QTest>
 #include <QTimer>
@@ -28,9 +27,8 @@ QJsonObject TestPeer::Message::json() const
     return QJsonDocument::fromJson(payload).object();
 }
 
-TestPeer::TestPeer(const TestBroker& broker, const QString& clientId, QObject* parent)
-    : QObject(parent)
-    , m_connection(new MqttConnection(this))
+TestPeer::TestPeer(const TestBroker& broker, const QString& clientId)
+    : m_connection(new MqttConnection(this))
     , m_reconnectTimer(new QTimer(this))
 {
     m_connection->setHostname(broker.host());
@@ -49,18 +47,11 @@ TestPeer::TestPeer(const TestBroker& broker, const QString& clientId, QObject* p
     connect(m_connection, &MqttConnection::stateChanged, this, &TestPeer::onStateChanged);
 }
 
-TestPeer::~TestPeer() = default;
-
 bool TestPeer::connectToBroker(int timeoutMs)
 {
     m_wanted = true;
     m_connection->connectToHost();
     return waitUntilReady(timeoutMs);
-}
-
-bool TestPeer::isConnected() const
-{
-    return m_connection->state() == MqttConnection::Connected;
 }
 
 bool TestPeer::waitUntilReady(int timeoutMs)
@@ -86,14 +77,14 @@ bool TestPeer::subscribe(const QString& filter, quint8 qos, int timeoutMs)
     return waitUntilReady(timeoutMs);
 }
 
-bool TestPeer::publish(const QString& topic, const QByteArray& payload, quint8 qos, bool retain)
+bool TestPeer::publish(const QString& topic, const QByteArray& payload, quint8 qos)
 {
-    return m_connection->publish(topic, payload, qos, retain) >= 0;
+    return m_connection->publish(topic, payload, qos, false) >= 0;
 }
 
-bool TestPeer::publish(const QString& topic, const QJsonObject& json, quint8 qos, bool retain)
+bool TestPeer::publish(const QString& topic, const QJsonObject& json, quint8 qos)
 {
-    return publish(topic, QJsonDocument(json).toJson(QJsonDocument::Compact), qos, retain);
+    return publish(topic, QJsonDocument(json).toJson(QJsonDocument::Compact), qos);
 }
 
 QList<TestPeer::Message> TestPeer::messages(const QString& filter) const
@@ -106,20 +97,10 @@ QList<TestPeer::Message> TestPeer::messages(const QString& filter) const
     return result;
 }
 
-int TestPeer::count(const QString& filter) const
-{
-    return messages(filter).size();
-}
-
 TestPeer::Message TestPeer::last(const QString& filter) const
 {
     const QList<Message> all = messages(filter);
     return all.isEmpty() ? Message() : all.last();
-}
-
-void TestPeer::clear()
-{
-    m_messages.clear();
 }
 
 bool TestPeer::waitForMessages(const QString& filter, int count, int timeoutMs)
@@ -127,29 +108,9 @@ bool TestPeer::waitForMessages(const QString& filter, int count, int timeoutMs)
     return QTest::qWaitFor([&] { return this->count(filter) >= count; }, timeoutMs);
 }
 
-bool TestPeer::respond(const QString& requestFilter, JsonResponder reply, int delayMs)
+bool TestPeer::respondRaw(const QString& requestFilter, Responder reply)
 {
-    return respondRaw(
-        requestFilter,
-        [reply](const QString& topic, const QByteArray& request) -> QList<QByteArray> {
-            QJsonParseError error;
-            const QJsonDocument document = QJsonDocument::fromJson(request, &error);
-            if (error.error != QJsonParseError::NoError || !document.isObject()) {
-                qWarning().noquote()
-                    << "TestPeer: request on" << topic << "is not a JSON object:" << request;
-                return {};
-            }
-            const std::optional<QJsonObject> answer = reply(topic, document.object());
-            if (!answer)
-                return {};
-            return {QJsonDocument(*answer).toJson(QJsonDocument::Compact)};
-        },
-        delayMs);
-}
-
-bool TestPeer::respondRaw(const QString& requestFilter, RawResponder reply, int delayMs)
-{
-    m_responders.append({requestFilter, std::move(reply), delayMs});
+    m_responders.append({requestFilter, std::move(reply)});
     return subscribe(requestFilter, 1);
 }
 
@@ -174,23 +135,12 @@ bool TestPeer::matches(const QString& filter, const QString& topic)
 
 void TestPeer::onMessage(const QByteArray& payload, const QString& topic)
 {
-    if (m_recording)
-        m_messages.append({topic, payload});
-    for (const Responder& responder : qAsConst(m_responders)) {
-        if (!matches(responder.filter, topic))
-            continue;
-        const QString response = responseTopic(topic);
-        if (response.isEmpty())
-            continue;
-        const QList<QByteArray> answers = responder.reply(topic, payload);
-        if (responder.delayMs <= 0) {
-            for (const QByteArray& answer : answers)
+    m_messages.append({topic, payload});
+    const QString response = responseTopic(topic);
+    for (const auto& responder : qAsConst(m_responders)) {
+        if (!response.isEmpty() && matches(responder.first, topic)) {
+            for (const QByteArray& answer : responder.second(topic, payload))
                 publish(response, answer);
-        } else {
-            QTimer::singleShot(responder.delayMs, this, [this, response, answers] {
-                for (const QByteArray& answer : answers)
-                    publish(response, answer);
-            });
         }
     }
 }
