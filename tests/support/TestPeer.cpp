@@ -14,12 +14,6 @@ namespace {
 // Quick retries: tests restart brokers and wait for peers to come back.
 constexpr int ReconnectMillis = 100;
 
-int nextPeerNumber()
-{
-    static int number = 0;
-    return ++number;
-}
-
 } // namespace
 
 QJsonObject TestPeer::Message::json() const
@@ -29,20 +23,14 @@ QJsonObject TestPeer::Message::json() const
 
 TestPeer::TestPeer(const TestBroker& broker, const QString& clientId)
     : m_connection(new MqttConnection(this))
-    , m_reconnectTimer(new QTimer(this))
 {
+    static int peers = 0;
     m_connection->setHostname(broker.host());
     m_connection->setPort(broker.port());
-    m_connection->setClientId(clientId.isEmpty() ? QStringLiteral("test-peer-%1-%2")
-                                                       .arg(QCoreApplication::applicationPid())
-                                                       .arg(nextPeerNumber())
-                                                 : clientId);
-    m_reconnectTimer->setSingleShot(true);
-    m_reconnectTimer->setInterval(ReconnectMillis);
-    connect(m_reconnectTimer, &QTimer::timeout, this, [this] {
-        if (m_wanted && m_connection->state() == MqttConnection::Disconnected)
-            m_connection->connectToHost();
-    });
+    m_connection->setClientId(
+        clientId.isEmpty()
+            ? QStringLiteral("test-peer-%1-%2").arg(QCoreApplication::applicationPid()).arg(++peers)
+            : clientId);
     connect(m_connection, &MqttConnection::messageReceived, this, &TestPeer::onMessage);
     connect(m_connection, &MqttConnection::stateChanged, this, &TestPeer::onStateChanged);
 }
@@ -75,11 +63,6 @@ bool TestPeer::subscribe(const QString& filter, quint8 qos, int timeoutMs)
     if (isConnected())
         m_subscriptions.append(m_connection->subscribe(filter, qos));
     return waitUntilReady(timeoutMs);
-}
-
-bool TestPeer::publish(const QString& topic, const QByteArray& payload, quint8 qos)
-{
-    return m_connection->publish(topic, payload, qos, false) >= 0;
 }
 
 bool TestPeer::publish(const QString& topic, const QJsonObject& json, quint8 qos)
@@ -147,15 +130,14 @@ void TestPeer::onMessage(const QByteArray& payload, const QString& topic)
 
 void TestPeer::onStateChanged(MqttConnection::ClientState state)
 {
-    if (state == MqttConnection::Connected)
-        resubscribe();
-    else if (state == MqttConnection::Disconnected && m_wanted)
-        m_reconnectTimer->start();
-}
-
-void TestPeer::resubscribe()
-{
-    m_subscriptions.clear();
-    for (const auto& filter : qAsConst(m_filters))
-        m_subscriptions.append(m_connection->subscribe(filter.first, filter.second));
+    if (state == MqttConnection::Connected) {
+        m_subscriptions.clear();
+        for (const auto& filter : qAsConst(m_filters))
+            m_subscriptions.append(m_connection->subscribe(filter.first, filter.second));
+    } else if (state == MqttConnection::Disconnected && m_wanted) {
+        QTimer::singleShot(ReconnectMillis, this, [this] {
+            if (m_wanted && m_connection->state() == MqttConnection::Disconnected)
+                m_connection->connectToHost();
+        });
+    }
 }

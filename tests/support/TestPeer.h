@@ -14,7 +14,6 @@
 
 class MqttSubscription;
 class TestBroker;
-class QTimer;
 
 // A second MQTT client for tests: plays a device service, publishes, and records what it
 // receives. It runs on the test's event loop, reconnects by itself after a broker restart
@@ -48,7 +47,10 @@ public:
 
     // Subscribes and waits for the broker's acknowledgement.
     bool subscribe(const QString& filter, quint8 qos = 0, int timeoutMs = 10000);
-    bool publish(const QString& topic, const QByteArray& payload, quint8 qos = 0);
+    bool publish(const QString& topic, const QByteArray& payload, quint8 qos = 0)
+    {
+        return m_connection->publish(topic, payload, qos, false) >= 0;
+    }
     bool publish(const QString& topic, const QJsonObject& json, quint8 qos = 0);
 
     // Messages received so far whose topic matches the filter, in arrival order.
@@ -71,10 +73,8 @@ public:
 private:
     void onMessage(const QByteArray& payload, const QString& topic);
     void onStateChanged(MqttConnection::ClientState state);
-    void resubscribe();
 
     MqttConnection* m_connection;
-    QTimer* m_reconnectTimer;
     QVector<QPair<QString, quint8>> m_filters;
     QList<QPointer<MqttSubscription>> m_subscriptions;
     QVector<QPair<QString, Responder>> m_responders;
