@@ -23,9 +23,8 @@ private Q_SLOTS:
     {
         addJsonRows({"json", "changes"}, R"([
 ["issued card", {"uid": "04AB", "type": 4, "template": "KVRTv1", "data": {"info": {"version": 7,
-    "customsId": 1, "status": "active"}, "usageCounter": 2, "usageLog": [{"type": "entry"},
-    {"timestamp": "2024-05-06T07:08:09", "type": "exit"}]}},
- {"uid": "04AB", "type": 4, "typeName": "MIFARE Classic 1K", "name": "KVRTv1", "status": "active",
+    "customsId": 1, "status": "active"}, "usageCounter": 2, "usageLog": [{"type": "entry"}, {"timestamp": "2024-05-06T07:08:09", "type": "exit"}]}},
+    {"uid": "04AB", "type": 4, "typeName": "MIFARE Classic 1K", "name": "KVRTv1", "status": "active",
     "customsId": 1, "usageCounter": 2, "entries": 2, "last": "exit", "lastTime": "2024-05-06T07:08:09"}],
 ["data an array", {"data": [1]}, {}],
 ["status missing is empty", {"data": {"info": {"customsId": 3}}}, {"customsId": 3}],
@@ -34,8 +33,7 @@ private Q_SLOTS:
 ["combined bits", {"uid": "A", "type": 3}, {"uid": "A", "type": 3}],
 ["other technology", {"type": 32768}, {"type": 32768, "typeName": "Other"}],
 ["log elements not objects", {"data": {"usageLog": [3, {}]}}, {"entries": 2, "last": "", "lastTime": ""}],
-["time with a zone", {"data": {"usageLog": [{"timestamp": "2024-05-06T07:08:09Z"}]}},
-    {"entries": 1, "last": "", "lastTime": ""}]])");
+["time with a zone", {"data": {"usageLog": [{"timestamp": "2024-05-06T07:08:09Z"}]}}, {"entries": 1, "last": "", "lastTime": ""}]])");
     }
     void readCard()
     {

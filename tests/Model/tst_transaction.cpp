@@ -37,12 +37,9 @@ private Q_SLOTS:
     {
         addJsonRows({"json", "changes"}, R"([
 ["empty", {}, {}],
-["refused", {"result": false, "type": 5, "ticketId": "T-7", "fareProductName": "10 trips",
-    "passengerTypeName": "Student", "denyReason": {"id": 204}},
- {"type": 5, "fareProduct": "10 trips", "passengeType": "Student", "denyReasonId": 204,
-    "denyReason": "The card does not have enough trips"}],
-["wrong types", {"result": "true", "type": "5", "ticketId": 77, "fareProductName": null,
-    "passengerTypeName": [], "denyReason": 204}, {}],
+["refused", {"result": false, "type": 5, "ticketId": "T-7", "fareProductName": "10 trips", "passengerTypeName": "Student", "denyReason": {"id": 204}},
+    {"type": 5, "fareProduct": "10 trips", "passengeType": "Student", "denyReasonId": 204, "denyReason": "The card does not have enough trips"}],
+["wrong types", {"result": "true", "type": "5", "ticketId": 77, "fareProductName": null, "passengerTypeName": [], "denyReason": 204}, {}],
 ["accepted", {"result": true}, {"valid": true}]])");
         for (const QString& row : QString("100 The ticket is invalid,110 The ticket has invalid "
                                           "timestamp,111 Unknown Error,203 The card has already "
@@ -84,24 +81,20 @@ private Q_SLOTS:
     {
         addJsonRows({"json", "changes"}, R"([
 ["empty", {}, {}],
-["e-purse", {"type": 2, "card": {"balanceBefore": 1050, "balanceAfter": 900}},
-    {"deducted": 1.5, "remaining": 9}],
-["capping e-purse", {"type": 15, "card": {"balanceBefore": 205, "balanceAfter": 5}},
-    {"deducted": 2, "remaining": 0.05}],
+["e-purse", {"type": 2, "card": {"balanceBefore": 1050, "balanceAfter": 900}}, {"deducted": 1.5, "remaining": 9}],
+["capping e-purse", {"type": 15, "card": {"balanceBefore": 205, "balanceAfter": 5}}, {"deducted": 2, "remaining": 0.05}],
 ["balances beyond an int", {"type": 2, "card": {"balanceBefore": 2147483647,
     "balanceAfter": -2147483648}}, {"deducted": 42949672.95, "remaining": -21474836.48}],
 ["balances not numbers", {"type": 2, "card": {"balanceBefore": "9", "balanceAfter": null}}, {}],
 ["transfer e-purse", {"type": 14, "card": {"balanceAfter": 750, "balanceBefore": 900,
     "ePurse": {"transferRemainingMin": 25}}}, {"remaining": 7.5, "transferRemainingMin": 25}],
-["barcode", {"type": 0, "barcode": {"fromStopGroupName": "Port", "toStopGroupName": "Square",
-    "transferRemainingMin": 60}, "card": {"balanceAfter": 100}},
+["barcode", {"type": 0, "barcode": {"fromStopGroupName": "Port", "toStopGroupName": "Square", "transferRemainingMin": 60}, "card": {"balanceAfter": 100}},
     {"fromStopGroupName": "Port", "toStopGroupName": "Square", "transferRemainingMin": 60}],
 ["stored journeys", {"type": 5, "card": {"storedJourneys": {"after": 4, "transferRemainingMin": 45,
     "activationTimestamp": "2024-06-01T10:15:30Z"}, "periodPass": {"remainingMinutes": 9}}},
     {"remaining": 4, "transferRemainingMin": 45, "activationTimestamp": "2024-06-01T10:15:30Z"}],
 ["capping journeys", {"type": 16, "card": {"storedJourneys": {"after": 2}}}, {"remaining": 2}],
-["transfer", {"type": 12, "card": {"storedJourneys": {"transferRemainingMin": 5}}},
-    {"transferRemainingMin": 5}],
+["transfer", {"type": 12, "card": {"storedJourneys": {"transferRemainingMin": 5}}}, {"transferRemainingMin": 5}],
 ["spring-forward hour", {"type": 5, "card": {"storedJourneys": {"activationTimestamp":
     "2024-03-31T03:30:00Z"}}}, {"activationTimestamp": "2024-03-31T03:30:00Z"}],
 ["space for T", {"type": 5, "card": {"storedJourneys": {"activationTimestamp": "2024-01-15 08:00:00Z"}}}, {}],
@@ -109,14 +102,11 @@ private Q_SLOTS:
 ["sign in a field", {"type": 5, "card": {"storedJourneys": {"activationTimestamp": "2024-01-+5T08:00:00Z"}}}, {}],
 ["february 30", {"type": 5, "card": {"storedJourneys": {"activationTimestamp": "2024-02-30T08:00:00Z"}}}, {}],
 ["hour 24", {"type": 5, "card": {"storedJourneys": {"activationTimestamp": "2024-01-15T24:00:00Z"}}}, {}],
-["pass", {"type": 8, "card": {"periodPass": {"remainingMinutes": 90, "remainingDays": 5,
-    "activationTimestamp": "2024-01-15T08:00:00Z"}}},
+["pass", {"type": 8, "card": {"periodPass": {"remainingMinutes": 90, "remainingDays": 5, "activationTimestamp": "2024-01-15T08:00:00Z"}}},
     {"remaining": 90, "activationTimestamp": "2024-01-15T08:00:00Z"}],
-["pass in days", {"type": 8, "card": {"periodPass": {"remainingMinutes": null, "remainingDays": 2}}},
-    {"remaining": 2880}],
+["pass in days", {"type": 8, "card": {"periodPass": {"remainingMinutes": null, "remainingDays": 2}}}, {"remaining": 2880}],
 ["pass without minutes", {"type": 8, "card": {"periodPass": {"remainingDays": 2}}}, {}],
-["pass beyond", {"type": 8, "card": {"periodPass": {"remainingMinutes": null,
-    "remainingDays": 2000000}}}, {"remaining": 2147483647}],
+["pass beyond", {"type": 8, "card": {"periodPass": {"remainingMinutes": null, "remainingDays": 2000000}}}, {"remaining": 2147483647}],
 ["EMV", {"type": 10, "card": {"balanceBefore": 9, "storedJourneys": {"after": 4}}}, {}]])");
     }
     void details()
