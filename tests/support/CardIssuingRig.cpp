@@ -20,8 +20,6 @@ CardIssuingRig::CardIssuingRig(const TestBroker& broker, const QString& prefix)
                      [this](const QString& method) { requestLog.append("rfid" + method); });
 }
 
-CardIssuingRig::~CardIssuingRig() = default;
-
 bool CardIssuingRig::start(int timeoutMsec)
 {
     dispenserService.connectToBroker(m_broker.host(), m_broker.port());
@@ -37,12 +35,12 @@ bool CardIssuingRig::start(int timeoutMsec)
         timeoutMsec);
 }
 
-Card::Ptr CardIssuingRig::newCard(const QString& deviceId)
+Card::Ptr CardIssuingRig::newCard()
 {
     KVRTv1Card::Ptr card(new KVRTv1Card);
     card->setCustomsId(1);
     card->setStatus(QStringLiteral("active"));
     card->incrUsageCounter(1);
-    card->addUsageLog(QStringLiteral("entry"), deviceId, QStringLiteral("LOC-01"));
+    card->addUsageLog(QStringLiteral("entry"), QStringLiteral("TERM-01"), QStringLiteral("LOC-01"));
     return card;
 }

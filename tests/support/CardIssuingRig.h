@@ -21,25 +21,22 @@ public:
     int receiverCount(const char* signal) const { return receivers(signal); }
 };
 
-// The entry gate's card issuing as the program builds it (one MQTT client, the
-// dispenser and RFID clients, the card issuer) against the simulated dispenser
-// and reader services, linked so that the reader sees the cards the dispenser
-// moves. Every request the services receive is logged in arrival order as
-// "dispenser/issue", "rfid/card/write", ...
+// The entry gate's card issuing as the program builds it (one MQTT client, the dispenser
+// and RFID clients, the card issuer) against the simulated services, linked so that the
+// reader sees the cards the dispenser moves. requestLog: the requests the services
+// received, in arrival order ("dispenser/issue", "rfid/card/write", ...).
 class CardIssuingRig
 {
 public:
     // Topics under "<prefix>/dispenser" and "<prefix>/rfid".
     CardIssuingRig(const TestBroker& broker, const QString& prefix);
-    ~CardIssuingRig();
-    CardIssuingRig(const CardIssuingRig&) = delete;
-    CardIssuingRig& operator=(const CardIssuingRig&) = delete;
+    Q_DISABLE_COPY(CardIssuingRig)
 
     // Connects everything and waits until the issuer is Ready.
     bool start(int timeoutMsec = 10000);
 
     // A card as the entry gate composes it.
-    static Card::Ptr newCard(const QString& deviceId = QStringLiteral("TERM-01"));
+    static Card::Ptr newCard();
 
     DispenserService dispenserService;
     RfidService rfidService;

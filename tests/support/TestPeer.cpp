@@ -3,7 +3,6 @@
 #include "MqttSubscription.h"
 #include "TestBroker.h"
 
-#include <QDebug>
 #include <QJsonDocument>
 #include <QTest>
 #include <QTimer>
@@ -15,12 +14,6 @@ namespace {
 // Quick retries: tests restart brokers and wait for peers to come back.
 constexpr int ReconnectMillis = 100;
 
-int nextPeerNumber()
-{
-    static int number = 0;
-    return ++number;
-}
-
 } // namespace
 
 QJsonObject TestPeer::Message::json() const
@@ -28,39 +21,25 @@ QJsonObject TestPeer::Message::json() const
     return QJsonDocument::fromJson(payload).object();
 }
 
-TestPeer::TestPeer(const TestBroker& broker, const QString& clientId, QObject* parent)
-    : QObject(parent)
-    , m_connection(new MqttConnection(this))
-    , m_reconnectTimer(new QTimer(this))
+TestPeer::TestPeer(const TestBroker& broker, const QString& clientId)
+    : m_connection(new MqttConnection(this))
 {
+    static int peers = 0;
     m_connection->setHostname(broker.host());
     m_connection->setPort(broker.port());
-    m_connection->setClientId(clientId.isEmpty() ? QStringLiteral("test-peer-%1-%2")
-                                                       .arg(QCoreApplication::applicationPid())
-                                                       .arg(nextPeerNumber())
-                                                 : clientId);
-    m_reconnectTimer->setSingleShot(true);
-    m_reconnectTimer->setInterval(ReconnectMillis);
-    connect(m_reconnectTimer, &QTimer::timeout, this, [this] {
-        if (m_wanted && m_connection->state() == MqttConnection::Disconnected)
-            m_connection->connectToHost();
-    });
+    m_connection->setClientId(
+        clientId.isEmpty()
+            ? QStringLiteral("test-peer-%1-%2").arg(QCoreApplication::applicationPid()).arg(++peers)
+            : clientId);
     connect(m_connection, &MqttConnection::messageReceived, this, &TestPeer::onMessage);
     connect(m_connection, &MqttConnection::stateChanged, this, &TestPeer::onStateChanged);
 }
-
-TestPeer::~TestPeer() = default;
 
 bool TestPeer::connectToBroker(int timeoutMs)
 {
     m_wanted = true;
     m_connection->connectToHost();
     return waitUntilReady(timeoutMs);
-}
-
-bool TestPeer::isConnected() const
-{
-    return m_connection->state() == MqttConnection::Connected;
 }
 
 bool TestPeer::waitUntilReady(int timeoutMs)
@@ -86,14 +65,9 @@ bool TestPeer::subscribe(const QString& filter, quint8 qos, int timeoutMs)
     return waitUntilReady(timeoutMs);
 }
 
-bool TestPeer::publish(const QString& topic, const QByteArray& payload, quint8 qos, bool retain)
+bool TestPeer::publish(const QString& topic, const QJsonObject& json, quint8 qos)
 {
-    return m_connection->publish(topic, payload, qos, retain) >= 0;
-}
-
-bool TestPeer::publish(const QString& topic, const QJsonObject& json, quint8 qos, bool retain)
-{
-    return publish(topic, QJsonDocument(json).toJson(QJsonDocument::Compact), qos, retain);
+    return publish(topic, QJsonDocument(json).toJson(QJsonDocument::Compact), qos);
 }
 
 QList<TestPeer::Message> TestPeer::messages(const QString& filter) const
@@ -106,20 +80,10 @@ QList<TestPeer::Message> TestPeer::messages(const QString& filter) const
     return result;
 }
 
-int TestPeer::count(const QString& filter) const
-{
-    return messages(filter).size();
-}
-
 TestPeer::Message TestPeer::last(const QString& filter) const
 {
     const QList<Message> all = messages(filter);
     return all.isEmpty() ? Message() : all.last();
-}
-
-void TestPeer::clear()
-{
-    m_messages.clear();
 }
 
 bool TestPeer::waitForMessages(const QString& filter, int count, int timeoutMs)
@@ -127,29 +91,9 @@ bool TestPeer::waitForMessages(const QString& filter, int count, int timeoutMs)
     return QTest::qWaitFor([&] { return this->count(filter) >= count; }, timeoutMs);
 }
 
-bool TestPeer::respond(const QString& requestFilter, JsonResponder reply, int delayMs)
+bool TestPeer::respondRaw(const QString& requestFilter, Responder reply)
 {
-    return respondRaw(
-        requestFilter,
-        [reply](const QString& topic, const QByteArray& request) -> QList<QByteArray> {
-            QJsonParseError error;
-            const QJsonDocument document = QJsonDocument::fromJson(request, &error);
-            if (error.error != QJsonParseError::NoError || !document.isObject()) {
-                qWarning().noquote()
-                    << "TestPeer: request on" << topic << "is not a JSON object:" << request;
-                return {};
-            }
-            const std::optional<QJsonObject> answer = reply(topic, document.object());
-            if (!answer)
-                return {};
-            return {QJsonDocument(*answer).toJson(QJsonDocument::Compact)};
-        },
-        delayMs);
-}
-
-bool TestPeer::respondRaw(const QString& requestFilter, RawResponder reply, int delayMs)
-{
-    m_responders.append({requestFilter, std::move(reply), delayMs});
+    m_responders.append({requestFilter, std::move(reply)});
     return subscribe(requestFilter, 1);
 }
 
@@ -174,38 +118,26 @@ bool TestPeer::matches(const QString& filter, const QString& topic)
 
 void TestPeer::onMessage(const QByteArray& payload, const QString& topic)
 {
-    if (m_recording)
-        m_messages.append({topic, payload});
-    for (const Responder& responder : qAsConst(m_responders)) {
-        if (!matches(responder.filter, topic))
-            continue;
-        const QString response = responseTopic(topic);
-        if (response.isEmpty())
-            continue;
-        const QList<QByteArray> answers = responder.reply(topic, payload);
-        if (responder.delayMs <= 0) {
-            for (const QByteArray& answer : answers)
+    m_messages.append({topic, payload});
+    const QString response = responseTopic(topic);
+    for (const auto& responder : qAsConst(m_responders)) {
+        if (!response.isEmpty() && matches(responder.first, topic)) {
+            for (const QByteArray& answer : responder.second(topic, payload))
                 publish(response, answer);
-        } else {
-            QTimer::singleShot(responder.delayMs, this, [this, response, answers] {
-                for (const QByteArray& answer : answers)
-                    publish(response, answer);
-            });
         }
     }
 }
 
 void TestPeer::onStateChanged(MqttConnection::ClientState state)
 {
-    if (state == MqttConnection::Connected)
-        resubscribe();
-    else if (state == MqttConnection::Disconnected && m_wanted)
-        m_reconnectTimer->start();
-}
-
-void TestPeer::resubscribe()
-{
-    m_subscriptions.clear();
-    for (const auto& filter : qAsConst(m_filters))
-        m_subscriptions.append(m_connection->subscribe(filter.first, filter.second));
+    if (state == MqttConnection::Connected) {
+        m_subscriptions.clear();
+        for (const auto& filter : qAsConst(m_filters))
+            m_subscriptions.append(m_connection->subscribe(filter.first, filter.second));
+    } else if (state == MqttConnection::Disconnected && m_wanted) {
+        QTimer::singleShot(ReconnectMillis, this, [this] {
+            if (m_wanted && m_connection->state() == MqttConnection::Disconnected)
+                m_connection->connectToHost();
+        });
+    }
 }

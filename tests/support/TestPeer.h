@@ -11,24 +11,13 @@
 #include <QVector>
 
 #include <functional>
-#include <optional>
 
 class MqttSubscription;
 class TestBroker;
-class QTimer;
 
 // A second MQTT client for tests: plays a device service, publishes, and records what it
 // receives. It runs on the test's event loop, reconnects by itself after a broker restart
 // and then subscribes its filters again.
-//
-//     TestPeer dispenser(broker);
-//     QVERIFY(dispenser.connectToBroker());
-//     dispenser.respond("ovant/dispenser/+/request/+",
-//                       [](const QString&, const QJsonObject&) {
-//                           return QJsonObject {{"completed", true}};
-//                       });
-//     ...
-//     QCOMPARE(dispenser.count("ovant/dispenser/issue/request/+"), 1);
 class TestPeer : public QObject
 {
     Q_OBJECT
@@ -42,71 +31,53 @@ public:
         QJsonObject json() const;
     };
 
-    // The reply to one request; std::nullopt sends none.
-    using JsonResponder = std::function<std::optional<QJsonObject>(const QString& topic,
-                                                                   const QJsonObject& request)>;
     // The payloads sent back, in order: none, one, or several (a late duplicate answer).
-    using RawResponder
+    using Responder
         = std::function<QList<QByteArray>(const QString& topic, const QByteArray& request)>;
 
-    explicit TestPeer(const TestBroker& broker, const QString& clientId = QString(),
-                      QObject* parent = nullptr);
-    ~TestPeer() override;
+    explicit TestPeer(const TestBroker& broker, const QString& clientId = QString());
 
     MqttConnection& connection() { return *m_connection; }
 
     // Connects and waits until connected.
     bool connectToBroker(int timeoutMs = 10000);
-    bool isConnected() const;
+    bool isConnected() const { return m_connection->state() == MqttConnection::Connected; }
     // Waits until connected with every subscription acknowledged (after a broker restart).
     bool waitUntilReady(int timeoutMs = 10000);
 
     // Subscribes and waits for the broker's acknowledgement.
     bool subscribe(const QString& filter, quint8 qos = 0, int timeoutMs = 10000);
-    bool publish(const QString& topic, const QByteArray& payload, quint8 qos = 0,
-                 bool retain = false);
-    bool publish(const QString& topic, const QJsonObject& json, quint8 qos = 0,
-                 bool retain = false);
+    bool publish(const QString& topic, const QByteArray& payload, quint8 qos = 0)
+    {
+        return m_connection->publish(topic, payload, qos, false) >= 0;
+    }
+    bool publish(const QString& topic, const QJsonObject& json, quint8 qos = 0);
 
     // Messages received so far whose topic matches the filter, in arrival order.
     QList<Message> messages(const QString& filter = QStringLiteral("#")) const;
-    int count(const QString& filter = QStringLiteral("#")) const;
+    int count(const QString& filter = QStringLiteral("#")) const { return messages(filter).size(); }
     // The last matching message (empty when there is none).
     Message last(const QString& filter = QStringLiteral("#")) const;
-    void clear();
-    // Recording is on by default; long runs switch it off to keep memory flat.
-    void setRecording(bool on) { m_recording = on; }
+    void clear() { m_messages.clear(); }
     // Waits until at least `count` messages matching the filter have arrived.
     bool waitForMessages(const QString& filter, int count = 1, int timeoutMs = 10000);
 
     // Plays a request/response service: every message on requestFilter (a request topic
-    // ".../request/<id>") is answered on ".../response/<id>" after delayMs.
-    // A request that is not a JSON object is reported with a warning and not answered.
-    bool respond(const QString& requestFilter, JsonResponder reply, int delayMs = 0);
-    bool respondRaw(const QString& requestFilter, RawResponder reply, int delayMs = 0);
+    // ".../request/<id>") is answered on ".../response/<id>".
+    bool respondRaw(const QString& requestFilter, Responder reply);
 
     // ".../request/<id>" -> ".../response/<id>".
     static QString responseTopic(const QString& requestTopic);
     static bool matches(const QString& filter, const QString& topic);
 
 private:
-    struct Responder
-    {
-        QString filter;
-        RawResponder reply;
-        int delayMs;
-    };
-
     void onMessage(const QByteArray& payload, const QString& topic);
     void onStateChanged(MqttConnection::ClientState state);
-    void resubscribe();
 
     MqttConnection* m_connection;
-    QTimer* m_reconnectTimer;
     QVector<QPair<QString, quint8>> m_filters;
     QList<QPointer<MqttSubscription>> m_subscriptions;
-    QVector<Responder> m_responders;
+    QVector<QPair<QString, Responder>> m_responders;
     QList<Message> m_messages;
-    bool m_recording = true;
     bool m_wanted = false; // connection wanted: reconnect after a loss
 };

@@ -4,12 +4,9 @@
 #include "ChildProcess.h"
 #include "ControlCommands.h"
 #include "Simulator.h"
+#include "TableRows.h"
 #include "TestBroker.h"
 #include "TestPeer.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QtTest>
 
 #include <csignal>
 #include <memory>
@@ -25,17 +22,6 @@ QJsonValue at(QJsonValue value, const QString& path)
     return value;
 }
 
-// Rows [name, value...] of a JSON table, one column of JSON values for each value.
-void addRows(const QList<const char*>& columns, const char* table)
-{
-    for (const char* column : columns)
-        QTest::addColumn<QJsonValue>(column);
-    for (const QJsonValue row : QJsonDocument::fromJson(table).array()) {
-        QTestData& data = QTest::newRow(qPrintable(row[0].toString()));
-        for (int i = 1; i <= columns.size(); ++i)
-            data << row[i];
-    }
-}
 } // namespace
 
 class TestSimulator : public QObject
@@ -97,12 +83,10 @@ private Q_SLOTS:
     // request waits for its answer). Then the last message on the topic has the value at path.
     void commands_data()
     {
-        addRows({"services", "steps", "topic", "path", "expected"}, R"([
+        addJsonRows({"services", "steps", "topic", "path", "expected"}, R"([
 ["take-card", "dispenser", [{"ovant/dispenser/issue/request/1": {}},
     {"ovant/dispenser/eject/request/2": {}}, "take-card"], "ovant/dispenser/card/removed", "", {}],
-["insert-card", "dispenser", [{"ovant/dispenser/accept/enable/request/1": {}}, "insert-card 04AB"],
-    "ovant/dispenser/status", "device/cardInMouth", true],
-["jam", "dispenser", ["jam"], "ovant/dispenser/status", "device/isJammed", true],
+["insert-card", "dispenser", [{"ovant/dispenser/accept/enable/request/1": {}}, "insert-card 04AB"], "ovant/dispenser/status", "device/cardInMouth", true],
 ["jam off", "dispenser", ["jam", "jam off"], "ovant/dispenser/status", "device/isJammed", false],
 ["door", "dispenser", ["door open"], "ovant/dispenser/status", "device/isCartridgeDoorOpen", true],
 ["cartridge", "dispenser", ["cartridge 0"], "ovant/dispenser/status", "device/cardsInCartridge", 0],
@@ -113,35 +97,25 @@ private Q_SLOTS:
 ["offline", "terminal", ["offline terminal"], "ovant/blm/status", "", {"service": false}],
 ["offline device", "rfid", ["offline rfid"], "ovant/rfid/status", "", {"service": false}],
 ["offline all", "clock,update", ["offline all"], "ovant/device/status", "", {"service": false}],
-["online", "board,network", ["offline all", "online board"], "ovant/board/status", "device/active",
-    true],
+["online", "board,network", ["offline all", "online board"], "ovant/board/status", "device/active", true],
 ["terminal init", "terminal", ["terminal init"], "ovant/blm/status", "state/init", true],
 ["terminal no-rfid", "terminal", ["terminal no-rfid"], "ovant/blm/status", "device/rfid/state", 5],
 ["terminal no-obu", "terminal", ["terminal no-obu"], "ovant/blm/status", "obu/vehicleUuid", ""],
 ["terminal no-route", "terminal", ["terminal no-route"], "ovant/blm/status", "route/axisName", ""],
-["terminal ntp-unsync", "terminal,clock", ["terminal ntp-unsync"], "ovant/device/clock/ntp/status",
-    "synced", false],
-["terminal ok", "terminal", ["terminal no-obu", "terminal ok"], "ovant/blm/status", "state/hasObu",
-    true],
-["scan card", "terminal", ["scan pass refused 201 force"], "ovant/blm/rfid/scanned",
-    "transaction/denyReason/id", 201],
-["scan barcode", "terminal", ["scan barcode valid 0 force"], "ovant/blm/barcode/scanned",
-    "transaction/result", true],
-["maintenance", "terminal", ["maintenance both force"], "ovant/blm/barcode/maintenance/scanned",
-    "network/eth0/method", "manual"],
+["terminal ntp-unsync", "terminal,clock", ["terminal ntp-unsync"], "ovant/device/clock/ntp/status", "synced", false],
+["terminal ok", "terminal", ["terminal no-obu", "terminal ok"], "ovant/blm/status", "state/hasObu", true],
+["scan card", "terminal", ["scan pass refused 201 force"], "ovant/blm/rfid/scanned", "transaction/denyReason/id", 201],
+["scan barcode", "terminal", ["scan barcode valid 0 force"], "ovant/blm/barcode/scanned", "transaction/result", true],
+["maintenance", "terminal", ["maintenance both force"], "ovant/blm/barcode/maintenance/scanned", "network/eth0/method", "manual"],
 ["retry", "terminal", ["retry"], "ovant/blm/rfid/retry", "", {}],
-["ignition", "board", ["ignition off"], "ovant/board/event", "", {"name": "IgnitionChanged",
-    "data": 0}],
+["ignition", "board", ["ignition off"], "ovant/board/event", "", {"name": "IgnitionChanged", "data": 0}],
 ["temperature", "board", ["temperature -12.5"], "ovant/board/status", "device/temperature", -12.5],
 ["voltage", "board", ["voltage 11.8"], "ovant/board/status", "device/voltage", 11.8],
 ["rtc", "board", ["rtc failed"], "ovant/board/status", "device/hardwareStatus/rtcFailed", true],
 ["light", "board", ["light 10"], "ovant/board/display", "sensor", 10],
-["ethernet", "network", ["ethernet down"], "ovant/network/ethernet/state", "stateStr",
-    "Disconnected"],
-["update", "update", ["update 9.0", {"ovant/device/software/check": {}}],
-    "ovant/device/update/software/status", "pending", "9.0"],
-["status", "", ["jam", "status"], "ovant/simulator/control/response/+", "services/dispenser/jammed",
-    true]])");
+["ethernet", "network", ["ethernet down"], "ovant/network/ethernet/state", "stateStr", "Disconnected"],
+["update", "update", ["update 9.0", {"ovant/device/software/check": {}}], "ovant/device/update/software/status", "pending", "9.0"],
+["status", "", ["jam", "status"], "ovant/simulator/control/response/+", "services/dispenser/jammed", true]])");
     }
     void commands()
     {
@@ -178,21 +152,21 @@ private Q_SLOTS:
     // Commands the simulator cannot obey are answered with the reason, and change nothing.
     void refusedCommands_data()
     {
-        addRows({"command", "error"}, R"([
+        addJsonRows({"command", "error"}, R"([
 ["not JSON", "jam", "malformed command"],
 ["not an object", ["jam"], "malformed command"],
-["no command", {}, "no \u0022command\u0022 given"],
-["unknown command", {"command": "explode"}, "unknown command"],
-["unknown service", {"command": "offline", "service": "toaster"}, "is not a simulated service"],
-["unknown condition", {"command": "terminal", "value": "fine"}, "terminal takes one of"],
-["jam maybe", {"command": "jam", "value": "maybe"}, "jam takes on or off"],
-["negative cartridge", {"command": "cartridge", "value": -1}, "cartridge takes a number"],
-["no card to take", {"command": "take-card"}, "there is no card in the mouth"],
-["temperature out of range", {"command": "temperature", "value": 500}, "out of range"],
-["update nothing", {"command": "update", "value": " "}, "update takes a version"],
-["unknown ticket", {"command": "scan", "ticket": "coin"}, "scan takes a ticket type"],
-["disabled reader", {"command": "scan", "ticket": "epurse"}, "the RFID reader is disabled"],
-["unknown barcode", {"command": "maintenance", "kind": "what"}, "maintenance takes one of"]])");
+["no command", {"id": "a1"}, "no \u0022command\u0022 given"],
+["unknown command", {"command": "explode", "id": "a1"}, "unknown command"],
+["unknown service", {"command": "offline", "service": "toaster", "id": "a1"}, "is not a simulated service"],
+["unknown condition", {"command": "terminal", "value": "fine", "id": "a1"}, "terminal takes one of"],
+["jam maybe", {"command": "jam", "value": "maybe", "id": "a1"}, "jam takes on or off"],
+["negative cartridge", {"command": "cartridge", "value": -1, "id": "a1"}, "cartridge takes a number"],
+["no card to take", {"command": "take-card", "id": "a1"}, "there is no card in the mouth"],
+["temperature out of range", {"command": "temperature", "value": 500, "id": "a1"}, "out of range"],
+["update nothing", {"command": "update", "value": " ", "id": "a1"}, "update takes a version"],
+["unknown ticket", {"command": "scan", "ticket": "coin", "id": "a1"}, "scan takes a ticket type"],
+["disabled reader", {"command": "scan", "ticket": "epurse", "id": "a1"}, "the RFID reader is disabled"],
+["unknown barcode", {"command": "maintenance", "kind": "what", "id": "a1"}, "maintenance takes one of"]])");
     }
     void refusedCommands()
     {
@@ -206,11 +180,6 @@ private Q_SLOTS:
             return services;
         };
         const QJsonObject before = state();
-        if (command.isObject()) {
-            QJsonObject object = command.toObject();
-            object.insert("id", "a1");
-            command = object;
-        }
         // The plain form, answered on the reply topic, with the id of the command.
         m_peer->publish(ControlCommands::ControlTopic,
                         command.isString()
@@ -227,7 +196,7 @@ private Q_SLOTS:
 
     void commandLine_data()
     {
-        addRows({"arguments", "simulated", "exitCode", "output"}, R"([
+        addJsonRows({"arguments", "simulated", "exitCode", "output"}, R"([
 ["send", ["send", "door", "open"], true, 0, "cartridge door open"],
 ["negative number", ["send", "temperature", "-12.5"], true, 0, "temperature -12.5 C"],
 ["refused", ["send", "take-card"], true, 1, "there is no card in the mouth"],
