@@ -1,26 +1,16 @@
 #include "GUIManager.h"
 
-#include "Config.h"
-#include "KVRTv1Card.h"
 #include "Logger.h"
+#include "TaggedLog.h"
 #include "Transaction.h"
 
 #include <QCoreApplication>
-#include <QDebug>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocale>
-#include <QPointer>
 #include <QQmlContext>
 #include <QQuickStyle>
-#include <QRegularExpression>
-#include <QSaveFile>
 #include <QUrl>
 #include <QtQml>
-
-#include <algorithm>
-#include <limits>
 
 // Values keep their types (integers, booleans, strings): readers convert with
 // toInt(), toBool() and toString() because values read back from the file are text.
@@ -72,52 +62,32 @@ const QString GUIManager::InvalidSound = QStringLiteral("/opt/ovant/kvrtterminal
 namespace {
 
 const QString Tag_ = QStringLiteral("[GUIManager] ");
-const QString TranslationFile = QStringLiteral(":/qml/translations/KVRTTerminalUI_el_GR.qm");
-const QString DisplayPeripheral = QStringLiteral("display");
 // The validator's RFID reader, whose topics the terminal client uses as they stand.
 const QString ValidatorReaderBase = QStringLiteral("ovant/rfid");
-// Keys naming files the program writes: a remote request must not point them elsewhere.
-const QStringList WrittenFileKeys {QStringLiteral("gui/deviceId")};
-// What a card issued here says about where it was issued.
-const QString IssueLocationId = QStringLiteral("ovant-rnd");
-constexpr int CollectTimeoutSec = 60;
 constexpr int PowerRequestScreenMsec = 30000;
 constexpr int ExitDelayMsec = 2000;
 constexpr int StartScreenMsec = 10000;
 constexpr int InvalidScreenMsec = 3000;
 constexpr int LoginScreenMsec = 15000;
-constexpr int ShutdownDelayMarginSec = 60;
-// A serial number file is a line of text; anything larger is not one.
-constexpr qint64 MaxDeviceIdFileBytes = 64 * 1024;
 
 QDebug infoLog()
 {
-    return qInfo().noquote().nospace() << Tag_;
+    return tagged(qInfo(), Tag_);
 }
 
 QDebug warningLog()
 {
-    return qWarning().noquote().nospace() << Tag_;
+    return tagged(qWarning(), Tag_);
 }
 
 QDebug criticalLog()
 {
-    return qCritical().noquote().nospace() << Tag_;
-}
-
-QDebug debugLog()
-{
-    return qDebug().noquote().nospace() << Tag_;
+    return tagged(qCritical(), Tag_);
 }
 
 QString key(const char* name)
 {
     return QString::fromLatin1(name);
-}
-
-const char* boolText(bool value)
-{
-    return value ? "true" : "false";
 }
 
 // The Quick Controls style and its settings file are read at the first QML
@@ -144,47 +114,33 @@ void registerQmlTypes()
                                            QStringLiteral("Available as 'manager' only"));
 }
 
-// A remote configuration value must have the type of the key's default: a text
-// where a number belongs would otherwise be stored and read back as 0.
-bool fitsDefault(const QVariant& defaultValue, const QJsonValue& value)
-{
-    switch (defaultValue.userType()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-        return value.isDouble();
-    case QMetaType::Bool:
-        return value.isBool();
-    case QMetaType::QString:
-        return value.isString();
-    default:
-        return true;
-    }
-}
-
 } // namespace
 
 GUIManager::GUIManager(Config& config, QObject* parent)
     : QObject(parent)
     , m_engine(prepareQuickControls())
     , m_config(&config)
+    , m_deviceIdFile(config)
     , m_kvrtTerminal(m_mqtt, config.get(key("topics/blm")).toString())
     , m_board(m_mqtt, config.get(key("topics/board")).toString())
     , m_inspector(m_mqtt, config.get(key("topics/inspector")).toString())
     , m_rfid(m_mqtt, config.get(key("topics/rfid")).toString())
     , m_dispenser(m_mqtt, config.get(key("topics/dispenser")).toString())
     , m_cardIssuer(m_rfid, m_dispenser)
+    , m_issueFlow(m_cardIssuer, m_dispenser)
+    , m_boardPower(m_board, config)
+    , m_remote(m_mqtt, config, [this] { return maintenanceSessionActive(); })
 {
     m_qmlContext = m_engine.rootContext();
     m_screenTimer.setSingleShot(true);
-    m_displayOffTimer.setSingleShot(true);
     m_gateResultTimer.setSingleShot(true);
     m_gateResultTimer.setInterval(GateResultMsec);
-    connect(&m_gateResultTimer, &QTimer::timeout, this, &GUIManager::onGateResultTimeout);
+    connect(&m_gateResultTimer, &QTimer::timeout, this, &GUIManager::returnToPrompt);
+    connect(&m_deviceIdFile, &DeviceIdFile::idChanged, this, &GUIManager::deviceIdChanged);
+    connect(&m_deviceIdFile, &DeviceIdFile::saveFailed, this,
+            qOverload<QString>(&GUIManager::errorOccured));
 
-    loadDeviceId();
+    m_deviceIdFile.load();
     initLog();
     initConfig();
     initQml();
@@ -194,14 +150,14 @@ GUIManager::GUIManager(Config& config, QObject* parent)
 
 GUIManager::~GUIManager()
 {
-    m_destroying = true;
     // The window belongs to the engine, which deletes it with its children: the
     // manager, owned by whoever created it, must not be among them.
     setParent(nullptr);
     // Nothing that the members emit while they go reaches a half-destroyed manager.
     for (QObject* sender : std::initializer_list<QObject*> {
-             m_config, &m_mqtt, &m_kvrtTerminal, &m_board, &m_inspector, &m_rfid, &m_dispenser,
-             &m_cardIssuer, &m_screenTimer, &m_displayOffTimer, &m_gateResultTimer}) {
+             m_config, &m_deviceIdFile, &m_mqtt, &m_kvrtTerminal, &m_board, &m_inspector, &m_rfid,
+             &m_dispenser, &m_cardIssuer, &m_screenTimer, &m_issueFlow, &m_boardPower, &m_remote,
+             &m_gateResultTimer}) {
         QObject::disconnect(sender, nullptr, this, nullptr);
     }
     // The scene goes first, while everything its bindings read still exists.
@@ -235,6 +191,7 @@ void GUIManager::initLog()
 
 void GUIManager::initConfig()
 {
+    initConfigReactions();
     connect(m_config, &Config::configChanged, this, &GUIManager::onConfigChanged);
     connect(m_config, &Config::configFileChanged, this, &GUIManager::onConfigFileChanged);
     m_config->print();
@@ -260,52 +217,18 @@ void GUIManager::initQml()
 
 void GUIManager::initMqtt()
 {
-    // A re-run replaces what the previous one connected: each signal is handled once.
-    for (const QMetaObject::Connection& connection : qAsConst(m_mqttConnections))
-        QObject::disconnect(connection);
-    m_mqttConnections.clear();
-    m_mqttConnections
-        << connect(&m_mqtt, &manager::MqttClient::connected, this, &GUIManager::onMqttConnected)
-        << connect(&m_mqtt, &manager::MqttClient::disconnected, this,
-                   &GUIManager::onMqttDisconnected)
-        << connect(&m_mqtt, &manager::MqttClient::error, this, &GUIManager::onMqttError)
-        << connect(&m_mqtt, &manager::MqttClient::received, this, &GUIManager::processMqttMessage);
-
-    const QString base = m_config->get(key("mqtt/base")).toString();
-    m_mqtt.setClientId(QStringLiteral("%1_%2")
-                           .arg(QCoreApplication::applicationName())
-                           .arg(QCoreApplication::applicationPid()));
-    m_mqtt.setWillMessage(QJsonDocument(QJsonObject {{QStringLiteral("service"), false}}).toJson());
-    m_mqtt.setWillTopic(base + QStringLiteral("/status"));
-    // Not retained: a retained will would keep telling later subscribers that the
-    // interface is down after it has come back (its live status is not retained).
-    m_mqtt.setWillRetain(false);
-    m_mqtt.setHostname(m_config->get(key("mqtt/host")).toString());
-    m_mqtt.setPort(quint32(m_config->get(key("mqtt/port")).toInt()));
-    m_mqtt.setUsername(m_config->get(key("mqtt/username")).toString());
-    m_mqtt.setPassword(m_config->get(key("mqtt/password")).toString());
-
-    // The client remembers its subscriptions and makes them again on every
-    // connection; a topic is handed to it once.
-    for (const char* suffix : {"/info/get", "/status/get", "/config/get", "/config/set"}) {
-        const QString topic = base + QLatin1String(suffix);
-        if (!m_uiTopics.contains(topic)) {
-            m_uiTopics.insert(topic);
-            m_mqtt.subscribe(topic, 0);
-        }
-    }
-
-    // New parameters apply to a new connection: an existing one is closed first,
-    // and the client connects again by itself once it has gone.
-    if (m_mqttStarted)
-        m_mqtt.disconnect();
-    m_mqttStarted = true;
-    m_mqtt.connect();
+    m_remote.start();
     setMessage(QT_TR_NOOP("Connecting"));
 }
 
 void GUIManager::initManagers()
 {
+    connect(&m_remote, &UiRemoteInterface::connected, this, [this] {
+        setMessage(QT_TR_NOOP("Connected"));
+        m_boardPower.onBrokerConnected();
+    });
+    connect(&m_remote, &UiRemoteInterface::disconnected, this,
+            [this] { setOutOfOrderScreen(QString::fromUtf8(QT_TR_NOOP("Disconnected"))); });
     connect(&m_kvrtTerminal, &manager::KVRTTerminal::statusChanged, this,
             &GUIManager::onKVRTTerminalStatusChanged);
     connect(&m_kvrtTerminal, &manager::KVRTTerminal::cardDetected, this,
@@ -317,38 +240,28 @@ void GUIManager::initManagers()
             [] { warningLog() << "KVRTTerminal card removed"; });
     connect(&m_kvrtTerminal, &manager::KVRTTerminal::reasonChanged, this,
             &GUIManager::onKVRTTerminalReasonChanged);
-    // The passenger is asked to take the card as soon as it is in the mouth, not
-    // once it has been taken.
-    connect(&m_dispenser, &manager::Dispenser::cardInMouthChanged, this, [this] {
-        if (m_issuing && !m_cardPresented && m_dispenser.cardInMouth()) {
-            m_cardPresented = true;
-            Q_EMIT processFinished();
-        }
-    });
+    connect(&m_issueFlow, &CardIssueFlow::statusText, this,
+            qOverload<const QString&>(&GUIManager::setMessage));
+    connect(&m_issueFlow, &CardIssueFlow::started, this, &GUIManager::processStarted);
+    connect(&m_issueFlow, &CardIssueFlow::failure, this, &GUIManager::onIssueFailure);
+    connect(&m_issueFlow, &CardIssueFlow::failedChanged, this, &GUIManager::onIssueFailedChanged);
+    connect(&m_issueFlow, &CardIssueFlow::finished, this, &GUIManager::processFinished);
+    connect(&m_issueFlow, &CardIssueFlow::ended, this, &GUIManager::returnToPrompt);
     connect(&m_kvrtTerminal, &manager::KVRTTerminal::ticketValidated, this,
             &GUIManager::onTicketValidated);
     connect(&m_kvrtTerminal, &manager::KVRTTerminal::maintenanceBarcodeScanned, this,
             [this](const QJsonObject&) {
                 infoLog() << "Maintenance Barcode scanned";
-                if (!maintenanceSessionActive()) {
+                if (!maintenanceSessionActive())
                     warningLog() << "WARN: Maintenance session is not active. Ignoring.";
-                    return;
-                }
             });
     connect(&m_board, &manager::Board::ignitionChanged, this, &GUIManager::onIgnitionChanged);
-    connect(&m_board, &manager::Board::delayShutdownForChanged, this,
-            &GUIManager::updateBoardShutdownDelay);
-    connect(&m_board, &manager::Board::statusChanged, this, &GUIManager::onBoardStatusChanged);
-    connect(&m_inspector, &manager::Inspector::systemRebootStarted, this, [this] {
-        setScreen(QStringLiteral("Busy"), PowerRequestScreenMsec);
-        setMessage(QT_TR_NOOP("Rebooting"));
-    });
-    connect(&m_inspector, &manager::Inspector::systemShutdownStarted, this, [this] {
-        setScreen(QStringLiteral("Busy"), PowerRequestScreenMsec);
-        setMessage(QT_TR_NOOP("Shutting down"));
-    });
-    connect(&m_displayOffTimer, &QTimer::timeout, this, &GUIManager::onDisplayOffTimeout);
-    connect(this, &GUIManager::screenChanged, this, &GUIManager::onScreenChanged);
+    connect(&m_inspector, &manager::Inspector::systemRebootStarted, this,
+            [this] { showPowerRequest(QT_TR_NOOP("Rebooting")); });
+    connect(&m_inspector, &manager::Inspector::systemShutdownStarted, this,
+            [this] { showPowerRequest(QT_TR_NOOP("Shutting down")); });
+    connect(this, &GUIManager::screenChanged, this,
+            [this] { m_boardPower.followScreen(m_screen); });
 }
 
 // ---------------------------------------------------------------------------
@@ -360,181 +273,78 @@ void GUIManager::onConfigFileChanged()
     m_config->print();
 }
 
+void GUIManager::initConfigReactions()
+{
+    m_configReactions
+        .onKey(key("gui/deviceId"),
+               [this](const QVariant&) {
+                   infoLog() << "Device id changed. Re-loading";
+                   m_deviceIdFile.load();
+               })
+        .onKey(key("gui/showCursor"),
+               [this](const QVariant&) {
+                   infoLog() << "Cursor changed : " << (showCursor() ? "visible" : "hidden");
+                   Q_EMIT showCursorChanged();
+               })
+        .onKey(key("gui/displayOffMin"),
+               [this](const QVariant&) {
+                   infoLog() << "Display OFF interval changed : " << displayOffMin() << " min(s)";
+                   Q_EMIT displayOffMinChanged();
+               })
+        .onKey(key("gui/shutdownDelaySec"),
+               [this](const QVariant&) {
+                   infoLog() << "Shutdown delay changed : " << shutdownDelaySec() << " sec(s)";
+                   m_boardPower.updateShutdownDelay();
+                   Q_EMIT shutdownDelaySecChanged();
+               })
+        .onKey(key("gui/locale"), [this](const QVariant& value) { setLanguage(value.toString()); })
+        .onKey(key("gui/showErrorDesc"),
+               [this](const QVariant&) {
+                   infoLog() << "Show Error description changed : "
+                             << (showErrorDesc() ? "YES" : "NO");
+                   setMessage(kvrtTerminalReason());
+                   Q_EMIT showErrorDescChanged();
+               })
+        .onKey(key("gui/screenSaverBg"),
+               [this](const QVariant&) {
+                   infoLog() << "Screen-saver background changed : "
+                             << setting("gui/screenSaverBg").toString();
+                   Q_EMIT screenSaverBgChanged();
+               })
+        .onKey(key("gui/screenSaverImg"),
+               [this](const QVariant&) {
+                   infoLog() << "Screen-saver image changed : " << screenSaverImg();
+                   Q_EMIT screenSaverImgChanged();
+               })
+        .onKey(key("gui/animSwitchSec"),
+               [this](const QVariant&) {
+                   infoLog() << "GIFs animation changed : " << animSwitchSec() << " msec(s)";
+                   Q_EMIT animSwitchSecChanged();
+               })
+        .onPattern(QStringLiteral("log\\/.+"),
+                   [this](const QVariant&) {
+                       infoLog() << "Log configuration changed. Applying.";
+                       initLog();
+                   })
+        .onPattern(QStringLiteral("mqtt\\/.+"), [this](const QVariant&) {
+            infoLog() << "MQTT configuration changed. Applying.";
+            initMqtt();
+        });
+}
+
 void GUIManager::onConfigChanged(const QVariantMap& changes)
 {
-    debugLog()
+    tagged(qDebug(), Tag_)
         << "Config changed : "
         << QJsonDocument(QJsonObject::fromVariantMap(changes)).toJson(QJsonDocument::Compact);
-
-    static const QRegularExpression logKey(QStringLiteral("log\\/.+"));
-    static const QRegularExpression mqttKey(QStringLiteral("mqtt\\/.+"));
-    const auto anyKeyMatches = [&changes](const QRegularExpression& pattern) {
-        for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
-            if (pattern.match(it.key()).hasMatch())
-                return true;
-        }
-        return false;
-    };
-
     // One reaction per change set: the first row that matches.
-    if (changes.contains(key("gui/deviceId"))) {
-        infoLog() << "Device id changed. Re-loading";
-        loadDeviceId();
-    } else if (changes.contains(key("gui/showCursor"))) {
-        infoLog() << "Cursor changed : " << (showCursor() ? "visible" : "hidden");
-        Q_EMIT showCursorChanged();
-    } else if (changes.contains(key("gui/displayOffMin"))) {
-        infoLog() << "Display OFF interval changed : " << displayOffMin() << " min(s)";
-        Q_EMIT displayOffMinChanged();
-    } else if (changes.contains(key("gui/shutdownDelaySec"))) {
-        infoLog() << "Shutdown delay changed : " << shutdownDelaySec() << " sec(s)";
-        updateBoardShutdownDelay();
-        Q_EMIT shutdownDelaySecChanged();
-    } else if (changes.contains(key("gui/locale"))) {
-        setLanguage(changes.value(key("gui/locale")).toString());
-    } else if (changes.contains(key("gui/showErrorDesc"))) {
-        infoLog() << "Show Error description changed : " << (showErrorDesc() ? "YES" : "NO");
-        setMessage(kvrtTerminalReason());
-        Q_EMIT showErrorDescChanged();
-    } else if (changes.contains(key("gui/screenSaverBg"))) {
-        infoLog() << "Screen-saver background changed : "
-                  << m_config->get(key("gui/screenSaverBg")).toString();
-        Q_EMIT screenSaverBgChanged();
-    } else if (changes.contains(key("gui/screenSaverImg"))) {
-        infoLog() << "Screen-saver image changed : " << screenSaverImg();
-        Q_EMIT screenSaverImgChanged();
-    } else if (changes.contains(key("gui/animSwitchSec"))) {
-        infoLog() << "GIFs animation changed : " << animSwitchSec() << " msec(s)";
-        Q_EMIT animSwitchSecChanged();
-    } else if (anyKeyMatches(logKey)) {
-        infoLog() << "Log configuration changed. Applying.";
-        initLog();
-    } else if (anyKeyMatches(mqttKey)) {
-        infoLog() << "MQTT configuration changed. Applying.";
-        initMqtt();
-    }
-
+    m_configReactions.react(changes);
     // The gate page follows the kind of gate live, and its error page the flag.
     if (changes.contains(key("gui/isEntryGate")))
         Q_EMIT isEntryGateChanged();
-    if (changes.contains(key("gui/errorOccured")) && !m_issueFailed)
+    if (changes.contains(key("gui/errorOccured")) && !m_issueFlow.failed())
         Q_EMIT errorOccuredChanged();
-
-    publishConfig();
-}
-
-// ---------------------------------------------------------------------------
-// MQTT
-
-void GUIManager::onMqttConnected()
-{
-    infoLog() << "Connected to MQTT broker";
-    setMessage(QT_TR_NOOP("Connected"));
-    // A board that keeps its configuration to itself is asked for it.
-    if (!m_board.configReported())
-        m_board.requestConfig();
-    publishInfo();
-    publishStatus();
-    publishConfig();
-}
-
-void GUIManager::onMqttDisconnected()
-{
-    warningLog() << "WARN: Disconnected from MQTT broker";
-    setOutOfOrderScreen(QString::fromUtf8(QT_TR_NOOP("Disconnected")));
-}
-
-void GUIManager::onMqttError(const QString& error)
-{
-    criticalLog() << "ERROR: " << error;
-}
-
-void GUIManager::processMqttMessage(const QByteArray& payload, const QByteArray& topicName)
-{
-    const QString topic = QString::fromUtf8(topicName);
-    if (!topic.contains(m_config->get(key("mqtt/base")).toString()))
-        return;
-    infoLog() << "Message received : " << topic;
-    debugLog() << "Data : " << payload;
-
-    if (topic.contains(QLatin1String("/info/get"))) {
-        publishInfo();
-    } else if (topic.contains(QLatin1String("/status/get"))) {
-        publishStatus();
-    } else if (topic.contains(QLatin1String("/config/get"))) {
-        publishConfig();
-    } else if (topic.contains(QLatin1String("/config/set"))) {
-        QJsonParseError error;
-        const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
-        if (error.error != QJsonParseError::NoError) {
-            warningLog() << "WARN: Ignoring configuration request that is not JSON : "
-                         << error.errorString();
-            return;
-        }
-        if (!document.isObject()) {
-            warningLog() << "WARN: Ignoring configuration request that is not a JSON object";
-            return;
-        }
-        applyRemoteConfig(document.object());
-    }
-}
-
-void GUIManager::applyRemoteConfig(const QJsonObject& object)
-{
-    const QVariantMap defaults = m_config->defaults();
-    QJsonObject accepted;
-    for (auto group = object.constBegin(); group != object.constEnd(); ++group) {
-        if (!group.value().isObject()) {
-            warningLog() << "WARN: Ignoring configuration group that is not an object : "
-                         << group.key();
-            continue;
-        }
-        const QJsonObject members = group.value().toObject();
-        QJsonObject acceptedMembers;
-        for (auto member = members.constBegin(); member != members.constEnd(); ++member) {
-            const QString name = group.key() + QLatin1Char('/') + member.key();
-            if (WrittenFileKeys.contains(name)) {
-                warningLog() << "WARN: Ignoring remote change of a file the program writes : "
-                             << name;
-                continue;
-            }
-            const QVariant defaultValue = defaults.value(name);
-            if (defaultValue.isValid() && !fitsDefault(defaultValue, member.value())) {
-                warningLog() << "WARN: Ignoring configuration value of the wrong type : " << name
-                             << " = "
-                             << QJsonDocument(QJsonObject {{member.key(), member.value()}})
-                                    .toJson(QJsonDocument::Compact);
-                continue;
-            }
-            acceptedMembers.insert(member.key(), member.value());
-        }
-        accepted.insert(group.key(), acceptedMembers);
-    }
-    m_config->fromJson(accepted);
-}
-
-void GUIManager::publish(const QString& suffix, const QJsonObject& payload)
-{
-    m_mqtt.publish(QJsonDocument(payload).toJson(),
-                   m_config->get(key("mqtt/base")).toString() + suffix, 0, false);
-}
-
-void GUIManager::publishInfo()
-{
-    publish(QStringLiteral("/info"),
-            {{QStringLiteral("version"), QCoreApplication::applicationVersion()}});
-}
-
-void GUIManager::publishStatus()
-{
-    publish(QStringLiteral("/status"),
-            {{QStringLiteral("technician"), maintenanceSessionActive()},
-             {QStringLiteral("service"), true}});
-}
-
-void GUIManager::publishConfig()
-{
-    publish(QStringLiteral("/config"), m_config->toJson());
+    m_remote.publishConfig();
 }
 
 // ---------------------------------------------------------------------------
@@ -572,7 +382,7 @@ void GUIManager::onScreenTimeout()
 void GUIManager::setIdleScreen()
 {
     m_screenTimer.stop();
-    if (m_deviceId.isEmpty()) {
+    if (deviceId().isEmpty()) {
         setScreen(QStringLiteral("InitPage"));
         return;
     }
@@ -594,7 +404,7 @@ void GUIManager::setIdleScreen()
         m_kvrtTerminal.enableBarcode();
         // The stored screen name may still be an out-of-order one: a working gate
         // must not go dark for it.
-        keepDisplayOn();
+        m_boardPower.keepDisplayOn();
         showGatePage();
     } else {
         setOutOfOrderScreen(kvrtTerminalReason());
@@ -624,7 +434,7 @@ void GUIManager::showGatePage()
     Q_EMIT resetInitialScreen();
 }
 
-void GUIManager::onGateResultTimeout()
+void GUIManager::returnToPrompt()
 {
     if (!applyDeferredDecision() && m_gatePageShown)
         Q_EMIT resetInitialScreen();
@@ -633,7 +443,7 @@ void GUIManager::onGateResultTimeout()
 bool GUIManager::passageRunning() const
 {
     const bool refusalShown = m_screen == QLatin1String("Invalid") && m_screenTimer.isActive();
-    return m_issuing || m_gateResultTimer.isActive() || refusalShown;
+    return m_issueFlow.running() || m_gateResultTimer.isActive() || refusalShown;
 }
 
 bool GUIManager::applyDeferredDecision()
@@ -692,63 +502,7 @@ void GUIManager::errorMessage(int code)
 }
 
 // ---------------------------------------------------------------------------
-// Display and power
-
-void GUIManager::onScreenChanged()
-{
-    if (m_screen == QLatin1String("OutOfOrder") || m_screen == QLatin1String("OutOfService")) {
-        const int minutes = displayOffMin();
-        infoLog() << "Staring Display OFF timer : " << minutes << " min(s)";
-        const qint64 msec
-            = qBound<qint64>(0, qint64(minutes) * 60000, std::numeric_limits<int>::max());
-        m_displayOffTimer.start(int(msec));
-    } else {
-        keepDisplayOn();
-    }
-}
-
-void GUIManager::keepDisplayOn()
-{
-    if (m_displayOffTimer.isActive()) {
-        infoLog() << "Stopping Display OFF timer.";
-        m_displayOffTimer.stop();
-    }
-    // Only a display that the board reported unpowered is switched on.
-    const QList<QVariantMap> peripherals = m_board.peripherals();
-    for (const QVariantMap& peripheral : peripherals) {
-        if (peripheral.value(QStringLiteral("item")).toString() == DisplayPeripheral
-            && !peripheral.value(QStringLiteral("value")).toBool()) {
-            infoLog() << "Turning on Display.";
-            m_board.setPeripheralPower(DisplayPeripheral, true);
-            break;
-        }
-    }
-}
-
-void GUIManager::onDisplayOffTimeout()
-{
-    warningLog() << "WARN: Turning off Display due to inactivity.";
-    m_board.setPeripheralPower(DisplayPeripheral, false);
-}
-
-void GUIManager::updateBoardShutdownDelay()
-{
-    const int wanted = shutdownDelaySec() + ShutdownDelayMarginSec;
-    const int current = m_board.delayShutdownFor();
-    if (wanted == current)
-        return;
-    warningLog() << "WARN: Updating board shutdown delay to : " << wanted
-                 << " sec(s) (prev=" << current << ")";
-    m_board.setDelayShutdownFor(wanted);
-}
-
-void GUIManager::onBoardStatusChanged()
-{
-    // A board that reports no delay, or 0, would cut the power at ignition off
-    // without a graceful shutdown: the delay is set as soon as the board is there.
-    if (m_board.status() == QLatin1String("online"))
-        updateBoardShutdownDelay();
-}
+// Board and power
 
 void GUIManager::onIgnitionChanged()
 {
@@ -764,24 +518,27 @@ void GUIManager::onIgnitionChanged()
     }
 }
 
-void GUIManager::shutdownRequest()
+void GUIManager::showPowerRequest(const char* message)
 {
     setScreen(QStringLiteral("Busy"), PowerRequestScreenMsec);
-    setMessage(QT_TR_NOOP("Shutting down"));
+    setMessage(message);
+}
+
+void GUIManager::shutdownRequest()
+{
+    showPowerRequest(QT_TR_NOOP("Shutting down"));
     m_inspector.systemShutdown();
 }
 
 void GUIManager::rebootRequest()
 {
-    setScreen(QStringLiteral("Busy"), PowerRequestScreenMsec);
-    setMessage(QT_TR_NOOP("Rebooting"));
+    showPowerRequest(QT_TR_NOOP("Rebooting"));
     m_inspector.systemReboot();
 }
 
 void GUIManager::exitRequest()
 {
-    setScreen(QStringLiteral("Busy"), PowerRequestScreenMsec);
-    setMessage(QT_TR_NOOP("Exiting"));
+    showPowerRequest(QT_TR_NOOP("Exiting"));
     QTimer::singleShot(ExitDelayMsec, this, [] { QCoreApplication::exit(0); });
 }
 
@@ -856,54 +613,15 @@ void GUIManager::issueCard()
         infoLog() << "Card not issued : " << refusal;
         return;
     }
-    // An issuer out of order would refuse the card anyway: the passenger is told
-    // at once, and no device is asked.
-    if (m_cardIssuer.state() == manager::CardIssuer::Error) {
-        infoLog() << "Card not issued : card issuer out of order (" << m_cardIssuer.reason() << ")";
-        Q_EMIT processStarted();
-        reportIssueFailure(m_cardIssuer.reason());
-        return;
-    }
-    m_issuing = true;
     m_gateResultTimer.stop();
-
-    KVRTv1Card::Ptr card(new KVRTv1Card);
-    card->setCustomsId(1);
-    card->setStatus(QStringLiteral("active"));
-    card->incrUsageCounter(1);
-    card->addUsageLog(QStringLiteral("entry"), m_deviceId, IssueLocationId);
-
-    setMessage(QT_TR_NOOP("Issuing card"));
-    m_cardPresented = false;
-    setIssueFailed(false);
-    Q_EMIT processStarted();
-
-    QPointer<GUIManager> self(this);
-    const auto alive = [self] { return self && !self->m_destroying; };
-    m_cardIssuer.issueCard(card, CollectTimeoutSec)
-        .done([this, alive](const manager::CardIssuer::Result& result) {
-            if (!alive())
-                return;
-            setMessage(QT_TR_NOOP("Card collected"));
-            infoLog() << "Card issued successfully : "
-                      << (result.card ? result.card->uid() : QStringLiteral("<null>"));
-            if (!m_cardPresented)
-                Q_EMIT processFinished();
-            QTimer::singleShot(NextCardDelayMsec, this, &GUIManager::prepareNextCard);
-        })
-        .fail([this, alive](const manager::CardIssuer::Result& result) {
-            if (!alive())
-                return;
-            m_issuing = false;
-            reportIssueFailure(result.error);
-        });
+    m_issueFlow.issue(deviceId());
 }
 
 QString GUIManager::issueRefusal() const
 {
     if (!isEntryGate())
         return QStringLiteral("not an entry gate");
-    if (m_issuing)
+    if (m_issueFlow.running())
         return QStringLiteral("an issue is running");
     if (m_kvrtTerminal.status() != QLatin1String("online"))
         return QStringLiteral("terminal not online (") + m_kvrtTerminal.status() + QLatin1Char(')');
@@ -917,55 +635,16 @@ QString GUIManager::issueRefusal() const
     return QString();
 }
 
-void GUIManager::reportIssueFailure(const QString& error)
+void GUIManager::onIssueFailure(bool needsAssistance)
 {
-    // The passenger gets a general text; the detail is for the log.
-    setMessage(QT_TR_NOOP("Card could not be issued"));
-    criticalLog() << "ERROR: Failed to issue card : " << error;
-    // No card could be brought from the cartridge, or the issuer refuses until
-    // someone attends to it: the passenger cannot help it by trying.
-    const bool needsAssistance = error.startsWith(QLatin1String("Issue failed"))
-        || m_cardIssuer.state() == manager::CardIssuer::Error;
     errorMessage(needsAssistance ? ErrorAvailableCards : ErrorRepeatAction);
-    setIssueFailed(true);
-    Q_EMIT processFinished();
     m_gateResultTimer.start();
 }
 
-void GUIManager::prepareNextCard()
+void GUIManager::onIssueFailedChanged()
 {
-    infoLog() << "Preparing next card";
-    setMessage(QT_TR_NOOP("Preparing next card"));
-    QPointer<GUIManager> self(this);
-    const auto alive = [self] { return self && !self->m_destroying; };
-    m_cardIssuer.prepareCard()
-        .done([this, alive](const manager::CardIssuer::Result&) {
-            if (!alive())
-                return;
-            setMessage(QT_TR_NOOP("Ready to issue card"));
-            finishIssue();
-        })
-        .fail([this, alive](const manager::CardIssuer::Result& result) {
-            if (!alive())
-                return;
-            // The next issue prepares its card itself.
-            warningLog() << "WARN: Failed to prepare next card : " << result.error;
-            finishIssue();
-        });
-}
-
-void GUIManager::finishIssue()
-{
-    m_issuing = false;
-    if (!applyDeferredDecision() && m_gatePageShown)
-        Q_EMIT resetInitialScreen();
-}
-
-void GUIManager::setIssueFailed(bool failed)
-{
-    const bool before = errorOccured();
-    m_issueFailed = failed;
-    if (errorOccured() != before)
+    // A stored flag shows the error page whatever the last issue did.
+    if (!setting("gui/errorOccured").toBool())
         Q_EMIT errorOccuredChanged();
 }
 
@@ -977,95 +656,15 @@ void GUIManager::setLanguage(const QString& value)
     if (value == m_language)
         return;
     infoLog() << "Language changed : " << value;
-    if (m_translator.isEmpty()) {
-        infoLog() << "Loading translation file : " << TranslationFile;
-        if (!m_translator.load(TranslationFile)) {
-            criticalLog() << "ERROR: Failed to load translation file";
-            return;
-        }
-    }
-    const QLocale locale(value);
-    if (locale.language() == QLocale::English) {
-        QCoreApplication::removeTranslator(&m_translator);
-    } else if (!QCoreApplication::installTranslator(&m_translator)) {
-        criticalLog() << "ERROR: Failed to install translator";
+    if (!m_translation.apply(value))
         return;
-    }
-    QLocale::setDefault(locale);
     m_language = value;
-    m_config->set(key("gui/locale"), value);
+    setSetting("gui/locale", value);
     Q_EMIT languageChanged();
 }
 
 // ---------------------------------------------------------------------------
-// Device id
-
-void GUIManager::loadDeviceId()
-{
-    const QString fileName = m_config->get(key("gui/deviceId")).toString();
-    infoLog() << "Loading device id from : " << fileName;
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        criticalLog() << "ERROR: Could not load device S/N from file : " << fileName << " ("
-                      << file.errorString() << ")";
-        return;
-    }
-    const QByteArray content = file.read(MaxDeviceIdFileBytes);
-    if (file.error() != QFileDevice::NoError) {
-        criticalLog() << "ERROR: Could not load device S/N from file : " << fileName << " ("
-                      << file.errorString() << ")";
-        return;
-    }
-    const QList<QByteArray> lines = content.split('\n');
-    for (const QByteArray& line : lines) {
-        const QString id = QString::fromUtf8(line).trimmed();
-        if (id.isEmpty())
-            continue;
-        m_deviceId = id;
-        Q_EMIT deviceIdChanged();
-        return;
-    }
-}
-
-void GUIManager::setDeviceId(const QString& value)
-{
-    const QString id = value.trimmed();
-    // The file holds the id as its first line: an empty id or one that spans
-    // lines could not be read back.
-    const bool wellFormed = !id.isEmpty() && std::none_of(id.cbegin(), id.cend(), [](QChar c) {
-        return c.category() == QChar::Other_Control;
-    });
-    if (!wellFormed) {
-        warningLog() << "WARN: Ignoring invalid device id : '" << value << "'";
-        return;
-    }
-    if (id == m_deviceId)
-        return;
-    warningLog() << "Device ID changed : " << id;
-    m_deviceId = id;
-    saveDeviceId();
-    Q_EMIT deviceIdChanged();
-}
-
-void GUIManager::saveDeviceId()
-{
-    const QString fileName = m_config->get(key("gui/deviceId")).toString();
-    infoLog() << "Saving device id to : " << fileName;
-    // Written aside and renamed into place, so that a failed write leaves the
-    // previous id readable; a file in a directory that allows no new files is
-    // written in place.
-    QSaveFile file(fileName);
-    file.setDirectWriteFallback(true);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        && file.write(m_deviceId.toUtf8()) >= 0 && file.commit()) {
-        return;
-    }
-    const QString error = file.errorString();
-    file.cancelWriting();
-    criticalLog() << "ERROR: Could not save device S/N to file : " << fileName << " (" << error
-                  << ")";
-    Q_EMIT errorOccured(error);
-}
+// Device id and maintenance side
 
 void GUIManager::saveDeviceIdRequest(const QString& deviceId)
 {
@@ -1073,9 +672,6 @@ void GUIManager::saveDeviceIdRequest(const QString& deviceId)
     setDeviceId(deviceId);
     setIdleScreen();
 }
-
-// ---------------------------------------------------------------------------
-// Maintenance side
 
 void GUIManager::settingsLoginRequest(const QString& pin)
 {
@@ -1104,96 +700,8 @@ void GUIManager::pushEvent(const QString& category, const QString& name, const Q
               << (description.isEmpty() ? QString() : QStringLiteral(" / ") + description);
 }
 
-// ---------------------------------------------------------------------------
-// Configuration-backed properties
-
-bool GUIManager::showCursor() const
-{
-    return m_config->get(key("gui/showCursor")).toBool();
-}
-
-void GUIManager::setShowCursor(bool value)
-{
-    m_config->set(key("gui/showCursor"), value);
-}
-
-bool GUIManager::showErrorDesc() const
-{
-    return m_config->get(key("gui/showErrorDesc")).toBool();
-}
-
-void GUIManager::setShowErrorDesc(bool value)
-{
-    m_config->set(key("gui/showErrorDesc"), value);
-}
-
-int GUIManager::displayOffMin() const
-{
-    return m_config->get(key("gui/displayOffMin")).toInt();
-}
-
-void GUIManager::setDisplayOffMin(int value)
-{
-    m_config->set(key("gui/displayOffMin"), value);
-}
-
-int GUIManager::shutdownDelaySec() const
-{
-    return m_config->get(key("gui/shutdownDelaySec")).toInt();
-}
-
-void GUIManager::setShutdownDelaySec(int value)
-{
-    m_config->set(key("gui/shutdownDelaySec"), value);
-}
-
 QColor GUIManager::screenSaverBg() const
 {
-    const QColor color(m_config->get(key("gui/screenSaverBg")).toString());
+    const QColor color(setting("gui/screenSaverBg").toString());
     return color.isValid() ? color : QColor(Qt::black);
-}
-
-QString GUIManager::screenSaverImg() const
-{
-    return m_config->get(key("gui/screenSaverImg")).toString();
-}
-
-int GUIManager::animSwitchSec() const
-{
-    return m_config->get(key("gui/animSwitchSec")).toInt();
-}
-
-void GUIManager::setAnimSwitchSec(int value)
-{
-    m_config->set(key("gui/animSwitchSec"), value);
-}
-
-bool GUIManager::isEntryGate() const
-{
-    return m_config->get(key("gui/isEntryGate")).toBool();
-}
-
-void GUIManager::setIsEntryGate(bool value)
-{
-    m_config->set(key("gui/isEntryGate"), value);
-}
-
-bool GUIManager::errorOccured() const
-{
-    return m_issueFailed || m_config->get(key("gui/errorOccured")).toBool();
-}
-
-void GUIManager::setErrorOccured(bool value)
-{
-    m_config->set(key("gui/errorOccured"), value);
-}
-
-int GUIManager::currentErrorScreen() const
-{
-    return m_config->get(key("gui/currentErrorScreen")).toInt();
-}
-
-void GUIManager::setCurrentErrorScreen(int value)
-{
-    m_config->set(key("gui/currentErrorScreen"), value);
 }

@@ -1,34 +1,34 @@
 #pragma once
 
 #include "Board.h"
+#include "BoardPower.h"
+#include "CardIssueFlow.h"
 #include "CardIssuer.h"
+#include "Config.h"
+#include "ConfigReactions.h"
+#include "DeviceIdFile.h"
 #include "Dispenser.h"
 #include "Inspector.h"
 #include "KVRTTerminal.h"
 #include "MqttClient.h"
 #include "RFID.h"
+#include "Translation.h"
+#include "UiRemoteInterface.h"
 
 #include <QColor>
-#include <QList>
-#include <QMetaObject>
 #include <QObject>
 #include <QQmlApplicationEngine>
-#include <QSet>
 #include <QString>
 #include <QTimer>
-#include <QTranslator>
 #include <QVariantMap>
 
-class Config;
 class QQmlContext;
 class Transaction;
 
-// The composition root of the application: it owns the connection to the broker
-// and every device-service client, exposes itself and the clients to the QML
-// scene, decides which screen the kiosk shows, issues cards at an entry gate,
-// shows ticket results at an exit gate, keeps the display and the board's
-// power-off delay in line with the terminal's state, switches the language and
-// answers the requests addressed to the user interface itself over MQTT.
+// The composition root of the application and the object the QML scene talks to. It
+// owns the broker connection, the device-service clients and the parts that do the
+// work (the card issue, the board's power, the interface's own MQTT topics, the
+// device-id file), and decides which screen the kiosk shows.
 class GUIManager : public QObject
 {
     Q_OBJECT
@@ -80,8 +80,6 @@ public:
     // How long the gate page shows the outcome of a passage (card issue failure,
     // valid ticket) before it returns to its initial prompt.
     static constexpr int GateResultMsec = 5000;
-    // Pause between a collected card and the preparation of the next one.
-    static constexpr int NextCardDelayMsec = 2000;
 
     explicit GUIManager(Config& config, QObject* parent = nullptr);
     ~GUIManager() override;
@@ -91,8 +89,8 @@ public:
 
     QString screen() const { return m_screen; }
     void setScreen(const QString& value);
-    QString deviceId() const { return m_deviceId; }
-    void setDeviceId(const QString& value);
+    QString deviceId() const { return m_deviceIdFile.id(); }
+    void setDeviceId(const QString& value) { m_deviceIdFile.setId(value); }
     QString language() const { return m_language; }
     void setLanguage(const QString& value);
     QString dynTr() const { return QString(); }
@@ -104,25 +102,28 @@ public:
 
     // Backed by the configuration store; the setters write the store only, the
     // notification follows from the store's change report.
-    bool showCursor() const;
-    void setShowCursor(bool value);
-    bool showErrorDesc() const;
-    void setShowErrorDesc(bool value);
-    int displayOffMin() const;
-    void setDisplayOffMin(int value);
-    int shutdownDelaySec() const;
-    void setShutdownDelaySec(int value);
+    bool showCursor() const { return setting("gui/showCursor").toBool(); }
+    void setShowCursor(bool value) { setSetting("gui/showCursor", value); }
+    bool showErrorDesc() const { return setting("gui/showErrorDesc").toBool(); }
+    void setShowErrorDesc(bool value) { setSetting("gui/showErrorDesc", value); }
+    int displayOffMin() const { return setting("gui/displayOffMin").toInt(); }
+    void setDisplayOffMin(int value) { setSetting("gui/displayOffMin", value); }
+    int shutdownDelaySec() const { return setting("gui/shutdownDelaySec").toInt(); }
+    void setShutdownDelaySec(int value) { setSetting("gui/shutdownDelaySec", value); }
     QColor screenSaverBg() const;
-    QString screenSaverImg() const;
-    int animSwitchSec() const;
-    void setAnimSwitchSec(int value);
-    bool isEntryGate() const;
-    void setIsEntryGate(bool value);
+    QString screenSaverImg() const { return setting("gui/screenSaverImg").toString(); }
+    int animSwitchSec() const { return setting("gui/animSwitchSec").toInt(); }
+    void setAnimSwitchSec(int value) { setSetting("gui/animSwitchSec", value); }
+    bool isEntryGate() const { return setting("gui/isEntryGate").toBool(); }
+    void setIsEntryGate(bool value) { setSetting("gui/isEntryGate", value); }
     // The persisted flag, or the failure of the last card issue at this gate.
-    bool errorOccured() const;
-    void setErrorOccured(bool value);
-    int currentErrorScreen() const;
-    void setCurrentErrorScreen(int value);
+    bool errorOccured() const
+    {
+        return m_issueFlow.failed() || setting("gui/errorOccured").toBool();
+    }
+    void setErrorOccured(bool value) { setSetting("gui/errorOccured", value); }
+    int currentErrorScreen() const { return setting("gui/currentErrorScreen").toInt(); }
+    void setCurrentErrorScreen(int value) { setSetting("gui/currentErrorScreen", value); }
 
     // Puts the text of an ErrorScreen value into errorMessageScreen (empty for
     // any other value).
@@ -174,38 +175,32 @@ Q_SIGNALS:
     void resetInitialScreen();
 
 private:
-    void loadDeviceId();
-    void saveDeviceId();
+    QVariant setting(const char* key) const { return m_config->get(QLatin1String(key)); }
+    void setSetting(const char* key, const QVariant& value)
+    {
+        m_config->set(QLatin1String(key), value);
+    }
+
     void initLog();
     void initConfig();
     void initQml();
     void initMqtt();
     void initManagers();
+    void initConfigReactions();
 
     void onConfigChanged(const QVariantMap& changes);
     void onConfigFileChanged();
-    void onMqttConnected();
-    void onMqttDisconnected();
-    void onMqttError(const QString& error);
-    void processMqttMessage(const QByteArray& payload, const QByteArray& topic);
-    void publishInfo();
-    void publishStatus();
-    void publishConfig();
-    void publish(const QString& suffix, const QJsonObject& payload);
-    void applyRemoteConfig(const QJsonObject& object);
 
     void onScreenTimeout();
-    void onScreenChanged();
-    void onDisplayOffTimeout();
-    // Stops the display-off timer and powers the display if the board reports it off.
-    void keepDisplayOn();
-    void updateBoardShutdownDelay();
-    void onBoardStatusChanged();
+    void onIgnitionChanged();
     void onKVRTTerminalStatusChanged();
     void onKVRTTerminalReasonChanged();
     QString kvrtTerminalReason() const;
     void onTicketValidated(const Transaction& transaction);
-    void onIgnitionChanged();
+    void onIssueFailure(bool needsAssistance);
+    void onIssueFailedChanged();
+    // Shows a busy screen while the system carries out a power request.
+    void showPowerRequest(const char* message);
 
     // Whether the validator's RFID reader is the one the card issuer writes cards with.
     bool issuerSharesReader() const;
@@ -218,14 +213,10 @@ private:
     bool applyDeferredDecision();
     // Why a card cannot be issued now; empty when it can.
     QString issueRefusal() const;
-    void reportIssueFailure(const QString& error);
     // The gate page leaves the outcome of a passage for its initial prompt, if it
     // is on screen; otherwise the next idle decision brings it back there.
-    void onGateResultTimeout();
+    void returnToPrompt();
     void setMessage(const char* source) { setMessage(QString::fromUtf8(source)); }
-    void prepareNextCard();
-    void finishIssue();
-    void setIssueFailed(bool failed);
 
     // Maintenance side, not built yet: no technician is ever logged in, and the
     // events are only logged.
@@ -233,14 +224,14 @@ private:
     void pushEvent(const QString& category, const QString& name, const QString& description);
 
     QString m_screen;
-    QString m_deviceId;
     QString m_errorMessageScreen;
     QString m_language;
     QString m_message;
     QQmlApplicationEngine m_engine;
     QQmlContext* m_qmlContext = nullptr;
-    QTranslator m_translator;
+    Translation m_translation;
     Config* m_config;
+    DeviceIdFile m_deviceIdFile;
     manager::MqttClient m_mqtt;
     manager::KVRTTerminal m_kvrtTerminal;
     manager::Board m_board;
@@ -250,24 +241,15 @@ private:
     manager::Dispenser m_dispenser;
     manager::CardIssuer m_cardIssuer;
     QTimer m_screenTimer;
-    QTimer m_displayOffTimer;
     // Session manager, event log and diagnostics go here (maintenance side).
 
-    // What the MQTT set-up connected, so that a re-run replaces it.
-    QList<QMetaObject::Connection> m_mqttConnections;
-    // The interface's own request topics handed to the client, which renews them.
-    QSet<QString> m_uiTopics;
-    bool m_mqttStarted = false;
-    // A card issue runs from issueCard() until the next card is prepared.
-    bool m_issuing = false;
-    // The card of the running issue has reached the mouth: the gate page already asks
-    // the passenger to take it.
-    bool m_cardPresented = false;
-    bool m_issueFailed = false;
+    CardIssueFlow m_issueFlow;
+    BoardPower m_boardPower;
+    UiRemoteInterface m_remote;
+    ConfigReactions m_configReactions;
     // The shell shows the gate page: the last thing it was told was resetInitialScreen.
     bool m_gatePageShown = false;
     // The terminal reported a status or reason while a passage was on screen.
     bool m_decisionDeferred = false;
     QTimer m_gateResultTimer;
-    bool m_destroying = false;
 };

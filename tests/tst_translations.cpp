@@ -1,7 +1,6 @@
-// The Greek translation is keyed by context and exact English text: a text changed or
-// moved in the code silently loses its translation. lupdate extracts the texts of the
-// sources; every entry of the translation file must still be among them, and the
-// compiled file in the resources must translate each.
+// The Greek translation is keyed by context and English text: a text changed or moved in
+// the code silently loses it. Every entry must still be among the texts lupdate finds in
+// the sources, and the compiled file in the resources must translate each.
 
 #include <QProcess>
 #include <QTemporaryDir>

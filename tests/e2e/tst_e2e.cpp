@@ -1,8 +1,6 @@
-// The whole terminal end to end, every part a separate process as on a device: a real
-// mosquitto broker, the device-service simulator program and the terminal program on a
-// virtual X display, touched with real pointer clicks. The test watches what a person
-// and the devices would see: the requests the devices receive, the sounds asked of the
-// system inspector, and the terminal's own log.
+// The whole terminal end to end, each part its own process as on a device: a real broker,
+// the simulator program and the terminal program on a virtual X display, touched with real
+// pointer clicks. What the test watches is what a person and the devices see.
 //
 // With KVRT_SCREENSHOT_DIR set, screenshots() writes a picture of every screen the real
 // program reaches, in Greek and in English (scripts/screenshots.sh).
@@ -17,14 +15,10 @@
 #include <memory>
 
 namespace {
-
 // Generous: the machine may be slow and busy; nothing here measures time.
 constexpr int StartMs = 60000;
 constexpr int StepMs = 30000;
 const QString Online = QStringLiteral("KVRTTerminal status changed : online");
-const QString ValidSound = QStringLiteral("/opt/ovant/kvrtterminalui/Valid.wav");
-const QString InvalidSound = QStringLiteral("/opt/ovant/kvrtterminalui/Invalid.wav");
-
 } // namespace
 
 class tst_E2E : public QObject
@@ -34,14 +28,12 @@ class tst_E2E : public QObject
     std::unique_ptr<TerminalRig> m_rig;
     std::unique_ptr<TestPeer> m_peer;
 
-    // Starts the terminal and waits until the terminal service is online (the gate
-    // page is then up); returns the log position at that point, or -1.
+    // Starts the terminal; returns the log position once the gate page is up, or -1.
     int startOnline(bool entryGate, const QString& language = QStringLiteral("en_US"))
     {
         TerminalRig::Options options;
         options.entryGate = entryGate;
         options.language = language;
-        options.deviceId = QStringLiteral("K12345678");
         return m_rig->startTerminal(options) ? m_rig->waitForLog(Online, 0, StartMs) : -1;
     }
 
@@ -52,33 +44,12 @@ class tst_E2E : public QObject
                                StepMs);
     }
 
-    // Request topics the devices received, as "dispenser/issue", in arrival order.
-    QStringList requests() const
-    {
-        QStringList kinds;
-        for (const TestPeer::Message& message : m_peer->messages()) {
-            const int at = message.topic.indexOf(QLatin1String("/request/"));
-            if (at > 0)
-                kinds.append(message.topic.mid(6, at - 6));
-        }
-        return kinds;
-    }
-
-    QStringList sounds() const
-    {
-        QStringList files;
-        for (const TestPeer::Message& message : m_peer->messages("ovant/inspector/audio/play"))
-            files.append(message.json().value(QStringLiteral("filepath")).toString());
-        return files;
-    }
-
     bool logged(const QString& text, int from)
     {
         return m_rig->waitForLog(text, from, StepMs) >= 0;
     }
 
-    // Touches the middle of the gate page until the page reports it: the window may
-    // still be on its way. A second touch during an issue is ignored, as for a person.
+    // Touches the gate page until it reports it: the window may still be on its way.
     bool touchGate(int mark)
     {
         return QTest::qWaitFor(
@@ -89,26 +60,16 @@ class tst_E2E : public QObject
             StepMs);
     }
 
-    // An issue from the touch to the collected card.
-    bool issueCard(int mark)
-    {
-        return touchGate(mark) && logged(QStringLiteral("Card in Mouth changed true"), mark)
-            && simulate({QStringLiteral("take-card")})
-            && logged(QStringLiteral("Card issued successfully"), mark);
-    }
-
     QByteArray failure(const QString& what) const
     {
-        return (what + "\nrequests: " + requests().join(", ") + '\n' + m_rig->diagnosis())
-            .toLocal8Bit();
+        return (what + '\n' + m_rig->diagnosis()).toLocal8Bit();
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
         if (const QString missing = TerminalRig::missingTools(); !missing.isEmpty())
-            QSKIP(qPrintable("needs a virtual display (Debian packages xvfb, xdotool); missing: "
-                             + missing));
+            QSKIP(qPrintable("needs a virtual display (xvfb, xdotool); missing: " + missing));
         m_rig = std::make_unique<TerminalRig>();
         QVERIFY2(m_rig->startDisplay(), "Xvfb did not start");
         QVERIFY2(m_rig->startBroker(), qPrintable(m_rig->broker().log()));
@@ -116,10 +77,7 @@ private Q_SLOTS:
         QVERIFY2(m_rig->startSimulator({"--motion-delay", "100", "--take-delay", "never"}),
                  qPrintable(m_rig->diagnosis()));
         m_peer = std::make_unique<TestPeer>(m_rig->broker(), QStringLiteral("e2e-observer"));
-        QVERIFY(m_peer->connectToBroker());
-        for (const char* filter :
-             {"ovant/dispenser/#", "ovant/rfid/#", "ovant/inspector/audio/play", "ovant/ui/status"})
-            QVERIFY(m_peer->subscribe(filter));
+        QVERIFY(m_peer->connectToBroker() && m_peer->subscribe("ovant/#"));
     }
 
     void cleanup()
@@ -137,49 +95,8 @@ private Q_SLOTS:
         m_rig.reset();
     }
 
-    void entryGate()
-    {
-        const int mark = startOnline(true);
-        QVERIFY2(mark >= 0, failure("never online"));
-        QVERIFY2(issueCard(mark), failure("no card issued"));
-        // No card waited at the reader: one came from the cartridge, was identified,
-        // written and ejected.
-        const QStringList steps {"dispenser/issue", "rfid/card/create", "rfid/card/write",
-                                 "dispenser/eject"};
-        QStringList seen;
-        for (const QString& kind : requests())
-            seen << (steps.contains(kind) ? kind : QString());
-        seen.removeAll(QString());
-        QCOMPARE(seen.mid(0, 4), steps);
-        // What is written: this device's entry record.
-        const QList<TestPeer::Message> writes = m_peer->messages("ovant/rfid/card/write/request/+");
-        QCOMPARE(writes.size(), 1);
-        for (const char* part : {"K12345678", "entry", "KVRTv1", "ovant-rnd", "active"})
-            QVERIFY2(writes.first().payload.contains(part), part);
-        // Then the next card is brought to the reader for the next passenger.
-        QVERIFY2(logged(QStringLiteral("Preparing next card"), mark), failure("no next card"));
-        QVERIFY(QTest::qWaitFor([&] { return requests().count("dispenser/issue") == 2; }, StepMs));
-        // The validator's reader is the issuer's here: the terminal leaves it alone.
-        QCOMPARE(m_peer->count("ovant/rfid/enable") + m_peer->count("ovant/rfid/disable"), 0);
-    }
-
-    void exitGate()
-    {
-        const int mark = startOnline(false);
-        QVERIFY2(mark >= 0, failure("never online"));
-        // A refused ticket: the invalid sound, and the refusal for a while.
-        QVERIFY(simulate({"scan", "pass", "refused"}));
-        QVERIFY(QTest::qWaitFor([&] { return !sounds().isEmpty(); }, StepMs));
-        const int shown = m_rig->waitForLog(QStringLiteral("Setting screen : Invalid"), mark);
-        QVERIFY2(shown >= 0, failure("no refusal"));
-        QVERIFY2(logged(QStringLiteral("Screen timeout : Invalid"), shown),
-                 failure("refusal stays"));
-        // A valid one: the valid sound.
-        QVERIFY(simulate({"scan", "pass", "valid"}));
-        QVERIFY(QTest::qWaitFor([&] { return sounds().size() == 2; }, StepMs));
-        QCOMPARE(sounds(), QStringList({InvalidSound, ValidSound}));
-    }
-
+    // Without the broker the terminal is out of order; back on the same port, it returns to
+    // its gate page by itself, and a touch issues a card.
     void brokerRestart()
     {
         const int mark = startOnline(true);
@@ -188,12 +105,15 @@ private Q_SLOTS:
         const int outOfOrder
             = m_rig->waitForLog(QStringLiteral("Setting screen : OutOfOrder"), mark);
         QVERIFY2(outOfOrder >= 0, failure("no out-of-order screen without the broker"));
-        // Back on the same port: the terminal returns to its gate page by itself and
-        // issues cards again.
         QVERIFY2(m_rig->broker().restart(), qPrintable(m_rig->broker().log()));
         QVERIFY2(m_rig->waitForLog(Online, outOfOrder, StartMs) >= 0, failure("no recovery"));
         QVERIFY(m_peer->waitUntilReady(StartMs));
-        QVERIFY2(issueCard(m_rig->logMark()), failure("no card issued after the recovery"));
+        const int touched = m_rig->logMark();
+        QVERIFY2(touchGate(touched) && logged("Card in Mouth changed true", touched)
+                     && simulate({"take-card"}) && logged("Card issued successfully", touched),
+                 failure("no card issued after the recovery"));
+        // The validator's reader is the issuer's here: the terminal leaves it alone.
+        QCOMPARE(m_peer->count("ovant/rfid/enable") + m_peer->count("ovant/rfid/disable"), 0);
     }
 
     void terminalFault()
@@ -218,8 +138,6 @@ private Q_SLOTS:
     {
         QVERIFY2(startOnline(true) >= 0, failure("never online"));
         QVERIFY(m_peer->waitForMessages("ovant/ui/status"));
-        QCOMPARE(m_peer->last("ovant/ui/status").json(),
-                 QJsonObject({{"technician", false}, {"service", true}}));
         QVERIFY(m_rig->terminal().sendSignal(SIGKILL) && m_rig->terminal().waitForFinished());
         QVERIFY(m_peer->waitForMessages("ovant/ui/status", 2, StepMs));
         QCOMPARE(m_peer->last("ovant/ui/status").json(), QJsonObject({{"service", false}}));

@@ -1,8 +1,5 @@
-// Runner of the QML tests. Gives them what the terminal gives its pages: the Material
-// style with the application's style file, the version, and StandInManager (module
-// KVRTTest), a stand-in for the GUI manager under the names the pages use, with its
-// translation switch; it records the calls the pages make and sets the `transaction`
-// context property as the manager does after a validation.
+// Runner of the QML tests: the terminal's style, version and StandInManager (module
+// KVRTTest), a stand-in for the GUI manager that records the calls the pages make.
 
 #include "Transaction.h"
 #include "Version.h"
@@ -14,8 +11,7 @@
 #include <QtQuickTest>
 
 #if defined(__SANITIZE_ADDRESS__)
-// Qt's pixmap cache, Qt Test's logger and the offscreen screen outlive the test; none of
-// it is ours. Full stacks tell those apart from our code.
+// Qt's pixmap cache, Qt Test's logger and the offscreen screen outlive the test.
 extern "C" const char* __asan_default_options()
 {
     return "fast_unwind_on_malloc=0";
@@ -49,7 +45,6 @@ class StandInManager : public QObject
 public:
     QString language() const { return m_language; }
     QString dynTr() const { return QString(); }
-    // Like the manager: the Greek translation, removed for English locales.
     void setLanguage(const QString& value)
     {
         static QTranslator translator;
@@ -63,7 +58,6 @@ public:
         Q_EMIT languageChanged();
     }
 
-    // The manager's error report: its signal shares its name with the property.
     Q_INVOKABLE void reportError(const QString& error) { Q_EMIT errorOccured(error); }
     Q_INVOKABLE void setTransaction(const QVariantMap& transaction)
     {

@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QProcess>
+#include <QSettings>
 #include <QTest>
 
 #include <csignal>
@@ -19,12 +20,6 @@ QString lastLines(const QString& text, int lines)
     return all.join(QLatin1Char('\n'));
 }
 
-QString iniValue(const QVariant& value)
-{
-    if (value.userType() == QMetaType::Bool)
-        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
-    return value.toString();
-}
 } // namespace
 
 TerminalRig::TerminalRig() = default;
@@ -92,32 +87,21 @@ bool TerminalRig::startTerminal(const Options& options)
             return false;
     }
 
-    QVariantMap config {
-        {QStringLiteral("gui/isEntryGate"), options.entryGate},
-        {QStringLiteral("gui/deviceId"), serialNumberFile()},
-        {QStringLiteral("gui/locale"), options.language},
-        {QStringLiteral("log/syslog"), false},
-        {QStringLiteral("log/stderr"), true},
-        {QStringLiteral("mqtt/host"), m_broker.host()},
-        {QStringLiteral("mqtt/port"), m_broker.port()},
-    };
-    for (auto it = options.config.cbegin(); it != options.config.cend(); ++it)
-        config.insert(it.key(), it.value());
-    // One section per group, in the file's INI form.
-    QMap<QString, QStringList> groups;
-    for (auto it = config.cbegin(); it != config.cend(); ++it) {
-        const int slash = it.key().indexOf(QLatin1Char('/'));
-        groups[it.key().left(slash)].append(it.key().mid(slash + 1) + QLatin1Char('=')
-                                            + iniValue(it.value()));
-    }
-    QByteArray text;
-    for (auto it = groups.cbegin(); it != groups.cend(); ++it)
-        text += '[' + it.key().toUtf8() + "]\n" + it.value().join(QLatin1Char('\n')).toUtf8()
-            + "\n\n";
-    QFile file(configFile());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) < 0)
+    QSettings ini(configFile(), QSettings::IniFormat);
+    ini.clear();
+    const QVariantMap config {{QStringLiteral("gui/isEntryGate"), options.entryGate},
+                              {QStringLiteral("gui/deviceId"), serialNumberFile()},
+                              {QStringLiteral("gui/locale"), options.language},
+                              {QStringLiteral("log/syslog"), false},
+                              {QStringLiteral("log/stderr"), true},
+                              {QStringLiteral("mqtt/host"), m_broker.host()},
+                              {QStringLiteral("mqtt/port"), m_broker.port()}};
+    for (const QVariantMap& values : {config, options.config})
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            ini.setValue(it.key(), it.value());
+    ini.sync();
+    if (ini.status() != QSettings::NoError)
         return false;
-    file.close();
 
     QProcessEnvironment environment = m_display.environment(ChildProcess::defaultEnvironment());
 #if defined(__SANITIZE_ADDRESS__)
