@@ -203,11 +203,10 @@ private Q_SLOTS:
         // The printout shows the effective values, secrets masked.
         capture.clear();
         config.print();
-        const QStringList lines = capture.messages(QtInfoMsg);
-        QCOMPARE(lines.size(), Defaults.size() + 4);
-        QVERIFY(lines.contains("[Config]  mqtt/password" + QString(9, ' ') + " : ********"));
-        QVERIFY(lines.contains("[Config]  mqtt/port" + QString(13, ' ') + " : 1884"));
-        QVERIFY(!lines.join('\n').contains("s3cret"));
+        const QString printed = capture.messages(QtInfoMsg).join('\n');
+        QVERIFY(
+            printed.contains(QRegularExpression("mqtt/password +: \\*{8}\n.*mqtt/port +: 1884")));
+        QVERIFY(!printed.contains("s3cret"));
     }
 
     void unusableFile_data()

@@ -162,26 +162,15 @@ private Q_SLOTS:
                               : QString("next 1, progress ejecting, fail 3, failZero"));
         }
 
-        // A failure before the next step, along a chain of two: rejected without values.
-        Deferred<int> a;
-        QStringList calls;
-        a.thenAlias<int>([&](int) {
-             calls << "next";
-             return Deferred<int>();
-         })
-            .thenAlias<int>([](int) { return Deferred<int>(); })
-            .fail([&](int) { calls << "fail"; })
-            .failZero([&] { calls << "failZero"; });
-        a.reject(5);
-        QCOMPARE(calls, QStringList {"failZero"});
-
-        // A nested chain whose inner step fails settles the outer result too.
+        // A failure inside a nested chain settles the outer result too (without values).
         Deferred<int> outer, inner;
         Deferred<int> result = outer.thenAlias<int>(
             [inner](int) { return inner.thenAlias<int>([](int) { return Deferred<int>(); }); });
         outer.resolve(1);
+        QStringList calls;
+        result.fail([&](int) { calls << "fail"; }).failZero([&] { calls << "failZero"; });
         inner.reject(5);
-        QCOMPARE(result.state(), DeferredState::REJECTED);
+        QCOMPARE(calls, QStringList {"failZero"});
 
         // Queued chaining waits for the event loop.
         Deferred<int> queued;
