@@ -194,11 +194,8 @@ private Q_SLOTS:
         QVERIFY(config.get("topics/blm") == "ovant/blm" && config.get("mqtt/port") == 1884);
 
         // The stored values, by group, with their types.
-        const QJsonObject stored = config.toJson();
-        QCOMPARE(stored.keys(), (QStringList {"gui", "log", "mqtt", "topics"}));
-        QCOMPARE(stored.value("log").toObject(),
+        QCOMPARE(config.toJson().value("log").toObject(),
                  QJsonObject({{"color", true}, {"level", 3}, {"stderr", true}, {"syslog", true}}));
-        QCOMPARE(stored.value("mqtt").toObject().value("password"), QJsonValue(""));
 
         // The printout shows the effective values, secrets masked.
         capture.clear();
