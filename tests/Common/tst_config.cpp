@@ -1,5 +1,5 @@
 // The configuration store on real files in scratch directories. Cases that need file
-// permissions run in a second instance of this program as user "nobody" when run as root.
+// permissions run again in a second instance of this program as user "nobody" under root.
 
 #include "ChildProcess.h"
 #include "Config.h"
@@ -39,21 +39,14 @@ bool edit(const QString& path, const QByteArray& from, const QByteArray& to, con
     if (!contents.contains(from))
         return false;
     contents.replace(from, to);
-    if (how == "in place")
-        return write(path, contents);
     if (how == "deleted") {
-        if (!QFile::remove(path))
-            return false;
+        QFile::remove(path);
         QTest::qWait(200); // noticed before the new file comes
-        return write(path, contents);
     }
+    if (how != "replaced")
+        return write(path, contents);
     const QString temporary = path + ".new";
     return write(temporary, contents) && std::rename(qPrintable(temporary), qPrintable(path)) == 0;
-}
-
-int entryCount(const QByteArray& contents)
-{
-    return contents.count('=');
 }
 
 // The store's signals, in order.
@@ -79,307 +72,251 @@ class TestConfig : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void createsAndKeepsTheFile();
-    void valuesOverridesAndDefaults();
-    void followsEditsOfTheFile_data();
-    void followsEditsOfTheFile();
-    void json();
-    void unusableFile_data();
-    void unusableFile();
-    void permissions();
-
-private:
     QTemporaryDir m_dir;
-};
-
-void TestConfig::createsAndKeepsTheFile()
-{
-    const QString path = m_dir.filePath("first.conf");
-    MessageCapture capture;
-    Config config(path, Defaults);
-    QCOMPARE(capture.messages(QtWarningMsg),
-             QStringList {"[Config] Creating default config file : " + path});
-    QCOMPARE(entryCount(readBytes(path)), Defaults.size());
-    Config reread(path, Defaults);
-    for (const QString& key : Defaults.keys())
-        QCOMPARE(reread.get(key).toString(), Defaults.value(key).toString());
-
-    // A file in a layout of its own, with a key unknown to the table, is read as it is
-    // and kept until the first change, which writes everything.
-    const QByteArray own = "; kept\n[log]\nlevel = 4\n\n[extra]\nnote=hello\n";
-    QVERIFY(write(path, own));
-    Config existing(path, Defaults);
-    QCOMPARE(existing.get("log/level"), QVariant("4"));
-    QCOMPARE(existing.get("extra/note"), QVariant("hello"));
-    for (const QVariant& same : {QVariant(4), QVariant("4")})
-        existing.set("log/level", same); // unchanged: not written
-    QCOMPARE(readBytes(path), own);
-    existing.set("gui/locale", "en_US");
-    QCOMPARE(Config(path, {}).keys().size(), Defaults.size() + 1);
-    QVERIFY(readBytes(path).contains("[extra]\nnote=hello\n"));
-}
-
-void TestConfig::valuesOverridesAndDefaults()
-{
-    const QString path = m_dir.filePath("values.conf");
-    Config config(path, Defaults);
-    Recorder recorder(config);
-    config.addOverrides({{"mqtt/host", "first.local"}, {"config", "values.conf"}});
-    config.addOverrides({{"mqtt/host", "second.local"}});
-    config.addDefaults({{"extra/interval", 5}, {"log/level", 4}});
-    QCOMPARE(config.get("mqtt/host"), QVariant("second.local"));
-    QCOMPARE(config.get("config"), QVariant("values.conf"));
-    QCOMPARE(config.get("extra/interval"), QVariant(5));
-    QCOMPARE(config.get("log/level"), QVariant(2)); // stored beats default
-    QVERIFY(!config.get("no/such").isValid());
-    QVERIFY(recorder.events.isEmpty()); // neither reported nor written
-    QVERIFY(readBytes(path).contains("host=localhost\n"));
-    QVERIFY(!readBytes(path).contains("interval"));
-
-    // An edit of the file changes the stored value, not the effective one.
-    QVERIFY(edit(path, "host=localhost", "host=edited.local", "in place"));
-    QTRY_COMPARE_WITH_TIMEOUT(recorder.events, (QStringList {"file", "changed"}), 30000);
-    QCOMPARE(config.get("mqtt/host"), QVariant("second.local"));
-    // A value set at run time lifts the override, is reported and written, and does not
-    // come back as an edit of the file.
-    config.set("mqtt/host", "chosen.local");
-    config.set("extra/name", "value");
-    QCOMPARE(config.get("mqtt/host"), QVariant("chosen.local"));
-    QVERIFY(readBytes(path).contains("host=chosen.local\n"));
-    QVERIFY(readBytes(path).contains("[extra]\nname=value\n"));
-    QCOMPARE(config.get("config"), QVariant("values.conf"));
-    QCOMPARE(recorder.changes.mid(1),
-             (QList<QVariantMap> {{{"mqtt/host", "chosen.local"}}, {{"extra/name", "value"}}}));
-    QTest::qWait(300);
-    QCOMPARE(recorder.events.size(), 4);
-}
-
-void TestConfig::followsEditsOfTheFile_data()
-{
-    QTest::addColumn<QString>("how");
-    QTest::newRow("in place") << "in place";
-    QTest::newRow("replaced by a new file") << "replaced";
-    QTest::newRow("deleted and written again") << "deleted";
-}
-
-void TestConfig::followsEditsOfTheFile()
-{
-    QFETCH(QString, how);
-    const QString path = m_dir.filePath(QTest::currentDataTag() + QString(".conf"));
-    Config config(path, Defaults);
-    Recorder recorder(config);
-
-    // The same values written again, in another layout, are no change.
-    QVERIFY(edit(path, "=", " = ", how));
-    QVERIFY(edit(path, "level = 2", "level = 4", how));
-    QTRY_COMPARE_WITH_TIMEOUT(recorder.events, (QStringList {"file", "changed"}), 30000);
-    QCOMPARE(recorder.changes.last(), (QVariantMap {{"log/level", "4"}}));
-    // Still watched after that change: the next edits are seen too.
-    QVERIFY(edit(path, "locale = el_GR", "locale = en_US", "in place"));
-    QTRY_COMPARE_WITH_TIMEOUT(recorder.events.size(), 4, 30000);
-    QVERIFY(edit(path, "level = 4", "level = 1", how));
-    QTRY_COMPARE_WITH_TIMEOUT(recorder.events.size(), 6, 30000);
-    QVERIFY(edit(path, "level = 1", "level = 0", "in place"));
-    QTRY_COMPARE_WITH_TIMEOUT(recorder.events.size(), 8, 30000);
-    QVariantMap all;
-    for (const QVariantMap& changes : qAsConst(recorder.changes))
-        all.insert(changes);
-    QCOMPARE(all, (QVariantMap {{"log/level", "0"}, {"gui/locale", "en_US"}}));
-    QCOMPARE(recorder.events.count("file"), 4);
-
-    // A file that is gone is written again in full by the next change.
-    QVERIFY(QFile::remove(path));
-    QTest::qWait(200);
-    config.set("gui/locale", "de_DE");
-    QCOMPARE(entryCount(readBytes(path)), Defaults.size());
-}
-
-void TestConfig::json()
-{
-    const QString path = m_dir.filePath("json.conf");
-    Config config(path, Defaults);
-    config.addOverrides({{"mqtt/port", 1884}, {"mqtt/password", "s3cret"}});
-    Recorder recorder(config);
-    QByteArray fileAtSignal;
-    connect(&config, &Config::configChanged, this, [&] { fileAtSignal = readBytes(path); });
-    MessageCapture capture;
-    config.fromJson(QJsonDocument::fromJson(R"({
-        "log": {"level": 3, "color": true, "syslog": true},
-        "gui": {"noSuchName": 1, "locale": "en_US"}, "port": 5,
-        "topics": {"blm": ["not", "a", "text"], "rfid": {"nested": 1}},
-        "extra": {"name": "x"}, "mqtt": {"port": 1999}})")
-                        .object());
-    config.fromJson({});
-    // Only known keys with a text, number or flag, each rejection with a warning.
-    QCOMPARE(recorder.changes,
-             (QList<QVariantMap> {{{"log/level", 3.0},
-                                   {"log/color", true},
-                                   {"gui/locale", "en_US"},
-                                   {"mqtt/port", 1999.0}}}));
-    QVERIFY(fileAtSignal.contains("\nlevel=3\n")); // written before the report
-    for (const char* rejected :
-         {"gui/noSuchName", "extra/name", "topics/blm", "topics/rfid", " : port"})
-        QVERIFY2(capture.contains(rejected), rejected);
-    QCOMPARE(config.get("topics/blm"), QVariant("ovant/blm"));
-    QCOMPARE(config.get("mqtt/port"), QVariant(1884)); // overrides stay
-
-    // The stored values, by group, with their types.
-    const QJsonObject stored = config.toJson();
-    QCOMPARE(stored.keys(), (QStringList {"gui", "log", "mqtt", "topics"}));
-    QCOMPARE(stored.value("log").toObject(),
-             QJsonObject({{"color", true}, {"level", 3}, {"stderr", true}, {"syslog", true}}));
-    QCOMPARE(stored.value("mqtt").toObject().value("password"), QJsonValue(""));
-
-    // The printout shows the effective values, aligned, secrets masked.
-    capture.clear();
-    config.print();
-    const QStringList lines = capture.messages(QtInfoMsg);
-    const QString rule = "[Config] " + QString(60, '-');
-    QCOMPARE(lines.size(), Defaults.size() + 4);
-    QCOMPARE(lines.mid(0, 3), (QStringList {rule, "[Config]  SETTINGS (" + path + ")", rule}));
-    QCOMPARE(lines.last(), rule);
-    QVERIFY(lines.contains("[Config]  gui/currentErrorScreen : 0")); // longest key
-    QVERIFY(lines.contains("[Config]  mqtt/password" + QString(9, ' ') + " : ********"));
-    QVERIFY(lines.contains("[Config]  mqtt/port" + QString(13, ' ') + " : 1884"));
-    QVERIFY(!lines.join('\n').contains("s3cret"));
-}
-
-void TestConfig::unusableFile_data()
-{
-    QTest::addColumn<QByteArray>("contents");
-    QTest::addColumn<QString>("warning");
-    static const char garbage[] = "\x00\x01\xff\xfe[\x9c\x80 level\n\x00=\x7f\n[";
-    QTest::newRow("binary garbage") << QByteArray(garbage, sizeof(garbage) - 1) << "syntax errors";
-    QTest::newRow("broken section") << QByteArray("[extra\nname=4\n") << "syntax errors";
-    QTest::newRow("empty") << QByteArray() << QString();
-    QTest::newRow("a directory") << QByteArray("dir") << "Cannot read config file";
-}
-
-void TestConfig::unusableFile()
-{
-    QFETCH(QByteArray, contents);
-    QFETCH(QString, warning);
-    QTemporaryDir dir;
-    const QString path = dir.filePath("gui.conf");
-    QVERIFY(contents == "dir" ? QDir().mkdir(path) : write(path, contents));
-    MessageCapture capture;
-    Config config(path, Defaults);
-    Recorder recorder(config);
-
-    // The defaults are in force; values set at run time take effect.
-    QCOMPARE(config.get("mqtt/host"), QVariant("localhost"));
-    const QString warnings = capture.messages(QtWarningMsg).join('\n');
-    QVERIFY2(warning.isEmpty() ? warnings.isEmpty() : warnings.contains(warning),
-             qPrintable(warnings));
-    config.set("log/level", 4);
-    QCOMPARE(config.get("log/level"), QVariant(4));
-    QCOMPARE(recorder.events, QStringList {"changed"});
-    if (warning.isEmpty()) { // read without trouble: simply written
-        QCOMPARE(entryCount(readBytes(path)), Defaults.size());
-        return;
-    }
-    if (contents == "dir") { // what cannot be read is not overwritten
-        QVERIFY(capture.contains("[Config] Not saving config file : " + path));
-        QVERIFY(QFileInfo(path).isDir());
-        return;
-    }
-    // A file with errors is kept aside, and a new one holds the values in force.
-    const QStringList aside = QDir(dir.path()).entryList({"gui.conf.broken-*"});
-    QCOMPARE(aside.size(), 1);
-    QCOMPARE(readBytes(dir.filePath(aside.first())), contents);
-    QVERIFY(capture.contains("moved to : " + dir.filePath(aside.first())));
-    QVERIFY(readBytes(path).contains("level=4\n"));
-    QVERIFY(entryCount(readBytes(path)) >= Defaults.size());
-    config.set("gui/locale", "de_DE");
-    QVERIFY(readBytes(path).contains("locale=de_DE\n"));
-    QCOMPARE(QDir(dir.path()).entryList({"gui.conf.broken-*"}).size(), 1);
-}
-
-void TestConfig::permissions()
-{
-    ChildProcess child;
-    QVERIFY(child.start(QCoreApplication::applicationFilePath(), {"--unprivileged"}));
-    QVERIFY(child.waitForFinished(240000));
-    const QString output = child.standardOutput() + child.standardError();
-    if (child.exitCode() == 77)
-        QSKIP(qPrintable("cannot run unprivileged: " + output));
-    QVERIFY2(child.exitCode() == 0 && output.contains("Totals: "), qPrintable(output));
-}
-
-// Cases that need file permissions to be enforced.
-class TestConfigPermissions : public QObject
-{
-    Q_OBJECT
 
 private Q_SLOTS:
-    void permissions_data();
-    void permissions();
+    void createsAndKeepsTheFile()
+    {
+        const QString path = m_dir.filePath("first.conf");
+        Config config(path, Defaults);
+        Config reread(path, {});
+        for (const QString& key : Defaults.keys())
+            QCOMPARE(reread.get(key).toString(), Defaults.value(key).toString());
+
+        // A file in a layout of its own, with a key unknown to the table, is read as it is
+        // and kept until the first change, which writes everything.
+        const QByteArray own = "; kept\n[log]\nlevel = 4\n\n[extra]\nnote=hello\n";
+        QVERIFY(write(path, own));
+        Config existing(path, Defaults);
+        QVERIFY(existing.get("log/level") == "4" && existing.get("extra/note") == "hello");
+        for (const QVariant& same : {QVariant(4), QVariant("4")})
+            existing.set("log/level", same); // unchanged: not written
+        QCOMPARE(readBytes(path), own);
+        existing.set("gui/locale", "en_US");
+        QCOMPARE(Config(path, {}).keys().size(), Defaults.size() + 1);
+        QVERIFY(readBytes(path).contains("[extra]\nnote=hello\n"));
+    }
+
+    void valuesOverridesAndDefaults()
+    {
+        const QString path = m_dir.filePath("values.conf");
+        Config config(path, Defaults);
+        Recorder recorder(config);
+        config.addOverrides({{"mqtt/host", "first.local"}, {"config", "values.conf"}});
+        config.addOverrides({{"mqtt/host", "second.local"}});
+        config.addDefaults({{"extra/interval", 5}, {"log/level", 4}});
+        QCOMPARE(config.get("mqtt/host"), QVariant("second.local"));
+        QVERIFY(config.get("config") == "values.conf" && config.get("extra/interval") == 5);
+        QCOMPARE(config.get("log/level"), QVariant(2)); // stored beats default
+        QVERIFY(!config.get("no/such").isValid());
+        QVERIFY(recorder.events.isEmpty()); // neither reported nor written
+        QVERIFY(readBytes(path).contains("host=localhost\n")
+                && !readBytes(path).contains("interval"));
+
+        // An edit of the file changes the stored value, not the effective one.
+        QVERIFY(edit(path, "host=localhost", "host=edited.local", "in place"));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.events, (QStringList {"file", "changed"}), 30000);
+        QCOMPARE(config.get("mqtt/host"), QVariant("second.local"));
+        // A value set at run time lifts the override, is reported and written, and does not
+        // come back as an edit of the file.
+        config.set("mqtt/host", "chosen.local");
+        config.set("extra/name", "value");
+        QCOMPARE(config.get("mqtt/host"), QVariant("chosen.local"));
+        QVERIFY(readBytes(path).contains("host=chosen.local\n")
+                && readBytes(path).contains("[extra]\nname=value\n"));
+        QCOMPARE(recorder.changes.mid(1),
+                 (QList<QVariantMap> {{{"mqtt/host", "chosen.local"}}, {{"extra/name", "value"}}}));
+        QTest::qWait(300);
+        QCOMPARE(recorder.events.size(), 4);
+    }
+
+    void followsEditsOfTheFile_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("in place") << "in place";
+        QTest::newRow("replaced") << "replaced";
+        QTest::newRow("deleted") << "deleted";
+    }
+
+    void followsEditsOfTheFile()
+    {
+        QFETCH(QString, how);
+        const QString path = m_dir.filePath(QTest::currentDataTag() + QString(".conf"));
+        Config config(path, Defaults);
+        Recorder recorder(config);
+
+        // The same values written again, in another layout, are no change.
+        QVERIFY(edit(path, "=", " = ", how));
+        QVERIFY(edit(path, "level = 2", "level = 4", how));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.events, (QStringList {"file", "changed"}), 30000);
+        QCOMPARE(recorder.changes.last(), (QVariantMap {{"log/level", "4"}}));
+        // Still watched after that change: the next edits are seen too.
+        QVERIFY(edit(path, "level = 4", "level = 1", how));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.events.size(), 4, 30000);
+        QVERIFY(edit(path, "locale = el_GR", "locale = en_US", "in place"));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.events.size(), 6, 30000);
+        QCOMPARE(recorder.changes.mid(1),
+                 (QList<QVariantMap> {{{"log/level", "1"}}, {{"gui/locale", "en_US"}}}));
+
+        // A file that is gone is written again in full by the next change.
+        QVERIFY(QFile::remove(path));
+        QTest::qWait(200);
+        config.set("gui/locale", "de_DE");
+        QCOMPARE(readBytes(path).count('='), Defaults.size());
+    }
+
+    void json()
+    {
+        const QString path = m_dir.filePath("json.conf");
+        Config config(path, Defaults);
+        config.addOverrides({{"mqtt/port", 1884}, {"mqtt/password", "s3cret"}});
+        Recorder recorder(config);
+        QByteArray fileAtSignal;
+        connect(&config, &Config::configChanged, this, [&] { fileAtSignal = readBytes(path); });
+        MessageCapture capture;
+        config.fromJson(QJsonDocument::fromJson(R"({
+            "log": {"level": 3, "color": true, "syslog": true},
+            "gui": {"noSuchName": 1, "locale": "en_US"}, "port": 5,
+            "topics": {"blm": ["not", "a", "text"], "rfid": {"nested": 1}},
+            "extra": {"name": "x"}, "mqtt": {"port": 1999}})")
+                            .object());
+        config.fromJson({});
+        // Only known keys with a text, number or flag, each rejection with a warning.
+        QCOMPARE(recorder.changes,
+                 (QList<QVariantMap> {{{"log/level", 3.0},
+                                       {"log/color", true},
+                                       {"gui/locale", "en_US"},
+                                       {"mqtt/port", 1999.0}}}));
+        QVERIFY(fileAtSignal.contains("\nlevel=3\n")); // written before the report
+        for (const char* rejected :
+             {"gui/noSuchName", "extra/name", "topics/blm", "topics/rfid", " : port"})
+            QVERIFY2(capture.contains(rejected), rejected);
+        QVERIFY(config.get("topics/blm") == "ovant/blm" && config.get("mqtt/port") == 1884);
+
+        // The stored values, by group, with their types.
+        QCOMPARE(config.toJson().value("log").toObject(),
+                 QJsonObject({{"color", true}, {"level", 3}, {"stderr", true}, {"syslog", true}}));
+
+        // The printout shows the effective values, secrets masked.
+        capture.clear();
+        config.print();
+        const QString printed = capture.messages(QtInfoMsg).join('\n');
+        QVERIFY(
+            printed.contains(QRegularExpression("mqtt/password +: \\*{8}\n.*mqtt/port +: 1884")));
+        QVERIFY(!printed.contains("s3cret"));
+    }
+
+    void unusableFile_data()
+    {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("broken section") << QByteArray("[extra\nname=4\n") << "syntax errors";
+        QTest::newRow("empty") << QByteArray() << QString();
+        QTest::newRow("a directory") << QByteArray("dir") << "Cannot read config file";
+    }
+
+    void unusableFile()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(QString, warning);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("gui.conf");
+        QVERIFY(contents == "dir" ? QDir().mkdir(path) : write(path, contents));
+        MessageCapture capture;
+        Config config(path, Defaults);
+        Recorder recorder(config);
+
+        // The defaults are in force; values set at run time take effect.
+        const QString warnings = capture.messages(QtWarningMsg).join('\n');
+        QVERIFY2(warning.isEmpty() ? warnings.isEmpty() : warnings.contains(warning),
+                 qPrintable(warnings));
+        config.set("log/level", 4);
+        QVERIFY(config.get("mqtt/host") == "localhost" && config.get("log/level") == 4);
+        QCOMPARE(recorder.events, QStringList {"changed"});
+        if (warning.isEmpty()) { // read without trouble: simply written
+            QCOMPARE(readBytes(path).count('='), Defaults.size());
+            return;
+        }
+        if (contents == "dir") { // what cannot be read is not overwritten
+            QVERIFY(capture.contains("[Config] Not saving config file : " + path));
+            QVERIFY(QFileInfo(path).isDir());
+            return;
+        }
+        // A file with errors is kept aside, and a new one holds the values in force.
+        const QStringList aside = QDir(dir.path()).entryList({"gui.conf.broken-*"});
+        QCOMPARE(aside.size(), 1);
+        QCOMPARE(readBytes(dir.filePath(aside.first())), contents);
+        QVERIFY(readBytes(path).contains("level=4\n")
+                && readBytes(path).count('=') >= Defaults.size());
+    }
+
+    void permissions_data()
+    {
+        QTest::addColumn<int>("fileMode"); // 0: no file
+        QTest::addColumn<int>("dirMode");
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("unreadable file") << 0200 << 0755 << "[Config] Not saving config file";
+        QTest::newRow("read-only directory, no file")
+            << 0 << 0555 << "[Config] Could not write config file";
+        QTest::newRow("file in read-only directory") << 0600 << 0555 << QString();
+    }
+
+    void permissions()
+    {
+        if (::geteuid() == 0) { // root ignores file modes: the row runs again as "nobody"
+            ChildProcess child;
+            QVERIFY(
+                child.start(QCoreApplication::applicationFilePath(),
+                            {"--unprivileged", "permissions:" + QString(QTest::currentDataTag())}));
+            QVERIFY(child.waitForFinished(240000));
+            const QString output = child.standardOutput() + child.standardError();
+            QVERIFY2(child.exitCode() == 0 && output.contains("PASS   : TestConfig::permissions("),
+                     qPrintable(output));
+            return;
+        }
+        QFETCH(int, fileMode);
+        QFETCH(int, dirMode);
+        QFETCH(QString, warning);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("gui.conf");
+        if (fileMode)
+            QVERIFY(write(path, "[log]\nlevel=4\n[mqtt]\nhost=kept.local\n")
+                    && ::chmod(qPrintable(path), fileMode) == 0);
+        QVERIFY(::chmod(qPrintable(dir.path()), dirMode) == 0);
+        MessageCapture capture;
+        Config config(path, Defaults);
+        config.set("gui/locale", "en_US"); // in memory at least
+        QCOMPARE(config.get("gui/locale"), QVariant("en_US"));
+        const QString warnings = capture.messages(QtWarningMsg).join('\n');
+        QVERIFY2(warning.isEmpty() ? warnings.isEmpty() : warnings.contains(warning),
+                 qPrintable(warnings));
+        if (warning.isEmpty()) // no temporary file beside it: written in place
+            QVERIFY(readBytes(path).contains("locale=en_US\n"));
+
+        // Once the file may be used, its values come in and it is written in full.
+        QVERIFY(::chmod(qPrintable(dir.path()), 0755) == 0);
+        QVERIFY(fileMode ? ::chmod(qPrintable(path), 0600) == 0 : write(path, "[log]\nlevel=4\n"));
+        QVERIFY(edit(path, "level=4", "level=3", "in place"));
+        QTRY_COMPARE_WITH_TIMEOUT(config.get("log/level"), QVariant("3"), 30000);
+        QCOMPARE(config.get("mqtt/host"), QVariant(fileMode ? "kept.local" : "localhost"));
+        config.set("gui/locale", "de_DE");
+        QCOMPARE(readBytes(path).count('='), Defaults.size());
+    }
 };
-
-void TestConfigPermissions::permissions_data()
-{
-    QTest::addColumn<int>("fileMode"); // 0: no file
-    QTest::addColumn<int>("dirMode");
-    QTest::addColumn<QString>("warning");
-    QTest::newRow("unreadable file") << 0200 << 0755 << "[Config] Not saving config file";
-    QTest::newRow("read-only directory, no file")
-        << 0 << 0555 << "[Config] Could not write config file";
-    QTest::newRow("file in read-only directory") << 0600 << 0555 << QString();
-}
-
-void TestConfigPermissions::permissions()
-{
-    QFETCH(int, fileMode);
-    QFETCH(int, dirMode);
-    QFETCH(QString, warning);
-    QTemporaryDir dir;
-    const QString path = dir.filePath("gui.conf");
-    if (fileMode)
-        QVERIFY(write(path, "[log]\nlevel=4\n[mqtt]\nhost=kept.local\n")
-                && ::chmod(qPrintable(path), fileMode) == 0);
-    QVERIFY(::chmod(qPrintable(dir.path()), dirMode) == 0);
-    MessageCapture capture;
-    Config config(path, Defaults);
-    Recorder recorder(config);
-    config.set("gui/locale", "en_US"); // in memory at least
-    QCOMPARE(config.get("gui/locale"), QVariant("en_US"));
-    QCOMPARE(recorder.events.last(), QString("changed"));
-    const QString warnings = capture.messages(QtWarningMsg).join('\n');
-    QVERIFY2(warning.isEmpty() ? warnings.isEmpty() : warnings.contains(warning),
-             qPrintable(warnings));
-    if (warning.isEmpty()) // no temporary file beside it: written in place
-        QVERIFY(readBytes(path).contains("locale=en_US\n"));
-
-    // Once the file may be used, its values come in and it is written in full.
-    QVERIFY(::chmod(qPrintable(dir.path()), 0755) == 0);
-    QVERIFY(fileMode ? ::chmod(qPrintable(path), 0600) == 0 : write(path, "[log]\nlevel=4\n"));
-    QVERIFY(edit(path, "level=4", "level=3", "in place"));
-    QTRY_COMPARE_WITH_TIMEOUT(config.get("log/level"), QVariant("3"), 30000);
-    QCOMPARE(config.get("mqtt/host"), QVariant(fileMode ? "kept.local" : "localhost"));
-    config.set("gui/locale", "de_DE");
-    QCOMPARE(entryCount(readBytes(path)), Defaults.size());
-}
 
 int main(int argc, char* argv[])
 {
-    if (argc > 1 && qstrcmp(argv[1], "--unprivileged") == 0) {
-        if (::geteuid() == 0) {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) {
-                std::perror("dropping privileges");
-                return 77;
-            }
-            ::prctl(PR_SET_DUMPABLE, 1); // for the leak checker of sanitizer builds
+    const bool unprivileged = argc > 1 && qstrcmp(argv[1], "--unprivileged") == 0;
+    if (unprivileged) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) {
+            std::perror("dropping privileges");
+            return 1;
         }
-        QCoreApplication app(argc, argv);
-        TestConfigPermissions test;
-        QStringList arguments = app.arguments();
-        arguments.removeAt(1);
-        return QTest::qExec(&test, arguments);
+        ::prctl(PR_SET_DUMPABLE, 1); // for the leak checker of sanitizer builds
     }
     QCoreApplication app(argc, argv);
     TestConfig test;
-    return QTest::qExec(&test, argc, argv);
+    return QTest::qExec(&test, argc - unprivileged, argv + unprivileged);
 }
 
 #include "tst_config.moc"

@@ -44,15 +44,15 @@ void emitAll(const QString& label)
     emitAll("silent");
     logger->setStderr(true);
     logger->setColor(false);
-    QList<QThread*> threads;
-    for (int t = 0; t < 4; ++t)
-        threads << QThread::create([t] {
+    std::unique_ptr<QThread> threads[4];
+    for (int t = 0; t < 4; ++t) {
+        threads[t].reset(QThread::create([t] {
             for (int i = 0; i < 250; ++i)
                 qInfo("thread %d message %d", t, i);
-        });
-    for (QThread* thread : qAsConst(threads))
-        thread->start();
-    for (QThread* thread : qAsConst(threads))
+        }));
+        threads[t]->start();
+    }
+    for (auto& thread : threads)
         thread->wait();
     qFatal("fatal message");
 }
@@ -130,8 +130,7 @@ private Q_SLOTS:
                  qPrintable(texts().join('\n')));
         QVERIFY(!texts().join('\n').contains("not on stderr at first"));
         // Qt's messages about the filter rules, emitted under the logger's lock, get through.
-        QVERIFY(
-            texts().contains("Loading logging rules set by QLoggingCategory::setFilterRules ..."));
+        QVERIFY(texts().filter("QLoggingCategory::setFilterRules").size() > 0);
         // Every message from concurrent threads arrives whole, on a line of its own.
         QStringList threads = texts().filter(QRegularExpression("^thread [0-3] message \\d+$"));
         threads.removeDuplicates();

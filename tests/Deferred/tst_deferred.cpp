@@ -45,8 +45,6 @@ private Q_SLOTS:
             << "resolve" << false << int(Qt::QueuedConnection) << done << QStringList();
         QTest::newRow("rejected, then registered")
             << "reject" << false << 0 << fail << QStringList();
-        QTest::newRow("rejectZero, then registered")
-            << "rejectZero" << false << 0 << QStringList {"failZero"} << QStringList();
     }
 
     void settlement()
@@ -92,8 +90,7 @@ private Q_SLOTS:
         d.rejectZero();
         d.notify(2, "q");
         QCoreApplication::processEvents();
-        QCOMPARE(calls, atOnce + later);
-        QCOMPARE(d.state(), state);
+        QVERIFY(calls == atOnce + later && d.state() == state);
     }
 
     void threads()
@@ -111,19 +108,16 @@ private Q_SLOTS:
         std::unique_ptr<QThread> settler(QThread::create([d] { d.resolve(Reply {"Timeout", 5}); }));
         settler->start();
         settler->wait();
-        QCOMPARE(directOn, settler.get());
-        QCOMPARE(ranOn, nullptr);
+        QVERIFY(directOn == settler.get() && ranOn == nullptr);
         QTRY_COMPARE(got.code, 5);
-        QCOMPARE(got.error, QString("Timeout"));
-        QCOMPARE(ranOn, QThread::currentThread());
+        QVERIFY(got.error == "Timeout" && ranOn == QThread::currentThread());
 
         // Registered in a worker thread: run there; dropped once that thread has finished.
         QThread worker;
         worker.start();
         QObject context;
         context.moveToThread(&worker);
-        Deferred<QString> live;
-        Deferred<QString> late;
+        Deferred<QString> live, late;
         std::atomic<QThread*> liveOn {nullptr};
         std::atomic<int> lateCalls {0};
         std::atomic<bool> registered {false};
@@ -168,27 +162,15 @@ private Q_SLOTS:
                               : QString("next 1, progress ejecting, fail 3, failZero"));
         }
 
-        // A failure before the next step, along a chain of two: rejected without values.
-        Deferred<int> a;
-        QStringList calls;
-        a.thenAlias<int>([&](int) {
-             calls << "next";
-             return Deferred<int>();
-         })
-            .thenAlias<int>([](int) { return Deferred<int>(); })
-            .fail([&](int) { calls << "fail"; })
-            .failZero([&] { calls << "failZero"; });
-        a.reject(5);
-        QCOMPARE(calls, QStringList {"failZero"});
-
-        // A nested chain whose inner step fails settles the outer result too.
-        Deferred<int> outer;
-        Deferred<int> inner;
+        // A failure inside a nested chain settles the outer result too (without values).
+        Deferred<int> outer, inner;
         Deferred<int> result = outer.thenAlias<int>(
             [inner](int) { return inner.thenAlias<int>([](int) { return Deferred<int>(); }); });
         outer.resolve(1);
+        QStringList calls;
+        result.fail([&](int) { calls << "fail"; }).failZero([&] { calls << "failZero"; });
         inner.reject(5);
-        QCOMPARE(result.state(), DeferredState::REJECTED);
+        QCOMPARE(calls, QStringList {"failZero"});
 
         // Queued chaining waits for the event loop.
         Deferred<int> queued;

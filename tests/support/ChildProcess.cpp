@@ -11,22 +11,18 @@ ChildProcess::ChildProcess(QObject* parent)
     const auto collect = [this] {
         m_stdout += m_process.readAllStandardOutput();
         m_stderr += m_process.readAllStandardError();
+        m_finished = m_process.state() == QProcess::NotRunning;
     };
     connect(&m_process, &QProcess::readyReadStandardOutput, this, collect);
     connect(&m_process, &QProcess::readyReadStandardError, this, collect);
     connect(&m_process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
-            [this, collect] {
-                collect();
-                m_finished = true;
-            });
+            collect);
 }
 
 ChildProcess::~ChildProcess()
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.kill();
-        m_process.waitForFinished(30000);
-    }
+    m_process.kill();
+    m_process.waitForFinished(30000);
 }
 
 QProcessEnvironment ChildProcess::defaultEnvironment()

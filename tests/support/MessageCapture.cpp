@@ -1,12 +1,11 @@
 #include "MessageCapture.h"
 
-#include <QList>
 #include <QMutex>
 #include <QPair>
 
 namespace {
 QMutex g_mutex;
-QList<QPair<QtMsgType, QString>> g_messages;
+QList<QPair<int, QString>> g_messages;
 QtMessageHandler g_previous = nullptr;
 bool g_passOn = true;
 
@@ -18,17 +17,6 @@ void record(QtMsgType type, const QMessageLogContext& context, const QString& me
     }
     if (g_previous && g_passOn)
         g_previous(type, context, message);
-}
-
-QStringList select(int type)
-{
-    QMutexLocker locker(&g_mutex);
-    QStringList result;
-    for (const auto& message : qAsConst(g_messages)) {
-        if (type < 0 || message.first == type)
-            result.append(message.second);
-    }
-    return result;
 }
 } // namespace
 
@@ -46,14 +34,15 @@ MessageCapture::~MessageCapture()
     clear();
 }
 
-QStringList MessageCapture::messages() const
+QStringList MessageCapture::messages(int type) const
 {
-    return select(-1);
-}
-
-QStringList MessageCapture::messages(QtMsgType type) const
-{
-    return select(type);
+    QMutexLocker locker(&g_mutex);
+    QStringList result;
+    for (const auto& message : qAsConst(g_messages)) {
+        if (type < 0 || message.first == type)
+            result.append(message.second);
+    }
+    return result;
 }
 
 void MessageCapture::clear()

@@ -13,9 +13,8 @@ public:
     ~MessageCapture();
     Q_DISABLE_COPY(MessageCapture)
 
-    QStringList messages() const;
-    // Messages of one type (QtInfoMsg, QtWarningMsg, ...).
-    QStringList messages(QtMsgType type) const;
+    // All messages, or those of one type (QtInfoMsg, QtWarningMsg, ...).
+    QStringList messages(int type = -1) const;
     // True if any message contains the text.
     bool contains(const QString& text) const { return !messages().filter(text).isEmpty(); }
     void clear();

@@ -37,18 +37,17 @@ public:
         return settlement;
     }
 
-    // Runs the event loop until settled, at most timeoutMsec; returns whether it is.
-    // Adds no polling delay of its own, so it also serves benchmarks.
+    // Runs the event loop until settled, at most timeoutMsec, without a polling delay of
+    // its own (benchmarks use it too); returns whether it is.
     bool wait(int timeoutMsec)
     {
-        if (settled())
-            return true;
         QEventLoop loop;
         QTimer timeout; // gone with this call, unlike a single-shot timer
         QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
         timeout.start(timeoutMsec);
         m_loop = &loop;
-        loop.exec();
+        if (!settled())
+            loop.exec();
         m_loop = nullptr;
         return settled();
     }
@@ -56,8 +55,7 @@ public:
     bool settled() const { return m_state != DeferredState::PENDING; }
     bool resolved() const { return m_state == DeferredState::RESOLVED; }
     bool rejected() const { return m_state == DeferredState::REJECTED; }
-    // How often the deferred called back (a deferred settles once).
-    int calls() const { return m_calls; }
+    int calls() const { return m_calls; } // how often the deferred called back
 
     R value {};
 

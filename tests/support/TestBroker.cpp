@@ -6,32 +6,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
-
-// Port 0: binds a port of the kernel's choice, free right now, and returns it. Otherwise
-// returns the port if something accepts connections there. 0 on failure.
-quint16 probe(quint16 port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    auto* raw = reinterpret_cast<sockaddr*>(&address);
-    const bool ok = fd >= 0
-        && (port ? ::connect(fd, raw, length) == 0
-                 : ::bind(fd, raw, length) == 0 && ::getsockname(fd, raw, &length) == 0);
-    if (fd >= 0)
-        ::close(fd);
-    return ok ? ntohs(address.sin_port) : 0;
-}
 
 bool writeFile(const QString& path, const QStringList& lines)
 {
@@ -57,7 +37,9 @@ bool TestBroker::start()
         return launch();
     // Another process may take the free port before the broker binds it: try a few.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        m_port = probe(0);
+        QTcpServer server;
+        m_port = server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0;
+        server.close();
         if (m_port != 0 && launch())
             return true;
     }
@@ -91,13 +73,10 @@ QString TestBroker::log() const
 
 bool TestBroker::launch()
 {
-    QStringList config {QString("listener %1 127.0.0.1").arg(m_port),
-                        "persistence false",
-                        "log_dest stderr",
-                        "log_type error",
-                        "log_type warning",
-                        "log_type notice",
-                        "log_type information"};
+    QStringList config {QString("listener %1 127.0.0.1").arg(m_port), "persistence false",
+                        "log_dest stderr"};
+    for (const char* type : {"error", "warning", "notice", "information"})
+        config << QString("log_type ") + type;
     // As root mosquitto would switch to the user "mosquitto", who cannot read our files.
     if (::geteuid() == 0)
         config << "user root";
@@ -105,16 +84,12 @@ bool TestBroker::launch()
     QStringList users;
     for (auto it = m_users.cbegin(); it != m_users.cend(); ++it)
         users << it.key() + ':' + it.value();
-    if (users.isEmpty()) {
+    if (users.isEmpty())
         config << "allow_anonymous true";
-    } else if (!writeFile(passwords, users)
-               || QProcess::execute("mosquitto_passwd", {"-U", passwords}) != 0) {
-        qWarning() << "TestBroker: no password file";
-        return false;
-    } else {
+    else if (writeFile(passwords, users)
+             && QProcess::execute("mosquitto_passwd", {"-U", passwords}) == 0)
         config << "allow_anonymous false"
                << "password_file " + passwords;
-    }
     if (!m_dir.isValid() || !writeFile(m_dir.filePath("mosquitto.conf"), config + m_extraConfig))
         return false;
 
@@ -127,8 +102,11 @@ bool TestBroker::launch()
     bool accepting = false;
     // The wait for the process doubles as the pause between probes.
     while (!accepting && clock.elapsed() < 10000 && !m_process->waitForFinished(10)
-           && m_process->state() != QProcess::NotRunning)
-        accepting = probe(m_port) != 0;
+           && m_process->state() != QProcess::NotRunning) {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, m_port);
+        accepting = probe.waitForConnected(1000);
+    }
     if (!accepting) {
         qWarning().noquote() << "TestBroker: mosquitto did not start on port" << m_port << "\n"
                              << log();
