@@ -47,9 +47,10 @@ public:
 
     // Subscribes and waits for the broker's acknowledgement.
     bool subscribe(const QString& filter, quint8 qos = 0, int timeoutMs = 10000);
-    bool publish(const QString& topic, const QByteArray& payload, quint8 qos = 0)
+    bool publish(const QString& topic, const QByteArray& payload, quint8 qos = 0,
+                 bool retain = false)
     {
-        return m_connection->publish(topic, payload, qos, false) >= 0;
+        return m_connection->publish(topic, payload, qos, retain) >= 0;
     }
     bool publish(const QString& topic, const QJsonObject& json, quint8 qos = 0);
 
