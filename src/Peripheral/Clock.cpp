@@ -93,8 +93,7 @@ void Clock::refresh()
 
 void Clock::parseFailed(const QByteArray& payload, const QString&, const QJsonParseError&)
 {
-    qCritical().noquote().nospace()
-        << "Failed to parse JSON message: " << payloadForLog(payload);
+    qCritical().noquote().nospace() << "Failed to parse JSON message: " << payloadForLog(payload);
 }
 
 void Clock::updateEnabled(const QJsonObject& json)
