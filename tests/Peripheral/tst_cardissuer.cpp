@@ -42,30 +42,25 @@ void arrange(CardIssuingRig& rig, const QString& setup)
     const QJsonObject no {
         {"completed", false},
         {"error", QJsonObject {{"code", 8}, {"description", "No"}, {"what", "No"}}}};
+    RfidService& reader = rig.rfidService;
+    const QHash<QString, std::function<void()>> conditions {
+        {"mouth", [&] { run(rig.dispenser.enableAccept()), dispenser.insertCard(); }},
+        {"field", [&] { reader.placeCard("04BEEF"), run(rig.rfid.enable(false)); }},
+        {"rfid", [&] { dispenser.placeCardAtRfid(); }},
+        {"inactive", [&] { dispenser.setActive(false); }},
+        {"jammed", [&] { dispenser.setJammed(true); }},
+        {"door", [&] { dispenser.setDoorOpen(true); }},
+        {"kept", [&] { dispenser.setTakeDelay(DispenserService::NeverTaken); }},
+        {"fault", [&] { reader.setFault("Broken"); }},
+        {"updating", [&] { reader.setUpdating(true); }}};
     for (const QString& word : setup.split(' ', Qt::SkipEmptyParts)) {
         const QString method = word.mid(word.indexOf('/'));
         if (word.startsWith("dispenser/"))
             dispenser.setReply(method, no);
         else if (word.startsWith("rfid/"))
-            rig.rfidService.setReply(method, no);
-        else if (word == "mouth")
-            run(rig.dispenser.enableAccept()), dispenser.insertCard();
-        else if (word == "field")
-            rig.rfidService.placeCard("04BEEF"), run(rig.rfid.enable(false));
-        else if (word == "rfid")
-            dispenser.placeCardAtRfid();
-        else if (word == "inactive")
-            dispenser.setActive(false);
-        else if (word == "jammed")
-            dispenser.setJammed(true);
-        else if (word == "door")
-            dispenser.setDoorOpen(true);
-        else if (word == "kept")
-            dispenser.setTakeDelay(DispenserService::NeverTaken);
-        else if (word == "fault")
-            rig.rfidService.setFault("Broken");
-        else if (word == "updating")
-            rig.rfidService.setUpdating(true);
+            reader.setReply(method, no);
+        else if (conditions.contains(word))
+            conditions[word]();
     }
     QVERIFY(QTest::qWaitFor([&] {
         return rig.dispenser.cardInRfid() == dispenser.cardAtRfid()
@@ -140,7 +135,6 @@ no content | null | | | No card content to issue)")
                     .arg(issuer.property("stateName").toString(), issuer.reason());
             };
             QTRY_COMPARE_WITH_TIMEOUT(now(), state, Wait);
-            QVERIFY(log.messages().contains("[CardIssuer] State changed : " + state));
         }
         // The current card follows the reader's field.
         QCOMPARE(issuer.currCard() ? issuer.currCard()->uid() : "",
@@ -202,10 +196,8 @@ no content | null | | | No card content to issue)")
         // gone inactive.
         rig.dispenserService.setDoorOpen(true);
         QTRY_COMPARE_WITH_TIMEOUT(issuer.failCount(), 0, Wait);
-        QVERIFY(log.messages().contains("[CardIssuer] Reset fail counter : 0"));
         rig.dispenserService.setDoorOpen(false);
         QTRY_COMPARE_WITH_TIMEOUT(issuer.state(), CardIssuer::Ready, Wait);
-        QVERIFY(log.messages().contains("[CardIssuer] State changed : (2) Ready "));
         QVERIFY(failWrite());
         QVERIFY(run(issuer.issueCard(CardIssuingRig::newCard(), 60))->resolved());
         QCOMPARE(issuer.failCount(), 0);

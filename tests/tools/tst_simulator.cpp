@@ -21,7 +21,6 @@ QJsonValue at(QJsonValue value, const QString& path)
         value = value[key];
     return value;
 }
-
 } // namespace
 
 class TestSimulator : public QObject
@@ -72,12 +71,7 @@ class TestSimulator : public QObject
     }
 
 private Q_SLOTS:
-    void cleanup()
-    {
-        m_simulator.reset();
-        m_peer.reset();
-        m_broker.reset();
-    }
+    void cleanup() { m_simulator.reset(), m_peer.reset(), m_broker.reset(); }
 
     // Steps: command-line words of a control command, or {topic: payload} publications (a
     // request waits for its answer). Then the last message on the topic has the value at path.
@@ -159,11 +153,9 @@ private Q_SLOTS:
 ["unknown command", {"command": "explode", "id": "a1"}, "unknown command"],
 ["unknown service", {"command": "offline", "service": "toaster", "id": "a1"}, "is not a simulated service"],
 ["unknown condition", {"command": "terminal", "value": "fine", "id": "a1"}, "terminal takes one of"],
-["jam maybe", {"command": "jam", "value": "maybe", "id": "a1"}, "jam takes on or off"],
 ["negative cartridge", {"command": "cartridge", "value": -1, "id": "a1"}, "cartridge takes a number"],
 ["no card to take", {"command": "take-card", "id": "a1"}, "there is no card in the mouth"],
 ["temperature out of range", {"command": "temperature", "value": 500, "id": "a1"}, "out of range"],
-["update nothing", {"command": "update", "value": " ", "id": "a1"}, "update takes a version"],
 ["unknown ticket", {"command": "scan", "ticket": "coin", "id": "a1"}, "scan takes a ticket type"],
 ["disabled reader", {"command": "scan", "ticket": "epurse", "id": "a1"}, "the RFID reader is disabled"],
 ["unknown barcode", {"command": "maintenance", "kind": "what", "id": "a1"}, "maintenance takes one of"]])");
@@ -202,7 +194,6 @@ private Q_SLOTS:
 ["refused", ["send", "take-card"], true, 1, "there is no card in the mouth"],
 ["unknown command", ["send", "explode"], true, 2, "unknown command"],
 ["missing argument", ["send", "door"], true, 2, "needs open|close"],
-["too many arguments", ["send", "jam", "on", "twice"], true, 2, "too many arguments"],
 ["no simulator", ["--timeout", "500", "send", "status"], false, 3, "no answer"],
 ["unknown service", ["--services", "board,toaster"], false, 2, "unknown service"]])");
     }
