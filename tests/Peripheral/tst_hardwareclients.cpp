@@ -72,7 +72,6 @@ dispenser after NUL ignored | dispenser | {"service":true,"device":{"active":tru
 dispenser same again | dispenser | {"service":true,"device":{"active":true,"cardInRfid":true}} | 10001 |
 rfid no device part | rfid | {"service":true} | Init;;0;A1 | State changed : Init
 rfid idle clears the tag | rfid | {"service":true,"device":{"state":1,"error":"e1"}} | Idle;e1;1;- | State changed : Idle,WARN: RF disabled. Clearing active card,Active tag changed : old=A1 new=<none>
-rfid card found | rfid | {"service":true,"device":{"state":3}} | CardFound;;1;A1 | State changed : CardFound
 rfid error | rfid | {"service":true,"device":{"state":5,"error":"e5"}} | Error;e5;0;A1 | State changed : Error
 rfid unknown | rfid | {"service":true,"device":{"state":42}} | Unknown;;0;A1 | State changed : Unknown
 rfid offline | rfid | {"service":false} | Error;Service is offline;0;A1 | State changed : Error
@@ -93,21 +92,22 @@ rfid empty payload is an error | rfid | | Searching;;1;A1 | Failed to parse JSON
     void eventsAndInfo()
     {
         QStringList events;
-        const auto note = [&events](const QString& event) { events << event; };
+        const auto note
+            = [&events](const QString& event) { return [&events, event] { events << event; }; };
         const Tag::Ptr first = m_rfid->activeCard();
-        connect(m_dispenser.get(), &Dispenser::cardAccepted, this, [=] { note("in"); });
-        connect(m_dispenser.get(), &Dispenser::cardRemoved, this, [=] { note("out"); });
-        connect(m_dispenser.get(), &Dispenser::cardDisposed, this, [=] { note("bin"); });
-        connect(m_rfid.get(), &RFID::cardFound, this, [=](const Tag::Ptr& tag) {
-            note("found " + uidOf(tag) + "/" + QString::number(tag->type())
-                 + (tag == first ? "!" : ""));
+        connect(m_dispenser.get(), &Dispenser::cardAccepted, this, note("in"));
+        connect(m_dispenser.get(), &Dispenser::cardRemoved, this, note("out"));
+        connect(m_dispenser.get(), &Dispenser::cardDisposed, this, note("bin"));
+        connect(m_rfid.get(), &RFID::cardFound, this, [&](const Tag::Ptr& tag) {
+            events << "found " + uidOf(tag) + "/" + QString::number(tag->type())
+                    + (tag == first ? "!" : "");
         });
         connect(m_rfid.get(), &RFID::cardRemoved, this,
-                [=](const Tag::Ptr& tag) { note("removed " + uidOf(tag)); });
+                [&](const Tag::Ptr& tag) { events << "removed " + uidOf(tag); });
         connect(m_rfid.get(), &RFID::cardAutoread, this,
-                [=](const Card::Ptr& card) { note("read " + uidOf(card)); });
+                [&](const Card::Ptr& card) { events << "read " + uidOf(card); });
         connect(m_rfid.get(), &RFID::cardAutoreadFailed, this,
-                [=](const QString& error) { note("unread " + error); });
+                [&](const QString& error) { events << "unread " + error; });
         m_bench->client().subscribe("elsewhere/#");
         QVERIFY(m_bench->sync());
         // Dispenser events carry nothing; unknown topics and other bases are no events.
@@ -267,16 +267,16 @@ private:
     static QString uidOf(const Tag::Ptr& tag) { return tag ? tag->uid() : QStringLiteral("-"); }
     static QString text(const Dispenser::Result& r)
     {
-        return (QString::number(r.code) + ' ' + r.error).trimmed();
+        return QString::number(r.code) + ' ' + r.error;
     }
-    static QString text(const RFID::Result& r) { return (uidOf(r.card) + ' ' + r.error).trimmed(); }
+    static QString text(const RFID::Result& r) { return uidOf(r.card) + ' ' + r.error; }
     // A result as text, "!" first when it is a failure.
     template<class R>
     static Deferred<QString> described(const Deferred<R>& result)
     {
         Deferred<QString> out;
-        result.done([out](const R& r) { out.resolve(text(r)); }).fail([out](const R& r) {
-            out.reject("!" + text(r));
+        result.done([out](const R& r) { out.resolve(text(r).trimmed()); }).fail([out](const R& r) {
+            out.reject("!" + text(r).trimmed());
         });
         return out;
     }

@@ -4,8 +4,8 @@
 #include <QJsonDocument>
 #include <QtTest>
 
-// Qt Test rows written as tables, denser than a QTest::newRow() chain per row.
-// Column names are kept as given (QtTest keeps the pointers): pass literals.
+// Qt Test rows written as tables, denser than a QTest::newRow() chain per row. Column names
+// are kept as given (QtTest keeps the pointers): pass literals.
 
 // Lines "name | field | ...", one QString column per field; fields are trimmed.
 inline void addTextRows(const QList<const char*>& columns, const QString& table)
@@ -34,6 +34,12 @@ inline void addJsonRows(const QList<const char*>& columns, const char* table)
         for (int i = 1; i <= columns.size(); ++i)
             data << row[i];
     }
+}
+
+// The current row's value in a QJsonValue column, without a QFETCH per column.
+inline QJsonValue cell(const char* column)
+{
+    return *static_cast<QJsonValue*>(QTest::qData(column, qMetaTypeId<QJsonValue>()));
 }
 
 // The object with the changes applied over it (keys replaced or added).
