@@ -88,11 +88,10 @@ private Q_SLOTS:
     }
     void cleanup() { m_rig.reset(); }
 
-    // The state the devices put the issuer in (which condition decides when several hold;
-    // none given: Ready), and a card issued then: a state of error refuses it unlogged, a
-    // step that fails ends it with its error, a card that cannot be written is disposed of
-    // (a failure counted), one not collected is pulled back in. Where the card rests then: a
-    // card not collected, not ejected, not disposed of or refused is still at the reader.
+    // The state the devices put the issuer in (the row name says which condition decides;
+    // none: Ready) and a card issued then: an error state refuses it, a failing step ends it with
+    // its error, a card that cannot be written is disposed of (a failure counted), one not
+    // collected is pulled back in. "reader": the card rests at the reader afterwards.
     void issue_data()
     {
         addTextRows({"setup", "state", "requests", "error", "rest"},

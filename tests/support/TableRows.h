@@ -6,8 +6,7 @@
 
 // Qt Test rows written as tables, denser than a QTest::newRow() chain per row. Column names
 // are kept as given (QtTest keeps the pointers): pass literals.
-
-// Lines "name | field | ...", one QString column per field; fields are trimmed.
+// addTextRows: lines "name | field | ...", one QString column per field; fields are trimmed.
 inline void addTextRows(const QList<const char*>& columns, const QString& table)
 {
     for (const char* column : columns)
