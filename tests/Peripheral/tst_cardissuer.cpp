@@ -42,30 +42,25 @@ void arrange(CardIssuingRig& rig, const QString& setup)
     const QJsonObject no {
         {"completed", false},
         {"error", QJsonObject {{"code", 8}, {"description", "No"}, {"what", "No"}}}};
+    RfidService& reader = rig.rfidService;
+    const QHash<QString, std::function<void()>> conditions {
+        {"mouth", [&] { run(rig.dispenser.enableAccept()), dispenser.insertCard(); }},
+        {"field", [&] { reader.placeCard("04BEEF"), run(rig.rfid.enable(false)); }},
+        {"rfid", [&] { dispenser.placeCardAtRfid(); }},
+        {"inactive", [&] { dispenser.setActive(false); }},
+        {"jammed", [&] { dispenser.setJammed(true); }},
+        {"door", [&] { dispenser.setDoorOpen(true); }},
+        {"kept", [&] { dispenser.setTakeDelay(DispenserService::NeverTaken); }},
+        {"fault", [&] { reader.setFault("Broken"); }},
+        {"updating", [&] { reader.setUpdating(true); }}};
     for (const QString& word : setup.split(' ', Qt::SkipEmptyParts)) {
         const QString method = word.mid(word.indexOf('/'));
         if (word.startsWith("dispenser/"))
             dispenser.setReply(method, no);
         else if (word.startsWith("rfid/"))
-            rig.rfidService.setReply(method, no);
-        else if (word == "mouth")
-            run(rig.dispenser.enableAccept()), dispenser.insertCard();
-        else if (word == "field")
-            rig.rfidService.placeCard("04BEEF"), run(rig.rfid.enable(false));
-        else if (word == "rfid")
-            dispenser.placeCardAtRfid();
-        else if (word == "inactive")
-            dispenser.setActive(false);
-        else if (word == "jammed")
-            dispenser.setJammed(true);
-        else if (word == "door")
-            dispenser.setDoorOpen(true);
-        else if (word == "kept")
-            dispenser.setTakeDelay(DispenserService::NeverTaken);
-        else if (word == "fault")
-            rig.rfidService.setFault("Broken");
-        else if (word == "updating")
-            rig.rfidService.setUpdating(true);
+            reader.setReply(method, no);
+        else if (conditions.contains(word))
+            conditions[word]();
     }
     QVERIFY(QTest::qWaitFor([&] {
         return rig.dispenser.cardInRfid() == dispenser.cardAtRfid()
@@ -93,22 +88,22 @@ private Q_SLOTS:
     }
     void cleanup() { m_rig.reset(); }
 
-    // The state the devices put the issuer in (which condition decides when several hold;
-    // none given: Ready), and a card issued then: a state of error refuses it unlogged, a
-    // step that fails ends it with its error, a card that cannot be written is disposed of
-    // (a failure counted), one not collected is pulled back in.
+    // The state the devices put the issuer in (the row name says which condition decides;
+    // none: Ready) and a card issued then: an error state refuses it, a failing step ends it with
+    // its error, a card that cannot be written is disposed of (a failure counted), one not
+    // collected is pulled back in. "reader": the card rests at the reader afterwards.
     void issue_data()
     {
-        addTextRows({"setup", "state", "requests", "error"},
+        addTextRows({"setup", "state", "requests", "error", "rest"},
                     QString(R"(
 empty reader | | | ISSUE |
 door before inactive | inactive door | (3) Error (reason=Cartridge door open) | | Cartridge door open
 update before door | door updating | (0) Init (reason=RFID updating) | issue | Issue failed : Cartridge door open
 reader before door | door fault | (3) Error (reason=RFID error) | | RFID error
 inactive | inactive | (3) Error (reason=Dispenser error) | | Dispenser error
-jammed before busy | rfid jammed | (3) Error (reason=Dispenser jammed) | | Dispenser jammed
+jammed before busy | rfid jammed | (3) Error (reason=Dispenser jammed) | | Dispenser jammed | reader
 card at the reader | rfid | (1) Busy (reason=Card on RFID) | enable disable enable create write disable eject |
-card at the reader before mouth | mouth rfid | (1) Busy (reason=Card on RFID) | enable disable enable create write disable eject | Failed to eject card : Card already in mouth
+card at the reader before mouth | mouth rfid | (1) Busy (reason=Card on RFID) | enable disable enable create write disable eject | Failed to eject card : Card already in mouth | reader
 card in the mouth | mouth | (1) Busy (reason=Card in Mouth) | accept enable disable enable create write disable eject |
 card in the field | field | (1) Busy (reason=Card on RFID) | enable create write disable eject | Failed to eject card : No card at RFID position
 RF stays on | rfid/disable | | ISSUE |
@@ -117,9 +112,9 @@ accept | mouth dispenser/accept | (1) Busy (reason=Card in Mouth) | accept | Acc
 read | rfid/enable | | issue enable dispose | RFID enable failed : No
 create | rfid/card/create | | issue enable disable enable create dispose | Create card failed : No
 write | rfid/card/write | | issue enable disable enable create write dispose | Write card failed : No
-write, dispose | rfid/card/write dispenser/dispose | | issue enable disable enable create write dispose | Write card failed : No
-eject | dispenser/eject | | ISSUE | Failed to eject card : No
-not collected | kept | | ISSUE accept | Card was not collected
+write, dispose | rfid/card/write dispenser/dispose | | issue enable disable enable create write dispose | Write card failed : No | reader
+eject | dispenser/eject | | ISSUE | Failed to eject card : No | reader
+not collected | kept | | ISSUE accept | Card was not collected | reader
 not collected, retract | kept dispenser/accept | | ISSUE accept | Card was not collected
 no content | null | | | No card content to issue)")
                         .replace("ISSUE", Issue));
@@ -129,6 +124,7 @@ no content | null | | | No card content to issue)")
         QFETCH(QString, setup);
         QFETCH(QString, state);
         QFETCH(QString, error);
+        QFETCH(QString, rest);
         CardIssuingRig& rig = *m_rig;
         CardIssuer& issuer = rig.issuer;
         MessageCapture log;
@@ -140,7 +136,6 @@ no content | null | | | No card content to issue)")
                     .arg(issuer.property("stateName").toString(), issuer.reason());
             };
             QTRY_COMPARE_WITH_TIMEOUT(now(), state, Wait);
-            QVERIFY(log.messages().contains("[CardIssuer] State changed : " + state));
         }
         // The current card follows the reader's field.
         QCOMPARE(issuer.currCard() ? issuer.currCard()->uid() : "",
@@ -163,13 +158,7 @@ no content | null | | | No card content to issue)")
         QTRY_COMPARE_WITH_TIMEOUT(disposed.count(), int(binned && !setup.contains("dispose")),
                                   Wait);
         QCOMPARE(issuer.failCount(), int(binned));
-        // A card not collected is back at the reader, to be used again; one not ejected, not
-        // disposed of or refused is still there.
-        QCOMPARE(
-            rig.dispenserService.cardAtRfid(),
-            QString("kept,dispenser/eject,rfid/card/write dispenser/dispose,rfid jammed,mouth rfid")
-                .split(',')
-                .contains(setup));
+        QCOMPARE(rig.dispenserService.cardAtRfid(), rest == "reader");
     }
 
     void tooManyFailures()
@@ -184,13 +173,11 @@ no content | null | | | No card content to issue)")
             QVERIFY(failWrite());
         QTRY_COMPARE_WITH_TIMEOUT(issuer.reason(), QStringLiteral("Too many failures"), Wait);
 
-        // Refused at once, unlogged, and nothing moves; a card at the reader changes nothing.
-        MessageCapture log;
+        // Refused at once and nothing moves; a card at the reader changes nothing.
         rig.requestLog.clear();
         const QString refused = run(issuer.prepareCard())->value.error + ","
             + run(issuer.issueCard(CardIssuingRig::newCard(), 60))->value.error;
         QCOMPARE(refused + asked(rig), "Too many failures,Too many failures");
-        QCOMPARE(log.messages(QtCriticalMsg), QStringList());
         arrange(rig, "field");
         QCOMPARE(issuer.reason(), QStringLiteral("Too many failures"));
         // A current card is issued in any state: a fifth disposal counts no further.
@@ -202,10 +189,8 @@ no content | null | | | No card content to issue)")
         // gone inactive.
         rig.dispenserService.setDoorOpen(true);
         QTRY_COMPARE_WITH_TIMEOUT(issuer.failCount(), 0, Wait);
-        QVERIFY(log.messages().contains("[CardIssuer] Reset fail counter : 0"));
         rig.dispenserService.setDoorOpen(false);
         QTRY_COMPARE_WITH_TIMEOUT(issuer.state(), CardIssuer::Ready, Wait);
-        QVERIFY(log.messages().contains("[CardIssuer] State changed : (2) Ready "));
         QVERIFY(failWrite());
         QVERIFY(run(issuer.issueCard(CardIssuingRig::newCard(), 60))->resolved());
         QCOMPARE(issuer.failCount(), 0);

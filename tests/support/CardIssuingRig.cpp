@@ -37,7 +37,7 @@ bool CardIssuingRig::start(int timeoutMsec)
 
 Card::Ptr CardIssuingRig::newCard()
 {
-    KVRTv1Card::Ptr card(new KVRTv1Card);
+    const KVRTv1Card::Ptr card(new KVRTv1Card);
     card->setCustomsId(1);
     card->setStatus(QStringLiteral("active"));
     card->incrUsageCounter(1);

@@ -4,10 +4,9 @@
 #include <QJsonDocument>
 #include <QtTest>
 
-// Qt Test rows written as tables, denser than a QTest::newRow() chain per row.
-// Column names are kept as given (QtTest keeps the pointers): pass literals.
-
-// Lines "name | field | ...", one QString column per field; fields are trimmed.
+// Qt Test rows written as tables, denser than a QTest::newRow() chain per row. Column names
+// are kept as given (QtTest keeps the pointers): pass literals.
+// addTextRows: lines "name | field | ...", one QString column per field; fields are trimmed.
 inline void addTextRows(const QList<const char*>& columns, const QString& table)
 {
     for (const char* column : columns)
@@ -34,6 +33,12 @@ inline void addJsonRows(const QList<const char*>& columns, const char* table)
         for (int i = 1; i <= columns.size(); ++i)
             data << row[i];
     }
+}
+
+// The current row's value in a QJsonValue column, without a QFETCH per column.
+inline QJsonValue cell(const char* column)
+{
+    return *static_cast<QJsonValue*>(QTest::qData(column, qMetaTypeId<QJsonValue>()));
 }
 
 // The object with the changes applied over it (keys replaced or added).

@@ -3,23 +3,21 @@
 #include "MqttSubscription.h"
 #include "TestBroker.h"
 
-#include <QJsonDocument>
 #include <QTest>
 #include <QTimer>
 
 #include <mosquitto.h>
 
 namespace {
-
-// Quick retries: tests restart brokers and wait for peers to come back.
-constexpr int ReconnectMillis = 100;
-
-} // namespace
-
-QJsonObject TestPeer::Message::json() const
+bool matches(const QString& filter, const QString& topic)
 {
-    return QJsonDocument::fromJson(payload).object();
+    bool result = false;
+    return mosquitto_topic_matches_sub(filter.toUtf8().constData(), topic.toUtf8().constData(),
+                                       &result)
+        == MOSQ_ERR_SUCCESS
+        && result;
 }
+} // namespace
 
 TestPeer::TestPeer(const TestBroker& broker, const QString& clientId)
     : m_connection(new MqttConnection(this))
@@ -46,13 +44,11 @@ bool TestPeer::waitUntilReady(int timeoutMs)
 {
     return QTest::qWaitFor(
         [this] {
-            if (!isConnected() || m_subscriptions.size() != m_filters.size())
-                return false;
-            for (const auto& subscription : m_subscriptions) {
-                if (!subscription || subscription->state() != MqttSubscription::Subscribed)
-                    return false;
-            }
-            return true;
+            bool ready = isConnected() && m_subscriptions.size() == m_filters.size();
+            for (const auto& subscription : qAsConst(m_subscriptions))
+                ready = ready && subscription
+                    && subscription->state() == MqttSubscription::Subscribed;
+            return ready;
         },
         timeoutMs);
 }
@@ -65,11 +61,6 @@ bool TestPeer::subscribe(const QString& filter, quint8 qos, int timeoutMs)
     return waitUntilReady(timeoutMs);
 }
 
-bool TestPeer::publish(const QString& topic, const QJsonObject& json, quint8 qos)
-{
-    return publish(topic, QJsonDocument(json).toJson(QJsonDocument::Compact), qos);
-}
-
 QList<TestPeer::Message> TestPeer::messages(const QString& filter) const
 {
     QList<Message> result;
@@ -78,12 +69,6 @@ QList<TestPeer::Message> TestPeer::messages(const QString& filter) const
             result.append(message);
     }
     return result;
-}
-
-TestPeer::Message TestPeer::last(const QString& filter) const
-{
-    const QList<Message> all = messages(filter);
-    return all.isEmpty() ? Message() : all.last();
 }
 
 bool TestPeer::waitForMessages(const QString& filter, int count, int timeoutMs)
@@ -99,21 +84,8 @@ bool TestPeer::respondRaw(const QString& requestFilter, Responder reply)
 
 QString TestPeer::responseTopic(const QString& requestTopic)
 {
-    static const QString request = QStringLiteral("/request/");
-    const int at = requestTopic.lastIndexOf(request);
-    if (at < 0)
-        return QString();
-    return requestTopic.left(at) + QStringLiteral("/response/")
-        + requestTopic.mid(at + request.size());
-}
-
-bool TestPeer::matches(const QString& filter, const QString& topic)
-{
-    bool result = false;
-    return mosquitto_topic_matches_sub(filter.toUtf8().constData(), topic.toUtf8().constData(),
-                                       &result)
-        == MOSQ_ERR_SUCCESS
-        && result;
+    const int at = requestTopic.lastIndexOf(QStringLiteral("/request/"));
+    return at < 0 ? QString() : QString(requestTopic).replace(at, 9, QStringLiteral("/response/"));
 }
 
 void TestPeer::onMessage(const QByteArray& payload, const QString& topic)
@@ -135,7 +107,8 @@ void TestPeer::onStateChanged(MqttConnection::ClientState state)
         for (const auto& filter : qAsConst(m_filters))
             m_subscriptions.append(m_connection->subscribe(filter.first, filter.second));
     } else if (state == MqttConnection::Disconnected && m_wanted) {
-        QTimer::singleShot(ReconnectMillis, this, [this] {
+        // Quick retries: tests restart brokers and wait for peers to come back.
+        QTimer::singleShot(100, this, [this] {
             if (m_wanted && m_connection->state() == MqttConnection::Disconnected)
                 m_connection->connectToHost();
         });

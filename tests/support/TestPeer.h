@@ -2,12 +2,9 @@
 
 #include "MqttConnection.h"
 
-#include <QByteArray>
+#include <QJsonDocument>
 #include <QJsonObject>
-#include <QList>
-#include <QObject>
 #include <QPointer>
-#include <QString>
 #include <QVector>
 
 #include <functional>
@@ -16,8 +13,7 @@ class MqttSubscription;
 class TestBroker;
 
 // A second MQTT client for tests: plays a device service, publishes, and records what it
-// receives. It runs on the test's event loop, reconnects by itself after a broker restart
-// and then subscribes its filters again.
+// receives. It reconnects by itself after a broker restart and then subscribes again.
 class TestPeer : public QObject
 {
     Q_OBJECT
@@ -27,10 +23,8 @@ public:
     {
         QString topic;
         QByteArray payload;
-        // The payload as a JSON object; empty when it is none.
-        QJsonObject json() const;
+        QJsonObject json() const { return QJsonDocument::fromJson(payload).object(); }
     };
-
     // The payloads sent back, in order: none, one, or several (a late duplicate answer).
     using Responder
         = std::function<QList<QByteArray>(const QString& topic, const QByteArray& request)>;
@@ -38,38 +32,36 @@ public:
     explicit TestPeer(const TestBroker& broker, const QString& clientId = QString());
 
     MqttConnection& connection() { return *m_connection; }
-
-    // Connects and waits until connected.
     bool connectToBroker(int timeoutMs = 10000);
     bool isConnected() const { return m_connection->state() == MqttConnection::Connected; }
     // Waits until connected with every subscription acknowledged (after a broker restart).
     bool waitUntilReady(int timeoutMs = 10000);
-
-    // Subscribes and waits for the broker's acknowledgement.
     bool subscribe(const QString& filter, quint8 qos = 0, int timeoutMs = 10000);
     bool publish(const QString& topic, const QByteArray& payload, quint8 qos = 0,
                  bool retain = false)
     {
         return m_connection->publish(topic, payload, qos, retain) >= 0;
     }
-    bool publish(const QString& topic, const QJsonObject& json, quint8 qos = 0);
+    bool publish(const QString& topic, const QJsonObject& json, quint8 qos = 0)
+    {
+        return publish(topic, QJsonDocument(json).toJson(QJsonDocument::Compact), qos);
+    }
 
-    // Messages received so far whose topic matches the filter, in arrival order.
+    // Messages received on topics matching the filter, in arrival order; last() is empty
+    // when there is none.
     QList<Message> messages(const QString& filter = QStringLiteral("#")) const;
     int count(const QString& filter = QStringLiteral("#")) const { return messages(filter).size(); }
-    // The last matching message (empty when there is none).
-    Message last(const QString& filter = QStringLiteral("#")) const;
+    Message last(const QString& filter = QStringLiteral("#")) const
+    {
+        return messages(filter).value(count(filter) - 1);
+    }
     void clear() { m_messages.clear(); }
-    // Waits until at least `count` messages matching the filter have arrived.
     bool waitForMessages(const QString& filter, int count = 1, int timeoutMs = 10000);
 
-    // Plays a request/response service: every message on requestFilter (a request topic
-    // ".../request/<id>") is answered on ".../response/<id>".
+    // Plays a request/response service: every request ".../request/<id>" matching the filter
+    // is answered on ".../response/<id>".
     bool respondRaw(const QString& requestFilter, Responder reply);
-
-    // ".../request/<id>" -> ".../response/<id>".
     static QString responseTopic(const QString& requestTopic);
-    static bool matches(const QString& filter, const QString& topic);
 
 private:
     void onMessage(const QByteArray& payload, const QString& topic);
