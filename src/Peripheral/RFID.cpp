@@ -140,10 +140,15 @@ void RFID::setSAMs(const QJsonArray& sams)
 
 void RFID::handleMessage(const QByteArray& payload, const QString& topic)
 {
-    // Under base + "/#" come also the empty commands that switch the reader.
-    if (topic == this->topic(QStringLiteral("/enable"))
-        || topic == this->topic(QStringLiteral("/disable")))
-        return;
+    // Under base + "/#" come also the empty commands that switch the reader and
+    // make it beep, this client's own among them.
+    static const QStringList Commands {QStringLiteral("/enable"), QStringLiteral("/disable"),
+                                       QStringLiteral("/beep/valid"),
+                                       QStringLiteral("/beep/invalid")};
+    for (const QString& suffix : Commands) {
+        if (topic == this->topic(suffix))
+            return;
+    }
     DeviceClient::handleMessage(payload, topic);
 }
 
