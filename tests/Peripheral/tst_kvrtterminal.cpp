@@ -216,51 +216,6 @@ private Q_SLOTS:
         QCOMPARE(service.count(base + "/config/set"), 1);
     }
 
-    void readerAndScannerSwitches_data()
-    {
-        QTest::addColumn<int>("rfidState");
-        QTest::addColumn<bool>("scannerEnabled");
-        QTest::addColumn<QString>("calls"); // R/r: enable/disable RFID, B/b: scanner; '|': settle
-        QTest::addColumn<QString>("sent");
-
-        const auto row
-            = [](const char* tag, int rfid, bool scanner, const char* calls, const char* sent) {
-                  QTest::newRow(tag) << rfid << scanner << calls << sent;
-              };
-        row("idle, enable", 1, false, "RB", "rfid/enable barcode/enable");
-        row("searching, enable", 2, true, "RB", "");
-        row("searching, disable", 3, true, "rb", "rfid/disable barcode/disable");
-        row("last wish counts", 1, false, "RrBbR", "rfid/enable");
-        // Told once, not again until the service reports a new state.
-        row("told already", 1, false, "R|R|rR", "rfid/enable");
-        row("told back", 1, false, "R|r", "rfid/enable rfid/disable");
-    }
-
-    void readerAndScannerSwitches()
-    {
-        QFETCH(int, rfidState);
-        QFETCH(bool, scannerEnabled);
-        QFETCH(QString, calls);
-
-        QVERIFY(status(reporting(report("FOT"), rfidState, scannerEnabled)));
-        QVERIFY(settle());
-        TestPeer& service = m_bench->service();
-        service.clear();
-        void (KVRTTerminal::*const switches[])()
-            = {&KVRTTerminal::enableRfid, &KVRTTerminal::disableRfid, &KVRTTerminal::enableBarcode,
-               &KVRTTerminal::disableBarcode};
-        for (const QChar call : calls) {
-            if (call == '|')
-                QVERIFY(settle());
-            else
-                (m_terminal->*switches[QString("RrBb").indexOf(call)])();
-        }
-        QVERIFY(settle());
-        QTEST(topics(), "sent");
-        if (service.count("ovant/rfid/enable"))
-            QCOMPARE(service.last("ovant/rfid/enable").json(), (QJsonObject {{"autoread", true}}));
-    }
-
     void faultReportsSwitchOnce()
     {
         // The screen's decision on every status change, as the GUI manager takes it.
@@ -288,6 +243,8 @@ private Q_SLOTS:
             QVERIFY(settle());
             QCOMPARE(topics(), QString(step[2]));
         }
+        QCOMPARE(m_bench->service().last("ovant/rfid/enable").json(),
+                 (QJsonObject {{"autoread", true}}));
     }
 
     void cardsAndTickets()
