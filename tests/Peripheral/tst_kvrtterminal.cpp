@@ -245,6 +245,11 @@ private Q_SLOTS:
         }
         QCOMPARE(m_bench->service().last("ovant/rfid/enable").json(),
                  (QJsonObject {{"autoread", true}}));
+        // Told back before the service reports: sent, and for that reader alone.
+        m_bench->service().clear();
+        m_terminal->disableRfid();
+        QVERIFY(settle());
+        QCOMPARE(topics(), QStringLiteral("rfid/disable"));
     }
 
     void cardsAndTickets()

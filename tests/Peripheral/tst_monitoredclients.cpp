@@ -377,6 +377,8 @@ private Q_SLOTS:
         // No reading: the last value stays rather than a made-up 0.
         QTest::newRow("missing") << QJsonValue(QJsonValue::Undefined) << 70.5;
         QTest::newRow("not a number") << QJsonValue("high") << 70.5;
+        QTest::newRow("null") << QJsonValue(QJsonValue::Null) << 70.5;
+        QTest::newRow("bool") << QJsonValue(true) << 70.5;
         QTest::newRow("infinite") << QJsonValue("1e999") << 70.5;
     }
 
