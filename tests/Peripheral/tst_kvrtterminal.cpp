@@ -1,13 +1,10 @@
 #include "DeviceTestBench.h"
 #include "KVRTTerminal.h"
-#include "LogLines.h"
 #include "MessageCapture.h"
 #include "SAM.h"
 #include "TestBroker.h"
 #include "Transaction.h"
 
-#include <QJsonArray>
-#include <QSignalSpy>
 #include <QtTest>
 
 using manager::KVRTTerminal;
@@ -56,15 +53,232 @@ private Q_SLOTS:
     }
     void cleanup() { m_bench.reset(); }
 
-    void statusRules_data();
-    void statusRules();
-    void vehicleRouteAndBrokerLoss();
-    void configMirrorAndSave_data();
-    void configMirrorAndSave();
-    void readerAndScannerSwitches_data();
-    void readerAndScannerSwitches();
-    void faultReportsSwitchOnce();
-    void cardsAndTickets();
+    void statusRules_data()
+    {
+        QTest::addColumn<QJsonObject>("before");
+        QTest::addColumn<QJsonObject>("report");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QStringList>("changes");
+
+        const auto row = [](const char* tag, const QJsonObject& before, const QJsonObject& report,
+                            const char* status, const char* reason, const QStringList& changes) {
+            QTest::newRow(tag) << before << report << status << reason << changes;
+        };
+        const QStringList fault {"offline", "online"};
+        const QStringList noRoute {"offline", "out-of-service"};
+        QJsonObject updating = report("fOT");
+        updating["device"] = QJsonObject {{"rfid", QJsonObject {{"state", 4}}}};
+        row("empty report", {}, {}, "online", "#0002 BLM service down", fault);
+        // Unreadable rather than missing: the report decides nothing.
+        row("service unreadable", {}, {{"service", "true"}}, "", " ", {});
+        row("init keeps the reason", report("FoT"), report("ifn"), "init",
+            "#0005 Disconnected from OBC", {"init"});
+        row("reader updating", {}, updating, "online", "#0003 RFID firmware is updating", fault);
+        row("no reader", report("FONT"), report("OT"), "online", "#0004 RFID is not operational",
+            fault);
+        row("same fault again", report("OT"), report("OT"), "online",
+            "#0004 RFID is not operational", fault);
+        // A terminal that cannot validate is out of service, fault or not.
+        row("no OBU, no route", report("FOT"), report("Fot"), "out-of-service", "#0006 No route",
+            noRoute);
+        row("no OBU", {}, report("FoT"), "online", "#0005 Disconnected from OBC", fault);
+        row("no NTP", {}, report("FOnT"), "online", "#0007 NTP not synchronized", fault);
+        row("no route", report("FOT"), report("FOt"), "out-of-service", "#0006 No route",
+            {"out-of-service"});
+        row("back", report("FoT"), report("FONT"), "online", " ", {});
+        row("flag unreadable", report("FOT"),
+            {{"service", true}, {"state", QJsonObject {{"hasRfid", 1}}}}, "online", " ", {});
+    }
+
+    void statusRules()
+    {
+        QFETCH(QJsonObject, before);
+        QFETCH(QJsonObject, report);
+        QFETCH(QString, status);
+        QFETCH(QString, reason);
+        QFETCH(QStringList, changes);
+
+        if (!before.isEmpty())
+            QVERIFY(this->status(before));
+        QStringList seen;
+        connect(m_terminal, &KVRTTerminal::statusChanged, this,
+                [&] { seen << m_terminal->status(); });
+        QVERIFY(this->status(report));
+        QCOMPARE(m_terminal->status(), status);
+        QCOMPARE(m_terminal->reasonCode() + ' ' + m_terminal->reason(), reason);
+        QCOMPARE(seen, changes);
+    }
+
+    void vehicleRouteAndBrokerLoss()
+    {
+        QJsonObject running = report("FOT");
+        running["obu"] = QJsonObject {{"vehicleUuid", "bus-17"}};
+        running["route"] = QJsonObject {{"axisName", "Line 4"}};
+        QVERIFY(status(running));
+        QVERIFY(status(QJsonObject {{"service", false}})); // says nothing about them
+        QCOMPARE(m_terminal->vehicle() + '|' + m_terminal->route(),
+                 QStringLiteral("bus-17|Line 4"));
+        QVERIFY(status(report("FOT"))); // a running service without them has none
+        QCOMPARE(m_terminal->vehicle() + '|' + m_terminal->route(), QStringLiteral("|"));
+
+        // However many SAMs a report lists, a reader has a few sockets.
+        QJsonArray sams;
+        for (int slot = 1; slot <= 1000; ++slot)
+            sams.append(QJsonObject {{"slot", slot}});
+        running["device"] = QJsonObject {{"rfid", QJsonObject {{"state", 2}, {"sams", sams}}}};
+        QVERIFY(status(running));
+        QCOMPARE(m_terminal->rfid()->sams().size() * 100
+                     + m_terminal->rfid()->sams().last()->slot(),
+                 808);
+
+        m_broker.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(m_terminal->status(), QStringLiteral("offline"), 10000);
+        QCOMPARE(m_terminal->reasonCode() + ' ' + m_terminal->reason(),
+                 QStringLiteral("#0001 MQTT Disconnected"));
+        // Recovery comes with the next report after reconnection.
+        QVERIFY2(m_broker.restart(), qPrintable(m_broker.log()));
+        QVERIFY(m_bench->service().waitUntilReady());
+        QTRY_VERIFY_WITH_TIMEOUT(m_bench->client().isConnected(), 10000);
+        QVERIFY(m_bench->sync());
+        QCOMPARE(m_terminal->status(), QStringLiteral("offline"));
+        QVERIFY(status(report("FOT")));
+        QCOMPARE(m_terminal->status() + m_terminal->reasonCode(), QStringLiteral("online"));
+    }
+
+    void configMirrorAndSave_data()
+    {
+        QTest::addColumn<QJsonObject>("blm");
+        QTest::addColumn<int>("port");
+
+        const auto row = [](const char* tag, const char* host, const QJsonValue& port, int expected,
+                            const QJsonObject& more = {}) {
+            QJsonObject blm = more;
+            blm["obu_host"] = host;
+            if (!port.isUndefined())
+                blm["obu_port"] = port;
+            QTest::newRow(tag) << blm << expected;
+        };
+        row("text port", "obu", "1883", 1883);
+        // Credentials with the URL's own delimiters come back as they were reported.
+        row("credentials", "obu", QJsonValue::Undefined, -1,
+            {{"obu_username", "bus@depot:7"}, {"obu_password", "p%41ss/w@rd:"}});
+        row("numeric port", "obu", 1883, -1);
+        row("port out of range", "obu", "70000", -1);
+        // Hosts the URL cannot hold go back to the service as they were reported.
+        row("host with port", "10.0.0.1:1883", QJsonValue::Undefined, -1);
+        row("host with space", "my host", "1884", 1884);
+    }
+
+    void configMirrorAndSave()
+    {
+        QFETCH(QJsonObject, blm);
+        QFETCH(int, port);
+
+        QSignalSpy config(m_terminal, &KVRTTerminal::configChanged);
+        MessageCapture log;
+        const QJsonObject validator {{"passbackTime", "30"}, {"qr_passback", "true"}};
+        QVERIFY(m_bench->deliver(base + "/config",
+                                 QJsonObject {{"blm", blm}, {"validator", validator}}));
+        QCOMPARE(m_terminal->config()->obuUrl().port(), port);
+        QCOMPARE(m_terminal->config()->passbackSecs(), 30);
+        // The password stays out of the terminal's log (the connection logs payloads when
+        // debugging).
+        QVERIFY(!log.messages().filter("[KVRTTerminal]").join('\n').contains("41ss"));
+
+        // A report of one part leaves the other as it was; one of neither is no report.
+        QVERIFY(m_bench->deliver(
+            base + "/config", QJsonObject {{"validator", QJsonObject {{"passbackTime", "abc"}}}}));
+        QVERIFY(m_bench->deliver(base + "/config", QJsonObject {{"blm", 1}}));
+        QCOMPARE(m_terminal->config()->obuUrl().port(), port);
+        QCOMPARE(m_terminal->config()->passbackSecs(), 0);
+        QCOMPARE(config.count(), 2);
+
+        m_terminal->config()->setPassbackQrEnabled(true);
+        m_terminal->saveConfig();
+        m_terminal->refreshConfig();
+        TestPeer& service = m_bench->service();
+        QVERIFY(service.waitForMessages(base + "/config/get"));
+        QCOMPARE(service.last(base + "/config/get").payload, QByteArray("{ }"));
+        const QJsonObject sent = service.last(base + "/config/set").json();
+        QJsonObject expected = blm;
+        expected["obu_port"] = port;
+        for (const char* key : {"obu_username", "obu_password"})
+            expected[key] = blm.value(key).toString();
+        QCOMPARE(sent.value("blm").toObject(), expected);
+        QCOMPARE(sent.value("validator").toObject(),
+                 (QJsonObject {{"passbackTime", 0}, {"qr_passback", true}}));
+
+        // An address without a host never replaces a reported one.
+        m_terminal->config()->setObuUrl(QUrl("mqtt://:5"));
+        m_terminal->saveConfig();
+        QVERIFY(m_bench->sync());
+        QCOMPARE(service.count(base + "/config/set"), 1);
+    }
+
+    void faultReportsSwitchOnce()
+    {
+        // The screen's decision on every status change, as the GUI manager takes it.
+        connect(m_terminal, &KVRTTerminal::statusChanged, this, [this] {
+            const bool online = m_terminal->status() == "online";
+            (m_terminal->*(online ? &KVRTTerminal::enableRfid : &KVRTTerminal::disableRfid))();
+            (m_terminal
+                 ->*(online ? &KVRTTerminal::enableBarcode : &KVRTTerminal::disableBarcode))();
+        });
+        // Each report in turn with the readers' state (on: 1), and the commands it leads to.
+        const char* const steps[][3] = {
+            {"FOT", "0", "rfid/enable barcode/enable"},
+            {"FOT", "0", ""}, // told already, the service has not switched yet
+            {"FoT", "1", ""}, // a fault passes through "offline": the readers stay on
+            {"FoT", "1", ""}, // and the same fault again changes nothing
+            {"FOnT", "1", ""},
+            {"Fot", "1", "rfid/disable barcode/disable"}, // no route: off, once
+            {"Fot", "0", ""},
+            {"FOT", "0", "rfid/enable barcode/enable"},
+        };
+        for (const auto& step : steps) {
+            m_bench->service().clear();
+            const bool on = step[1][0] == '1';
+            QVERIFY(status(reporting(report(step[0]), on ? 2 : 1, on)));
+            QVERIFY(settle());
+            QCOMPARE(topics(), QString(step[2]));
+        }
+        QCOMPARE(m_bench->service().last("ovant/rfid/enable").json(),
+                 (QJsonObject {{"autoread", true}}));
+        // Told back before the service reports: sent, and for that reader alone.
+        m_bench->service().clear();
+        m_terminal->disableRfid();
+        QVERIFY(settle());
+        QCOMPARE(topics(), QStringLiteral("rfid/disable"));
+    }
+
+    void cardsAndTickets()
+    {
+        QSignalSpy found(m_terminal, &KVRTTerminal::cardDetected);
+        QSignalSpy removed(m_terminal, &KVRTTerminal::cardRemoved);
+        QSignalSpy retry(m_terminal, &KVRTTerminal::cardRetry);
+        QList<QJsonObject> tickets, maintenance;
+        connect(m_terminal, &KVRTTerminal::ticketValidated, this,
+                [&](const Transaction& transaction) { tickets << transaction.data(); });
+        connect(m_terminal, &KVRTTerminal::maintenanceBarcodeScanned, this,
+                [&](const QJsonObject& data) { maintenance << data; });
+        TestPeer& service = m_bench->service();
+        service.publish("ovant/rfid/card/found", QJsonObject {{"uid", "04AA"}, {"type", 8}});
+        service.publish("ovant/rfid/card/found", QByteArray()); // a card, whatever else is wrong
+        // A removal matters whatever the reader sends with it: it is not parsed.
+        service.publish("ovant/rfid/card/removed", QByteArray("not json"));
+        service.publish(base + "/rfid/retry", QByteArray());
+        const QJsonObject ticket {{"result", true}, {"ticketId", "T-1"}};
+        service.publish(base + "/rfid/scanned", QJsonObject {{"transaction", ticket}});
+        service.publish(base + "/barcode/scanned", QJsonObject {{"other", 1}});
+        service.publish(base + "/barcode/maintenance/scanned", QJsonObject {{"type", "config"}});
+        QVERIFY(m_bench->sync());
+        QCOMPARE(found, (QList<QVariantList> {{"04AA", "MIFARE Classic 4K"}, {"", "Unknown"}}));
+        QCOMPARE(removed.count() + retry.count(), 2);
+        // A result that cannot be read is shown as a refusal rather than not at all.
+        QCOMPARE(tickets, (QList<QJsonObject> {ticket, QJsonObject()}));
+        QCOMPARE(maintenance, (QList<QJsonObject> {{{"type", "config"}}}));
+    }
 
 private:
     bool status(const QJsonObject& report) { return m_bench->deliver(base + "/status", report); }
@@ -75,307 +289,18 @@ private:
         return m_bench->sync();
     }
     // The reader and scanner commands the service received, in order.
-    QStringList topics() const
+    QString topics() const
     {
         QStringList sent;
         for (const auto& message : m_bench->service().messages("ovant/+/+"))
             sent << message.topic.mid(6);
-        return sent;
+        return sent.join(' ');
     }
 
     TestBroker m_broker;
     std::unique_ptr<DeviceTestBench> m_bench;
     KVRTTerminal* m_terminal = nullptr;
 };
-
-void TestKVRTTerminal::statusRules_data()
-{
-    QTest::addColumn<QJsonObject>("before");
-    QTest::addColumn<QJsonObject>("report");
-    QTest::addColumn<QString>("status");
-    QTest::addColumn<QString>("reason");
-    QTest::addColumn<QStringList>("changes");
-
-    const QStringList fault {"offline", "online"};
-    QJsonObject updating = report("fOT");
-    updating["device"] = QJsonObject {{"rfid", QJsonObject {{"state", 4}}}};
-    QTest::newRow("empty report") << QJsonObject() << QJsonObject() << "online"
-                                  << "#0002 BLM service down" << fault;
-    // Unreadable rather than missing: the report decides nothing.
-    QTest::newRow("service unreadable") << QJsonObject() << QJsonObject {{"service", "true"}} << ""
-                                        << " " << QStringList();
-    QTest::newRow("init keeps the reason") << report("FoT") << report("ifn") << "init"
-                                           << "#0005 Disconnected from OBC" << QStringList {"init"};
-    QTest::newRow("reader updating") << QJsonObject() << updating << "online"
-                                     << "#0003 RFID firmware is updating" << fault;
-    QTest::newRow("no reader") << report("FONT") << report("OT") << "online"
-                               << "#0004 RFID is not operational" << fault;
-    QTest::newRow("same fault again") << report("OT") << report("OT") << "online"
-                                      << "#0004 RFID is not operational" << fault;
-    // A terminal that cannot validate is out of service, fault or not.
-    QTest::newRow("no OBU, no route")
-        << report("FOT") << report("Fot") << "out-of-service"
-        << "#0006 No route" << QStringList {"offline", "out-of-service"};
-    QTest::newRow("no reader, no route")
-        << QJsonObject() << report("O") << "out-of-service"
-        << "#0006 No route" << QStringList {"offline", "out-of-service"};
-    QTest::newRow("no OBU") << QJsonObject() << report("FoT") << "online"
-                            << "#0005 Disconnected from OBC" << fault;
-    QTest::newRow("no NTP") << QJsonObject() << report("FOnT") << "online"
-                            << "#0007 NTP not synchronized" << fault;
-    QTest::newRow("no route") << report("FOT") << report("FOt") << "out-of-service"
-                              << "#0006 No route" << QStringList {"out-of-service"};
-    QTest::newRow("back") << report("FoT") << report("FONT") << "online"
-                          << " " << QStringList();
-    QTest::newRow("flag unreadable")
-        << report("FOT") << QJsonObject {{"service", true}, {"state", QJsonObject {{"hasRfid", 1}}}}
-        << "online"
-        << " " << QStringList();
-}
-
-void TestKVRTTerminal::statusRules()
-{
-    QFETCH(QJsonObject, before);
-    QFETCH(QJsonObject, report);
-    QFETCH(QString, status);
-    QFETCH(QString, reason);
-    QFETCH(QStringList, changes);
-
-    if (!before.isEmpty())
-        QVERIFY(this->status(before));
-    QStringList seen;
-    MessageCapture log;
-    connect(m_terminal, &KVRTTerminal::statusChanged, this, [&] { seen << m_terminal->status(); });
-    QVERIFY(this->status(report));
-    QCOMPARE(m_terminal->status(), status);
-    QCOMPARE(m_terminal->reasonCode() + ' ' + m_terminal->reason(), reason);
-    QCOMPARE(seen, changes);
-    // The fault hidden by the missing route stays in the log.
-    QCOMPARE(countContaining(log.messages(QtWarningMsg), "while there is no route"),
-             int(changes.size() == 2 && status == "out-of-service"));
-}
-
-void TestKVRTTerminal::vehicleRouteAndBrokerLoss()
-{
-    QJsonObject running = report("FOT");
-    running["obu"] = QJsonObject {{"vehicleUuid", "bus-17"}};
-    running["route"] = QJsonObject {{"axisName", "Line 4"}};
-    QVERIFY(status(running));
-    QVERIFY(status(QJsonObject {{"service", false}})); // says nothing about them
-    QCOMPARE(m_terminal->vehicle() + '|' + m_terminal->route(), QStringLiteral("bus-17|Line 4"));
-    QVERIFY(status(report("FOT"))); // a running service without them has none
-    QCOMPARE(m_terminal->vehicle() + '|' + m_terminal->route(), QStringLiteral("|"));
-
-    // However many SAMs a report lists, a reader has a few sockets.
-    QJsonArray sams;
-    for (int slot = 1; slot <= 1000; ++slot)
-        sams.append(QJsonObject {{"slot", slot}});
-    running["device"] = QJsonObject {{"rfid", QJsonObject {{"state", 2}, {"sams", sams}}}};
-    MessageCapture log;
-    QVERIFY(status(running));
-    QCOMPARE(m_terminal->rfid()->sams().size(), 8);
-    QCOMPARE(m_terminal->rfid()->sams().last()->slot(), 8);
-    QCOMPARE(countContaining(log.messages(QtWarningMsg), "reports 1000 SAMs"), 1);
-
-    m_broker.stop();
-    QTRY_COMPARE_WITH_TIMEOUT(m_terminal->status(), QStringLiteral("offline"), 10000);
-    QCOMPARE(m_terminal->reasonCode() + ' ' + m_terminal->reason(),
-             QStringLiteral("#0001 MQTT Disconnected"));
-    // Recovery comes with the next report after reconnection.
-    QVERIFY2(m_broker.restart(), qPrintable(m_broker.log()));
-    QVERIFY(m_bench->service().waitUntilReady());
-    QTRY_VERIFY_WITH_TIMEOUT(m_bench->client().isConnected(), 10000);
-    QVERIFY(m_bench->sync());
-    QCOMPARE(m_terminal->status(), QStringLiteral("offline"));
-    QVERIFY(status(report("FOT")));
-    QCOMPARE(m_terminal->status() + m_terminal->reasonCode(), QStringLiteral("online"));
-}
-
-void TestKVRTTerminal::configMirrorAndSave_data()
-{
-    QTest::addColumn<QJsonObject>("blm");
-    QTest::addColumn<int>("port");
-
-    QTest::newRow("text port") << QJsonObject {{"obu_host", "obu"}, {"obu_port", "1883"}} << 1883;
-    // Credentials with the URL's own delimiters come back as they were reported.
-    QTest::newRow("credentials") << QJsonObject {{"obu_host", "obu"},
-                                                 {"obu_username", "bus@depot:7"},
-                                                 {"obu_password", "p%41ss/w@rd:"}}
-                                 << -1;
-    QTest::newRow("numeric port") << QJsonObject {{"obu_host", "obu"}, {"obu_port", 1883}} << -1;
-    QTest::newRow("port out of range")
-        << QJsonObject {{"obu_host", "obu"}, {"obu_port", "70000"}} << -1;
-    // Hosts the URL cannot hold go back to the service as they were reported.
-    QTest::newRow("host with port") << QJsonObject {{"obu_host", "10.0.0.1:1883"}} << -1;
-    QTest::newRow("host with space")
-        << QJsonObject {{"obu_host", "my host"}, {"obu_port", "1884"}} << 1884;
-}
-
-void TestKVRTTerminal::configMirrorAndSave()
-{
-    QFETCH(QJsonObject, blm);
-    QFETCH(int, port);
-
-    QSignalSpy config(m_terminal, &KVRTTerminal::configChanged);
-    MessageCapture log;
-    const QJsonObject validator {{"passbackTime", "30"}, {"qr_passback", "true"}};
-    QVERIFY(
-        m_bench->deliver(base + "/config", QJsonObject {{"blm", blm}, {"validator", validator}}));
-    QCOMPARE(m_terminal->config()->obuUrl().port(), port);
-    QCOMPARE(linesStartingWith(log.messages(QtWarningMsg), "[KVRTTerminal] P"),
-             QStringList({"[KVRTTerminal] Passback Time   : 30 sec(s)",
-                          "[KVRTTerminal] Passback QR En  : true"}));
-    QCOMPARE(countContaining(log.messages(QtWarningMsg), "is not a valid host name"),
-             int(QByteArray(QTest::currentDataTag()).startsWith("host with")));
-    // The password stays out of the log.
-    QCOMPARE(countContaining(linesStartingWith(log.messages(), "[KVRTTerminal]"), "41ss"), 0);
-
-    // A report of one part leaves the other as it was; one of neither is no report.
-    QVERIFY(m_bench->deliver(base + "/config",
-                             QJsonObject {{"validator", QJsonObject {{"passbackTime", "abc"}}}}));
-    QVERIFY(m_bench->deliver(base + "/config", QJsonObject {{"blm", 1}}));
-    QCOMPARE(countContaining(log.messages(QtWarningMsg),
-                             "[KVRTTerminal] Config report without 'blm' or 'validator' object "
-                             "ignored"),
-             1);
-    QCOMPARE(m_terminal->config()->obuUrl().port(), port);
-    QCOMPARE(m_terminal->config()->passbackSecs(), 0);
-    QCOMPARE(config.count(), 2);
-
-    m_terminal->config()->setPassbackQrEnabled(true);
-    m_terminal->saveConfig();
-    m_terminal->refreshConfig();
-    TestPeer& service = m_bench->service();
-    QVERIFY(service.waitForMessages(base + "/config/get"));
-    QCOMPARE(service.last(base + "/config/get").payload, QByteArray("{ }"));
-    const QJsonObject sent = service.last(base + "/config/set").json();
-    QJsonObject expected = blm;
-    expected["obu_port"] = port;
-    for (const char* key : {"obu_username", "obu_password"})
-        expected[key] = blm.value(key).toString();
-    QCOMPARE(sent.value("blm").toObject(), expected);
-    QCOMPARE(sent.value("validator").toObject(),
-             (QJsonObject {{"passbackTime", 0}, {"qr_passback", true}}));
-
-    // An address without a host never replaces a reported one.
-    m_terminal->config()->setObuUrl(QUrl("mqtt://:5"));
-    m_terminal->saveConfig();
-    QVERIFY(m_bench->sync());
-    QCOMPARE(service.count(base + "/config/set"), 1);
-    QCOMPARE(countContaining(log.messages(QtWarningMsg), "Configuration not saved"), 1);
-}
-
-void TestKVRTTerminal::readerAndScannerSwitches_data()
-{
-    QTest::addColumn<int>("rfidState");
-    QTest::addColumn<bool>("scannerEnabled");
-    QTest::addColumn<QString>("calls"); // R/r: enable/disable RFID, B/b: scanner; '|': settle
-    QTest::addColumn<QStringList>("sent");
-
-    QTest::newRow("idle, enable") << 1 << false << "RB"
-                                  << QStringList {"rfid/enable", "barcode/enable"};
-    QTest::newRow("searching, enable") << 2 << true << "RB" << QStringList();
-    QTest::newRow("searching, disable")
-        << 3 << true << "rb" << QStringList {"rfid/disable", "barcode/disable"};
-    QTest::newRow("last wish counts") << 1 << false << "RrBbR" << QStringList {"rfid/enable"};
-    // Told once, not again until the service reports a new state.
-    QTest::newRow("told already") << 1 << false << "R|R|rR" << QStringList {"rfid/enable"};
-    QTest::newRow("told back") << 1 << false << "R|r"
-                               << QStringList {"rfid/enable", "rfid/disable"};
-}
-
-void TestKVRTTerminal::readerAndScannerSwitches()
-{
-    QFETCH(int, rfidState);
-    QFETCH(bool, scannerEnabled);
-    QFETCH(QString, calls);
-    QFETCH(QStringList, sent);
-
-    QVERIFY(status(reporting(report("FOT"), rfidState, scannerEnabled)));
-    QVERIFY(settle());
-    TestPeer& service = m_bench->service();
-    service.clear();
-    for (const QChar call : calls) {
-        const QMap<QChar, void (KVRTTerminal::*)()> switches {{'R', &KVRTTerminal::enableRfid},
-                                                              {'r', &KVRTTerminal::disableRfid},
-                                                              {'B', &KVRTTerminal::enableBarcode},
-                                                              {'b', &KVRTTerminal::disableBarcode}};
-        if (call == '|')
-            QVERIFY(settle());
-        else
-            (m_terminal->*switches.value(call))();
-    }
-    QVERIFY(settle());
-    QCOMPARE(topics(), sent);
-    if (service.count("ovant/rfid/enable"))
-        QCOMPARE(service.last("ovant/rfid/enable").json(), (QJsonObject {{"autoread", true}}));
-}
-
-void TestKVRTTerminal::faultReportsSwitchOnce()
-{
-    // The screen's decision on every status change, as the GUI manager takes it.
-    connect(m_terminal, &KVRTTerminal::statusChanged, this, [this] {
-        const bool online = m_terminal->status() == "online";
-        (m_terminal->*(online ? &KVRTTerminal::enableRfid : &KVRTTerminal::disableRfid))();
-        (m_terminal->*(online ? &KVRTTerminal::enableBarcode : &KVRTTerminal::disableBarcode))();
-    });
-    // Each report in turn with the readers' state, and the commands it leads to.
-    const struct
-    {
-        const char* flags;
-        bool readersOn;
-        QStringList sent;
-    } steps[] = {
-        {"FOT", false, {"rfid/enable", "barcode/enable"}},
-        {"FOT", false, {}}, // told already, the service has not switched yet
-        {"FoT", true, {}}, // a fault passes through "offline": the readers stay on
-        {"FoT", true, {}}, // and the same fault again changes nothing
-        {"FOnT", true, {}},
-        {"Fot", true, {"rfid/disable", "barcode/disable"}}, // no route: off, once
-        {"Fot", false, {}},
-        {"FOT", false, {"rfid/enable", "barcode/enable"}},
-    };
-    for (const auto& step : steps) {
-        m_bench->service().clear();
-        QVERIFY(status(reporting(report(step.flags), step.readersOn ? 2 : 1, step.readersOn)));
-        QVERIFY(settle());
-        QCOMPARE(topics(), step.sent);
-    }
-}
-
-void TestKVRTTerminal::cardsAndTickets()
-{
-    QSignalSpy found(m_terminal, &KVRTTerminal::cardDetected);
-    QSignalSpy removed(m_terminal, &KVRTTerminal::cardRemoved);
-    QSignalSpy retry(m_terminal, &KVRTTerminal::cardRetry);
-    QList<QJsonObject> tickets, maintenance;
-    connect(m_terminal, &KVRTTerminal::ticketValidated, this,
-            [&](const Transaction& transaction) { tickets << transaction.data(); });
-    connect(m_terminal, &KVRTTerminal::maintenanceBarcodeScanned, this,
-            [&](const QJsonObject& data) { maintenance << data; });
-    TestPeer& service = m_bench->service();
-    service.publish("ovant/rfid/card/found", QJsonObject {{"uid", "04AA"}, {"type", 8}});
-    service.publish("ovant/rfid/card/found", QByteArray()); // a card, whatever else is wrong
-    // A removal matters whatever the reader sends with it: it is not parsed.
-    service.publish("ovant/rfid/card/removed", QByteArray("not json"));
-    service.publish(base + "/rfid/retry", QByteArray());
-    const QJsonObject ticket {{"result", true}, {"ticketId", "T-1"}};
-    service.publish(base + "/rfid/scanned", QJsonObject {{"transaction", ticket}});
-    service.publish(base + "/barcode/scanned", QJsonObject {{"other", 1}});
-    service.publish(base + "/barcode/maintenance/scanned", QJsonObject {{"type", "config"}});
-    QVERIFY(m_bench->sync());
-    QCOMPARE(found.count(), 2);
-    QCOMPARE(found.at(0), (QVariantList {"04AA", "MIFARE Classic 4K"}));
-    QCOMPARE(found.at(1), (QVariantList {"", "Unknown"}));
-    QCOMPARE(removed.count() + retry.count(), 2);
-    // A result that cannot be read is shown as a refusal rather than not at all.
-    QCOMPARE(tickets, (QList<QJsonObject> {ticket, QJsonObject()}));
-    QCOMPARE(maintenance, (QList<QJsonObject> {{{"type", "config"}}}));
-
-    QCOMPARE(QStringList({KVRTTerminal::cardTypeName(512), KVRTTerminal::cardTypeName(12),
-                          KVRTTerminal::cardTypeName(32768)}),
-             QStringList({"EMV", "Unknown", "Other"}));
-}
 
 QTEST_GUILESS_MAIN(TestKVRTTerminal)
 #include "tst_kvrtterminal.moc"

@@ -6,13 +6,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
-namespace {
-
 // Outside every device's base topic, so no client under test handles them.
-const QString probeToService = QStringLiteral("kvrt-test/probe/service");
-const QString probeToClient = QStringLiteral("kvrt-test/probe/client");
-
-} // namespace
+static const QString probeToService = QStringLiteral("kvrt-test/probe/service");
+static const QString probeToClient = QStringLiteral("kvrt-test/probe/client");
 
 DeviceTestBench::DeviceTestBench(const TestBroker& broker)
     : m_service(broker)

@@ -3,11 +3,7 @@
 #include "MqttClient.h"
 #include "TestPeer.h"
 
-#include <QByteArray>
 #include <QJsonObject>
-#include <QList>
-#include <QObject>
-#include <QString>
 
 #include <memory>
 
@@ -29,12 +25,12 @@ public:
     DeviceTestBench& operator=(const DeviceTestBench&) = delete;
 
     manager::MqttClient& client() { return m_client; }
-    // Creates the client under test on client(); the bench owns it and deletes it
-    // before the connection.
-    template<class Client>
-    Client& make(const QString& base)
+    // Creates the client under test on client() (more constructor arguments follow the
+    // base); the bench owns it and deletes it before the connection.
+    template<class Client, class... Args>
+    Client& make(const QString& base, Args&&... args)
     {
-        auto client = std::make_unique<Client>(m_client, base);
+        auto client = std::make_unique<Client>(m_client, base, std::forward<Args>(args)...);
         Client& result = *client;
         m_device = std::move(client);
         return result;
@@ -42,12 +38,10 @@ public:
     TestPeer& service() { return m_service; }
 
     // Connects the service (recording serviceFilter) and the client, and returns once
-    // the subscriptions the client makes on connection are in force at the broker.
+    // the client's subscriptions on connection are in force at the broker.
     bool start(const QString& serviceFilter, int timeoutMs = 10000);
-    // Returns once everything the client has published so far has reached the service,
-    // and everything the service has published so far has reached the client (and so
-    // has been handled by the client under test): a probe sent after it in each
-    // direction has arrived.
+    // Returns once everything either side has published so far has reached (and been
+    // handled by) the other: a probe sent after it in each direction has arrived.
     bool sync(int timeoutMs = 10000);
     // Publishes as the service and returns once the client has handled it.
     bool deliver(const QString& topic, const QByteArray& payload);
