@@ -161,6 +161,15 @@ private Q_SLOTS:
         card.setData({{"usageCounter", std::numeric_limits<int>::min()}});
         card.incrUsageCounter(-1);
         QCOMPARE(card.usageCounter(), std::numeric_limits<int>::min());
+
+        // Content of no fields is written as null, not as an empty object.
+        struct Blank : Card
+        {
+            using Card::Card;
+            QJsonObject data() const override { return {}; }
+            void setData(const QJsonObject&) override { }
+        };
+        QCOMPARE(Blank("B1", Tag::Type(4)).toJson().value("data"), QJsonValue(QJsonValue::Null));
     }
 
     // The summary QML reads, as changes to that of an empty transaction.
@@ -228,6 +237,26 @@ private Q_SLOTS:
         shown.remove("expires");
         compareRead(shown, R"({"fromStopGroupName": "", "toStopGroupName": "", "deducted": 0,
             "remaining": 0, "activationTimestamp": "", "transferRemainingMin": 0})");
+    }
+
+    // Every refusal the service can name has a text of its own for the passenger; only
+    // 203/207 and the blocked-card range share one.
+    void everyDenyReasonIsNamed()
+    {
+        QList<int> ids {250, 251, 252, 253, 254, 255, 300, 301, 500};
+        for (int id = 100; id <= 110; ++id)
+            ids << id;
+        for (int id = 200; id <= 209; ++id)
+            ids << id;
+        QSet<QString> texts;
+        for (const int id : qAsConst(ids)) {
+            const QString text
+                = Transaction(QJsonObject {{"denyReason", QJsonObject {{"id", id}}}}).denyReason();
+            QVERIFY2(text != Transaction(QJsonObject {}).denyReason(),
+                     qPrintable(QString::number(id)));
+            texts << text;
+        }
+        QCOMPARE(texts.size(), 24);
     }
 
     void denyReasonFollowsLanguage()
