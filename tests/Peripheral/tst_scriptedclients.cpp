@@ -418,4 +418,4 @@ private:
 };
 
 QTEST_GUILESS_MAIN(TestScriptedClients)
-#include "tst_monitoredclients.moc"
+#include "tst_scriptedclients.moc"
