@@ -184,10 +184,9 @@ private Q_SLOTS:
                 done = touchGate(mark);
             else if (action[0] == "sim")
                 done = simulate(action.mid(1));
-            else if (action[0] == "broker" && action[1] == "stop")
-                m_rig->broker().stop();
             else if (action[0] == "broker")
-                done = m_rig->broker().restart();
+                done = action[1] == "stop" ? (m_rig->broker().stop(), true)
+                                           : m_rig->broker().restart();
             else if (action[0] == "exit-gate")
                 done = m_rig->stopTerminal() && (mark = startOnline(false, language)) >= 0;
             if (done && !parts[1].isEmpty())

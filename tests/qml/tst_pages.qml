@@ -31,26 +31,17 @@ TestCase {
 
     function page(name) { return find("page_" + name).item }
 
-    // The text and icon a passenger sees on the gate page.
+    // The text a passenger sees on the gate page.
     function gateText(gate) {
         if (findChild(gate, "gateExit").visible)
             return findChild(gate, "exitMessage").message
         const busy = findChild(gate, "gateBusy").item
         return busy ? findChild(busy, "busyText").text : findChild(gate, "gateMessage").message
     }
-    function gateIcon(gate) {
-        const shown = findChild(gate, findChild(gate, "gateExit").visible ? "exitMessage" : "gateMessage")
-        return String(shown.icon)
-    }
 
     function init() {
-        manager.screen = ""
-        manager.message = ""
-        manager.deviceId = ""
-        manager.language = "en_US"
-        manager.isEntryGate = true
-        manager.errorOccured = false
-        manager.calls = []
+        Object.assign(manager, { screen: "", message: "", deviceId: "", language: "en_US",
+                                 isEntryGate: true, errorOccured: false, calls: [] })
         manager.setTransaction(manager.emptyTransaction())
         window = Qt.createComponent("qrc:/qml/main.qml").createObject(test)
         tryCompare(window, "active", true, 5000)
@@ -107,13 +98,12 @@ TestCase {
     }
 
     function test_gateTexts_data() {
-        const left = "qrc:/qml/images/Icons/chevron-left.svg", right = "qrc:/qml/images/Icons/chevron-right.svg"
         const en = ["Front License Plate", "Rear License Plate"], el = ["Μπροστινή Πινακίδα Οχήματος", "Πίσω Πινακίδα Οχήματος"]
         return [
-            { tag: "entry", entry: true, language: "en_US", icon: left, initial: "Press button for entry", final: "Please collect your card", plates: en },
-            { tag: "exit", entry: false, language: "en_US", icon: right, initial: "Please insert your card", final: "Have a nice trip", plates: en },
-            { tag: "entry, Greek", entry: true, language: "el_GR", icon: left, initial: "Πατήστε το κουμπί για είσοδο", final: "Παρακαλώ παραλάβετε την κάρτα σας", plates: el },
-            { tag: "exit, Greek", entry: false, language: "el_GR", icon: right, initial: "Παρακαλώ εισάγετε την κάρτα σας", final: "Καλό ταξίδι", plates: el }
+            { tag: "entry", entry: true, language: "en_US", initial: "Press button for entry", final: "Please collect your card", plates: en },
+            { tag: "exit", entry: false, language: "en_US", initial: "Please insert your card", final: "Have a nice trip", plates: en },
+            { tag: "entry, Greek", entry: true, language: "el_GR", initial: "Πατήστε το κουμπί για είσοδο", final: "Παρακαλώ παραλάβετε την κάρτα σας", plates: el },
+            { tag: "exit, Greek", entry: false, language: "el_GR", initial: "Παρακαλώ εισάγετε την κάρτα σας", final: "Καλό ταξίδι", plates: el }
         ]
     }
 
@@ -123,10 +113,10 @@ TestCase {
         const gate = page("EntryGate")
         manager.isEntryGate = data.entry
         manager.language = data.language
-        compare([gateText(gate), gateIcon(gate)], [data.initial, data.icon])
+        compare(gateText(gate), data.initial)
         manager.processStarted()
         manager.processFinished()
-        compare([gateText(gate), gateIcon(gate)], [data.final, data.icon])
+        compare(gateText(gate), data.final)
         compare([findChild(gate, "frontPlate").caption, findChild(gate, "rearPlate").caption], data.plates)
     }
 
@@ -146,11 +136,6 @@ TestCase {
         compare([gate.phase, gateText(gate)], ["error", "Παρακαλώ δοκιμάστε πάλι"])
         manager.screen = "OutOfOrder"
         compare(gate.phase, "error")
-        // No card at an exit gate.
-        manager.resetInitialScreen()
-        manager.isEntryGate = false
-        mouseClick(findChild(gate, "gateMessage"))
-        compare(manager.calls, [])
     }
 
     function test_serialNumber_data() {
@@ -187,20 +172,12 @@ TestCase {
         tryCompare(keyboard, "active", false)
         mouseClick(findChild(dialog.contentItem, "popupNo"))
         tryCompare(dialog, "visible", false)
-        // "Yes" saves; taps beside the buttons do nothing.
+        // "Yes" saves.
         mouseClick(findChild(initPage, "saveButton"))
         tryCompare(dialog, "opened", true)
-        mouseClick(window.contentItem, 20, 20)
-        verify(dialog.visible)
         mouseClick(findChild(dialog.contentItem, "popupYes"))
         tryCompare(dialog, "visible", false)
         compare(manager.calls, ["save K12345678"])
-        // The keyboard goes with its own key, taking the focus away.
-        mouseClick(field)
-        tryCompare(keyboard, "y", initPage.height - keyboard.height)
-        mouseClick(key("hide"))
-        tryCompare(keyboard, "active", false)
-        verify(!field.activeFocus)
     }
 
     function test_errorPopupAndMaintenance() {
