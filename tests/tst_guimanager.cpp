@@ -12,16 +12,9 @@
 #include "TestPeer.h"
 #include "Version.h"
 
-#include <QDir>
-#include <QProcess>
 #include <QQmlContext>
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QSettings>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTranslator>
-#include <QXmlStreamReader>
 #include <QtTest>
 
 #include <memory>
@@ -43,11 +36,6 @@ QJsonObject report(const QString& kind, bool readersOn = false)
     const QJsonObject state {
         {"hasRfid", true}, {"hasObu", kind != "no-obu"}, {"hasRoute", kind != "no-route"}};
     return {{"service", true}, {"device", readers}, {"state", state}};
-}
-
-QJsonObject json(const char* text)
-{
-    return QJsonDocument::fromJson(text).object();
 }
 
 // (context, source, translation) of every message of a .ts file.
@@ -111,7 +99,10 @@ class TestGUIManager : public QObject
     {
         return publish("/blm/status", report(kind, readersOn));
     }
-    bool setConfig(const char* text) { return publish("/ui/config/set", json(text)); }
+    bool setConfig(const char* text)
+    {
+        return publish("/ui/config/set", QJsonDocument::fromJson(text).object());
+    }
     bool ignition(bool on)
     {
         const QJsonObject device {{"active", true}, {"ignition", on}};
@@ -188,11 +179,9 @@ class TestGUIManager : public QObject
     {
         // The pages are made by a repeater: found among the visual children.
         QList<QQuickItem*> items {qobject_cast<QQuickWindow*>(window())->contentItem()};
-        while (!items.isEmpty()) {
-            QQuickItem* item = items.takeFirst();
-            if (item->objectName() == QLatin1String("page_EntryGate"))
-                return item->property("item").value<QObject*>()->property("phase").toString();
-            items += item->childItems();
+        for (int i = 0; i < items.size(); items += items[i++]->childItems()) {
+            if (items[i]->objectName() == QLatin1String("page_EntryGate"))
+                return items[i]->property("item").value<QObject*>()->property("phase").toString();
         }
         return QString();
     }
@@ -209,19 +198,11 @@ private Q_SLOTS:
 
     void init()
     {
+        m_manager.reset(), m_config.reset(), m_dispenser.reset(), m_rfid.reset();
         m_prefix = QStringLiteral("t%1").arg(++m_run);
         m_dir.reset(new QTemporaryDir);
         m_peer->clear();
         m_log.reset(new MessageCapture);
-    }
-
-    void cleanup()
-    {
-        m_manager.reset();
-        m_config.reset();
-        m_dispenser.reset();
-        m_rfid.reset();
-        m_log.reset();
     }
 
     void idleDecision_data()
@@ -536,16 +517,11 @@ private Q_SLOTS:
         const QJsonObject scan {{"transaction", QJsonDocument::fromJson(transaction).object()}};
         QVERIFY(publish("/blm/" + reader + "/scanned", scan));
         const QString played = topic("/inspector/audio/play");
-        QCOMPARE(m_peer->count(played), sound.isEmpty() ? 0 : 1);
-        if (!sound.isEmpty())
-            QCOMPARE(m_peer->last(played).json(),
-                     QJsonObject({{"device", "internal"}, {"filepath", sound}}));
-        // A fault report meanwhile leaves the outcome on screen.
-        for (int i = 0; i < 2; ++i) {
-            QTEST(shown(), "screen");
-            QTEST(gatePhase(), "phase");
-            QVERIFY(i > 0 || terminalStatus("no-obu"));
-        }
+        QCOMPARE(m_peer->count(played) ? m_peer->last(played).json()["filepath"].toString() : "",
+                 sound);
+        QVERIFY(terminalStatus("no-obu")); // a fault report meanwhile leaves the outcome
+        QTEST(shown(), "screen");
+        QTEST(gatePhase(), "phase");
         const QVariantMap summary
             = qmlEngine(window())->rootContext()->contextProperty("transaction").toMap();
         QCOMPARE(summary["valid"].toBool(), denyReason.isEmpty());

@@ -6,21 +6,7 @@
 
 #include <csignal>
 
-namespace {
-const QString Simulator = QStringLiteral(KVRT_BINARY_DIR "/tools/kvrt-simulator");
-
-QString lastLines(const QString& text, int lines)
-{
-    return text.split(QLatin1Char('\n'))
-        .mid(qMax(0, text.count(QLatin1Char('\n')) + 1 - lines))
-        .join(QLatin1Char('\n'));
-}
-} // namespace
-
-QString TerminalRig::missingTools()
-{
-    return VirtualDisplay::missingTools({QStringLiteral("Xvfb"), QStringLiteral("xdotool")});
-}
+static const QString Simulator = QStringLiteral(KVRT_BINARY_DIR "/tools/kvrt-simulator");
 
 QStringList TerminalRig::brokerOptions() const
 {
@@ -31,19 +17,15 @@ QStringList TerminalRig::brokerOptions() const
 bool TerminalRig::startSimulator(const QStringList& arguments)
 {
     m_simulator.setWorkingDirectory(m_dir.path());
-    if (!m_simulator.start(Simulator, brokerOptions() + arguments))
-        return false;
     // Ready once its control topic answers (each try waits up to its own time-out).
-    if (QTest::qWaitFor(
-            [&] {
-                return !m_simulator.isRunning() || simulate({QStringLiteral("status")})
-                    || (QTest::qWait(200), false);
-            },
-            30000)
-        && m_simulator.isRunning())
-        return true;
-    qWarning().noquote() << "TerminalRig: the simulator does not answer:\n" << diagnosis(20);
-    return false;
+    const auto answers = [&] {
+        return !m_simulator.isRunning() || simulate({"status"}) || (QTest::qWait(200), false);
+    };
+    const bool ready = m_simulator.start(Simulator, brokerOptions() + arguments)
+        && QTest::qWaitFor(answers, 30000) && m_simulator.isRunning();
+    if (!ready)
+        qWarning().noquote() << "TerminalRig: the simulator does not answer:\n" << diagnosis(20);
+    return ready;
 }
 
 bool TerminalRig::startTerminal(const Options& options)
@@ -61,13 +43,13 @@ bool TerminalRig::startTerminal(const Options& options)
     const QString configFile = m_dir.filePath(QStringLiteral("gui.conf"));
     QSettings ini(configFile, QSettings::IniFormat);
     ini.clear();
-    const QVariantMap config {{QStringLiteral("gui/isEntryGate"), options.entryGate},
-                              {QStringLiteral("gui/deviceId"), serial},
-                              {QStringLiteral("gui/locale"), options.language},
-                              {QStringLiteral("log/syslog"), false},
-                              {QStringLiteral("log/stderr"), true},
-                              {QStringLiteral("mqtt/host"), m_broker.host()},
-                              {QStringLiteral("mqtt/port"), m_broker.port()}};
+    const QVariantMap config {{"gui/isEntryGate", options.entryGate},
+                              {"gui/deviceId", serial},
+                              {"gui/locale", options.language},
+                              {"log/syslog", false},
+                              {"log/stderr", true},
+                              {"mqtt/host", m_broker.host()},
+                              {"mqtt/port", m_broker.port()}};
     for (const QVariantMap& values : {config, options.config})
         for (auto it = values.cbegin(); it != values.cend(); ++it)
             ini.setValue(it.key(), it.value());
@@ -130,6 +112,7 @@ int TerminalRig::waitForLog(const QString& text, int from, int timeoutMs)
 QString TerminalRig::diagnosis(int lines) const
 {
     return QStringLiteral("--- terminal (last lines) ---\n%1\n--- simulator (last lines) ---\n%2")
-        .arg(lastLines(m_terminal.standardError() + m_terminal.standardOutput(), lines),
-             lastLines(m_simulator.standardOutput() + m_simulator.standardError(), lines / 2));
+        .arg(
+            (m_terminal.standardError() + m_terminal.standardOutput()).section('\n', -lines),
+            (m_simulator.standardOutput() + m_simulator.standardError()).section('\n', -lines / 2));
 }

@@ -27,7 +27,7 @@ public:
     ~TerminalRig() { stopTerminal(10000), stopSimulator(10000); }
 
     // The programs the virtual display needs that are missing (empty when none).
-    static QString missingTools();
+    static QString missingTools() { return VirtualDisplay::missingTools({"Xvfb", "xdotool"}); }
 
     bool startDisplay() { return m_display.start(QSize(1024, 600), 24); }
     bool startBroker() { return m_broker.start(); }
