@@ -53,7 +53,7 @@ class tst_E2E : public QObject
 
     QByteArray failure(const QString& what) const
     {
-        return (what + '\n' + m_rig->diagnosis()).toLocal8Bit();
+        return (what + '\n' + m_rig->diagnosis()).toUtf8();
     }
 
 private Q_SLOTS:
@@ -143,33 +143,24 @@ private Q_SLOTS:
         QVERIFY(m_rig->startTerminal(options));
 
         // Each step: an action, the log text that tells it took effect, the picture.
-        const QStringList steps {
-            "|Setting screen : InitPage|init-page",
-            "click 512 322||",
-            "type K00000001||init-page-keyboard",
-            "click 512 298||init-page-confirm",
-            "click 432 364|Could not save device S/N|error-popup",
-            "click 512 300||entry-gate",
-            "touch||entry-gate-busy",
-            "|Card in Mouth changed true|entry-gate-final",
-            "sim take-card|Preparing next card|",
-            "|[CardIssuer] RFID disabled|",
-            "sim jam on|Dispenser jammed|",
-            "touch|Failed to issue card|entry-gate-error",
-            "sim jam off||",
-            "sim terminal init|Setting screen : Busy|busy",
-            "sim terminal no-route|Setting screen : OutOfService|out-of-service",
-            "sim terminal ok|" + Online + '|',
-            "broker stop|Setting screen : OutOfOrder|out-of-order",
-            "broker restart|" + Online + '|',
-            "sim ignition off|Setting screen : ScreenSaver|screensaver",
-            "sim ignition on||",
-            "exit-gate||exit-gate",
-            "sim scan pass valid|ExitGate : true|exit-gate-final",
-            "sim scan pass refused|Setting screen : Invalid|exit-invalid"};
+        const QStringList steps = QString(R"(|Setting screen : InitPage|init-page; click 512 322||;
+            type K00000001||init-page-keyboard; click 512 298||init-page-confirm;
+            click 432 364|Could not save device S/N|error-popup; click 512 300||entry-gate;
+            touch||entry-gate-busy; |Card in Mouth changed true|entry-gate-final;
+            sim take-card|Preparing next card|; |[CardIssuer] RFID disabled|;
+            sim jam on|Dispenser jammed|; touch|Failed to issue card|entry-gate-error; sim jam off||;
+            sim terminal init|Setting screen : Busy|busy;
+            sim terminal no-route|Setting screen : OutOfService|out-of-service;
+            sim terminal ok|KVRTTerminal status changed : online|;
+            broker stop|Setting screen : OutOfOrder|out-of-order;
+            broker restart|KVRTTerminal status changed : online|;
+            sim ignition off|Setting screen : ScreenSaver|screensaver; sim ignition on||;
+            exit-gate||exit-gate; sim scan pass valid|ExitGate : true|exit-gate-final;
+            sim scan pass refused|Setting screen : Invalid|exit-invalid)")
+                                      .split(';');
         int mark = 0; // where the last step's text ends in the log
         for (const QString& step : steps) {
-            const QStringList parts = step.split('|');
+            const QStringList parts = step.trimmed().split('|');
             const QStringList action = parts[0].split(' ');
             bool done = true;
             if (action[0] == "click")

@@ -75,23 +75,15 @@ Q_SIGNALS:
     void resetInitialScreen();
 
 public Q_SLOTS:
-    void issueCard() { record("issueCard"); }
-    void setMaintenanceScreen() { record("setMaintenanceScreen"); }
-    void saveDeviceIdRequest(const QString& deviceId) { record("save " + deviceId); }
+    void issueCard() { m_calls << "issueCard", Q_EMIT changed(); }
+    void setMaintenanceScreen() { m_calls << "setMaintenanceScreen", Q_EMIT changed(); }
+    void saveDeviceIdRequest(const QString& id) { m_calls << "save " + id, Q_EMIT changed(); }
 
 private:
-    void record(const QString& call)
-    {
-        m_calls.append(call);
-        Q_EMIT changed();
-    }
-
     QString m_screen, m_deviceId, m_language, m_message, m_errorMessageScreen;
     QString m_screenSaverImg = "qrc:/qml/images/Icons/pelmo-logo-top-gr.svg";
     QColor m_screenSaverBg = Qt::black;
-    bool m_showCursor = true;
-    bool m_isEntryGate = true;
-    bool m_errorOccured = false;
+    bool m_showCursor = true, m_isEntryGate = true, m_errorOccured = false;
     QStringList m_calls;
 };
 
@@ -106,10 +98,6 @@ public Q_SLOTS:
         qputenv("QT_QUICK_CONTROLS_CONF", ":/qml/qtquickcontrols2.conf");
         QQuickStyle::setStyle(QStringLiteral("Material"));
         qmlRegisterType<StandInManager>("KVRTTest", 1, 0, "StandInManager");
-    }
-    void qmlEngineAvailable(QQmlEngine* engine)
-    {
-        engine->rootContext()->setContextProperty("transaction", Transaction().toMap());
     }
 };
 

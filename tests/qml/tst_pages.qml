@@ -2,9 +2,8 @@ import QtQuick 2.15
 import QtTest 1.15
 import KVRTTest 1.0
 
-// The window and its pages, driven by a stand-in manager: what each screen shows and says
-// in English and Greek, the gate page's touches, the registration page and its keyboard,
-// the error pop-up, the screen saver, the cursor and the way into maintenance.
+// The window and its pages, driven by a stand-in manager: what each screen shows and says in
+// English and Greek, the registration page, pop-ups, screen saver, cursor and maintenance.
 TestCase {
     id: test
     name: "Pages"
@@ -114,7 +113,6 @@ TestCase {
         compare([findChild(gate, "frontPlate").caption, findChild(gate, "rearPlate").caption], data.plates)
     }
 
-    // The phases and touches are followed with the real manager (tst_guimanager, tst_e2e).
     function test_gateError() {
         manager.resetInitialScreen()
         const gate = page("EntryGate")

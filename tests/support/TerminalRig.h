@@ -4,8 +4,6 @@
 #include "TestBroker.h"
 #include "VirtualDisplay.h"
 
-#include <QMap>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <QVariantMap>
 
@@ -23,16 +21,14 @@ public:
         QVariantMap config; // further keys ("group/name")
         QMap<QString, QString> environment; // further variables
     };
-
     ~TerminalRig() { stopTerminal(10000), stopSimulator(10000); }
 
-    // The programs the virtual display needs that are missing (empty when none).
+    // The programs the virtual display needs that are missing (empty: none).
     static QString missingTools() { return VirtualDisplay::missingTools({"Xvfb", "xdotool"}); }
 
     bool startDisplay() { return m_display.start(QSize(1024, 600), 24); }
     bool startBroker() { return m_broker.start(); }
-    // Starts kvrt-simulator with the arguments (after the broker options); returns once it
-    // answers control commands.
+    // Starts kvrt-simulator with these arguments; returns once it answers commands.
     bool startSimulator(const QStringList& arguments = {});
     // Writes the configuration and starts the terminal (log to standard error).
     bool startTerminal(const Options& options);
@@ -42,10 +38,9 @@ public:
     // Runs "kvrt-simulator send <words>"; true if the simulator accepted the command.
     bool simulate(const QStringList& words);
 
-    // The terminal's log (standard error) so far.
+    // The terminal's log (standard error) so far; waitForLog returns the position just
+    // after the text at or after from, or -1 on time-out or when the terminal ended.
     QString log() const { return m_terminal.standardError(); }
-    // Waits until the log has the text at or after from; returns the position just after
-    // it, or -1 on time-out or when the terminal ended.
     int waitForLog(const QString& text, int from = 0, int timeoutMs = 60000);
     // The last lines of the terminal's and the simulator's output, for a failure report.
     QString diagnosis(int lines = 40) const;
