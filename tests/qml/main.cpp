@@ -28,19 +28,19 @@ class StandInManager : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(QString screen MEMBER m_screen NOTIFY screenChanged)
-    Q_PROPERTY(QString deviceId MEMBER m_deviceId NOTIFY deviceIdChanged)
     Q_PROPERTY(QString language READ language WRITE setLanguage NOTIFY languageChanged)
     Q_PROPERTY(QString dynTr READ dynTr NOTIFY languageChanged)
-    Q_PROPERTY(QString message MEMBER m_message NOTIFY messageChanged)
-    Q_PROPERTY(bool showCursor MEMBER m_showCursor NOTIFY showCursorChanged)
-    Q_PROPERTY(QColor screenSaverBg MEMBER m_screenSaverBg NOTIFY screenSaverBgChanged)
-    Q_PROPERTY(QString screenSaverImg MEMBER m_screenSaverImg NOTIFY screenSaverImgChanged)
-    Q_PROPERTY(bool isEntryGate MEMBER m_isEntryGate NOTIFY isEntryGateChanged)
-    Q_PROPERTY(bool errorOccured MEMBER m_errorOccured NOTIFY errorOccuredChanged)
-    Q_PROPERTY(
-        QString errorMessageScreen MEMBER m_errorMessageScreen NOTIFY errorMessageScreenChanged)
+    // The pages follow no other change by name: one signal for the rest.
+    Q_PROPERTY(QString deviceId MEMBER m_deviceId NOTIFY changed)
+    Q_PROPERTY(QString message MEMBER m_message NOTIFY changed)
+    Q_PROPERTY(bool showCursor MEMBER m_showCursor NOTIFY changed)
+    Q_PROPERTY(QColor screenSaverBg MEMBER m_screenSaverBg NOTIFY changed)
+    Q_PROPERTY(QString screenSaverImg MEMBER m_screenSaverImg NOTIFY changed)
+    Q_PROPERTY(bool isEntryGate MEMBER m_isEntryGate NOTIFY changed)
+    Q_PROPERTY(bool errorOccured MEMBER m_errorOccured NOTIFY changed)
+    Q_PROPERTY(QString errorMessageScreen MEMBER m_errorMessageScreen NOTIFY changed)
     // What the pages asked for: "issueCard", "setMaintenanceScreen", "save <id>".
-    Q_PROPERTY(QStringList calls MEMBER m_calls NOTIFY callsChanged)
+    Q_PROPERTY(QStringList calls MEMBER m_calls NOTIFY changed)
 
 public:
     QString language() const { return m_language; }
@@ -67,39 +67,23 @@ public:
 
 Q_SIGNALS:
     void screenChanged();
-    void deviceIdChanged();
     void languageChanged();
-    void messageChanged();
-    void showCursorChanged();
-    void screenSaverBgChanged();
-    void screenSaverImgChanged();
-    void isEntryGateChanged();
-    void errorOccuredChanged();
-    void errorMessageScreenChanged();
+    void changed();
     void errorOccured(QString error);
     void processStarted();
     void processFinished();
     void resetInitialScreen();
-    void callsChanged();
 
 public Q_SLOTS:
-    void issueCard() { record("issueCard"); }
-    void setMaintenanceScreen() { record("setMaintenanceScreen"); }
-    void saveDeviceIdRequest(const QString& deviceId) { record("save " + deviceId); }
+    void issueCard() { m_calls << "issueCard", Q_EMIT changed(); }
+    void setMaintenanceScreen() { m_calls << "setMaintenanceScreen", Q_EMIT changed(); }
+    void saveDeviceIdRequest(const QString& id) { m_calls << "save " + id, Q_EMIT changed(); }
 
 private:
-    void record(const QString& call)
-    {
-        m_calls.append(call);
-        Q_EMIT callsChanged();
-    }
-
     QString m_screen, m_deviceId, m_language, m_message, m_errorMessageScreen;
     QString m_screenSaverImg = "qrc:/qml/images/Icons/pelmo-logo-top-gr.svg";
     QColor m_screenSaverBg = Qt::black;
-    bool m_showCursor = true;
-    bool m_isEntryGate = true;
-    bool m_errorOccured = false;
+    bool m_showCursor = true, m_isEntryGate = true, m_errorOccured = false;
     QStringList m_calls;
 };
 
@@ -114,10 +98,6 @@ public Q_SLOTS:
         qputenv("QT_QUICK_CONTROLS_CONF", ":/qml/qtquickcontrols2.conf");
         QQuickStyle::setStyle(QStringLiteral("Material"));
         qmlRegisterType<StandInManager>("KVRTTest", 1, 0, "StandInManager");
-    }
-    void qmlEngineAvailable(QQmlEngine* engine)
-    {
-        engine->rootContext()->setContextProperty("transaction", Transaction().toMap());
     }
 };
 

@@ -1,101 +1,55 @@
 #include "TerminalRig.h"
 
 #include <QDebug>
-#include <QFile>
-#include <QProcess>
 #include <QSettings>
 #include <QTest>
 
 #include <csignal>
 
-namespace {
-const char* const SimulatorBinary = KVRT_BINARY_DIR "/tools/kvrt-simulator";
-constexpr int SimulatorReadyMs = 30000;
+static const QString Simulator = QStringLiteral(KVRT_BINARY_DIR "/tools/kvrt-simulator");
 
-QString lastLines(const QString& text, int lines)
+QStringList TerminalRig::brokerOptions() const
 {
-    QStringList all = text.split(QLatin1Char('\n'));
-    if (all.size() > lines)
-        all = all.mid(all.size() - lines);
-    return all.join(QLatin1Char('\n'));
-}
-
-} // namespace
-
-TerminalRig::TerminalRig() = default;
-
-TerminalRig::~TerminalRig()
-{
-    // A clean stop first, so that the programs leave nothing behind; the members'
-    // destructors kill whatever is left.
-    if (m_terminal.isRunning())
-        stopTerminal(10000);
-    if (m_simulator.isRunning())
-        stopSimulator(10000);
-}
-
-QString TerminalRig::missingTools()
-{
-    return VirtualDisplay::missingTools({QStringLiteral("Xvfb"), QStringLiteral("xdotool")});
-}
-
-bool TerminalRig::startDisplay()
-{
-    return m_display.start(QSize(1024, 600), 24);
-}
-
-bool TerminalRig::startBroker()
-{
-    return m_broker.start();
+    return {QStringLiteral("--host"), m_broker.host(), QStringLiteral("--port"),
+            QString::number(m_broker.port())};
 }
 
 bool TerminalRig::startSimulator(const QStringList& arguments)
 {
     m_simulator.setWorkingDirectory(m_dir.path());
-    if (!m_simulator.start(QString::fromLatin1(SimulatorBinary),
-                           QStringList {QStringLiteral("--host"), m_broker.host(),
-                                        QStringLiteral("--port"), QString::number(m_broker.port())}
-                               + arguments)) {
-        qWarning().noquote() << "TerminalRig: could not start" << SimulatorBinary;
-        return false;
-    }
     // Ready once its control topic answers (each try waits up to its own time-out).
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < SimulatorReadyMs && m_simulator.isRunning()) {
-        if (simulate({QStringLiteral("status")}))
-            return true;
-        QTest::qWait(200);
-    }
-    qWarning().noquote() << "TerminalRig: the simulator does not answer:\n"
-                         << lastLines(m_simulator.standardOutput() + m_simulator.standardError(),
-                                      20);
-    return false;
+    const auto answers = [&] {
+        return !m_simulator.isRunning() || simulate({"status"}) || (QTest::qWait(200), false);
+    };
+    const bool ready = m_simulator.start(Simulator, brokerOptions() + arguments)
+        && QTest::qWaitFor(answers, 30000) && m_simulator.isRunning();
+    if (!ready)
+        qWarning().noquote() << "TerminalRig: the simulator does not answer:\n" << diagnosis(20);
+    return ready;
 }
 
 bool TerminalRig::startTerminal(const Options& options)
 {
-    if (m_terminal.isRunning()) {
-        qWarning() << "TerminalRig: the terminal already runs";
+    if (m_terminal.isRunning())
         return false;
-    }
-    QFile::remove(serialNumberFile());
-    if (!options.deviceId.isEmpty()) {
-        QFile serial(serialNumberFile());
-        if (!serial.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            || serial.write(options.deviceId.toUtf8() + '\n') < 0)
-            return false;
-    }
+    const QString serial = m_dir.filePath(QStringLiteral("serialnumber"));
+    QFile::remove(serial);
+    QFile file(serial);
+    if (!options.deviceId.isEmpty()
+        && (!file.open(QIODevice::WriteOnly) || file.write(options.deviceId.toUtf8() + '\n') < 0))
+        return false;
+    file.close();
 
-    QSettings ini(configFile(), QSettings::IniFormat);
+    const QString configFile = m_dir.filePath(QStringLiteral("gui.conf"));
+    QSettings ini(configFile, QSettings::IniFormat);
     ini.clear();
-    const QVariantMap config {{QStringLiteral("gui/isEntryGate"), options.entryGate},
-                              {QStringLiteral("gui/deviceId"), serialNumberFile()},
-                              {QStringLiteral("gui/locale"), options.language},
-                              {QStringLiteral("log/syslog"), false},
-                              {QStringLiteral("log/stderr"), true},
-                              {QStringLiteral("mqtt/host"), m_broker.host()},
-                              {QStringLiteral("mqtt/port"), m_broker.port()}};
+    const QVariantMap config {{"gui/isEntryGate", options.entryGate},
+                              {"gui/deviceId", serial},
+                              {"gui/locale", options.language},
+                              {"log/syslog", false},
+                              {"log/stderr", true},
+                              {"mqtt/host", m_broker.host()},
+                              {"mqtt/port", m_broker.port()}};
     for (const QVariantMap& values : {config, options.config})
         for (auto it = values.cbegin(); it != values.cend(); ++it)
             ini.setValue(it.key(), it.value());
@@ -116,59 +70,29 @@ bool TerminalRig::startTerminal(const Options& options)
     m_terminal.setEnvironment(environment);
     m_terminal.setWorkingDirectory(m_dir.path());
     return m_terminal.start(QStringLiteral(KVRT_TERMINAL_BINARY),
-                            {QStringLiteral("-f"), configFile(), QStringLiteral("-e")});
+                            {QStringLiteral("-f"), configFile, QStringLiteral("-e")});
 }
 
-bool TerminalRig::stopTerminal(int timeoutMs)
+bool TerminalRig::stop(ChildProcess& process, int timeoutMs)
 {
-    if (!m_terminal.isRunning())
-        return m_terminal.exitStatus() == QProcess::NormalExit && m_terminal.exitCode() == 0;
-    m_terminal.sendSignal(SIGTERM);
-    if (!m_terminal.waitForFinished(timeoutMs)) {
-        qWarning() << "TerminalRig: the terminal did not end on SIGTERM; killing it";
-        m_terminal.sendSignal(SIGKILL);
-        m_terminal.waitForFinished(10000);
-        return false;
+    if (process.isRunning()) {
+        process.sendSignal(SIGTERM);
+        if (!process.waitForFinished(timeoutMs)) {
+            qWarning() << "TerminalRig: a program did not end on SIGTERM; killing it";
+            process.sendSignal(SIGKILL);
+            process.waitForFinished(10000);
+            return false;
+        }
     }
-    return m_terminal.exitStatus() == QProcess::NormalExit && m_terminal.exitCode() == 0;
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
-bool TerminalRig::stopSimulator(int timeoutMs)
-{
-    if (!m_simulator.isRunning())
-        return true;
-    m_simulator.sendSignal(SIGTERM);
-    if (!m_simulator.waitForFinished(timeoutMs)) {
-        m_simulator.sendSignal(SIGKILL);
-        m_simulator.waitForFinished(10000);
-        return false;
-    }
-    return m_simulator.exitCode() == 0;
-}
-
-bool TerminalRig::simulate(const QStringList& words, QString* answer)
+bool TerminalRig::simulate(const QStringList& words)
 {
     ChildProcess send;
-    if (!send.start(QString::fromLatin1(SimulatorBinary),
-                    QStringList {QStringLiteral("--host"), m_broker.host(),
-                                 QStringLiteral("--port"), QString::number(m_broker.port()),
-                                 QStringLiteral("send")}
-                        + words))
-        return false;
-    const bool finished = send.waitForFinished(30000);
-    if (answer)
-        *answer = (send.standardOutput() + send.standardError()).trimmed();
-    return finished && send.exitStatus() == QProcess::NormalExit && send.exitCode() == 0;
-}
-
-QString TerminalRig::log() const
-{
-    return m_terminal.standardError();
-}
-
-int TerminalRig::logMark() const
-{
-    return log().size();
+    return send.start(Simulator, brokerOptions() + QStringList {QStringLiteral("send")} + words)
+        && send.waitForFinished(30000) && send.exitStatus() == QProcess::NormalExit
+        && send.exitCode() == 0;
 }
 
 int TerminalRig::waitForLog(const QString& text, int from, int timeoutMs)
@@ -188,6 +112,7 @@ int TerminalRig::waitForLog(const QString& text, int from, int timeoutMs)
 QString TerminalRig::diagnosis(int lines) const
 {
     return QStringLiteral("--- terminal (last lines) ---\n%1\n--- simulator (last lines) ---\n%2")
-        .arg(lastLines(m_terminal.standardError() + m_terminal.standardOutput(), lines),
-             lastLines(m_simulator.standardOutput() + m_simulator.standardError(), lines / 2));
+        .arg(
+            (m_terminal.standardError() + m_terminal.standardOutput()).section('\n', -lines),
+            (m_simulator.standardOutput() + m_simulator.standardError()).section('\n', -lines / 2));
 }

@@ -4,19 +4,12 @@
 #include "TestBroker.h"
 #include "VirtualDisplay.h"
 
-#include <QMap>
-#include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <QVariantMap>
 
 // The whole terminal on this machine, each part its own process as on a device: a real
 // broker, the simulator program (kvrt-simulator) and the terminal program on a virtual
 // display, with its configuration and serial-number files in a scratch directory.
-//
-//     TerminalRig rig;
-//     QVERIFY(rig.startDisplay() && rig.startBroker() && rig.startSimulator());
-//     QVERIFY(rig.startTerminal({}) && rig.waitForLog("status changed : online") >= 0);
 class TerminalRig
 {
 public:
@@ -24,44 +17,30 @@ public:
     {
         bool entryGate = true;
         QString language = QStringLiteral("en_US");
-        // Written to the serial-number file; empty: the file does not exist.
-        QString deviceId = QStringLiteral("K00000001");
-        // Further configuration keys ("group/name") written to the file.
-        QVariantMap config;
-        // Further environment variables.
-        QMap<QString, QString> environment;
+        QString deviceId = QStringLiteral("K00000001"); // empty: no serial-number file
+        QVariantMap config; // further keys ("group/name")
+        QMap<QString, QString> environment; // further variables
     };
+    ~TerminalRig() { stopTerminal(10000), stopSimulator(10000); }
 
-    TerminalRig();
-    ~TerminalRig();
-    TerminalRig(const TerminalRig&) = delete;
-    TerminalRig& operator=(const TerminalRig&) = delete;
+    // The programs the virtual display needs that are missing (empty: none).
+    static QString missingTools() { return VirtualDisplay::missingTools({"Xvfb", "xdotool"}); }
 
-    // The programs the virtual display needs that are missing (empty when none).
-    static QString missingTools();
-
-    bool startDisplay();
-    bool startBroker();
-    // Starts kvrt-simulator with the arguments (after the broker options) and waits
-    // until it answers control commands.
+    bool startDisplay() { return m_display.start(QSize(1024, 600), 24); }
+    bool startBroker() { return m_broker.start(); }
+    // Starts kvrt-simulator with these arguments; returns once it answers commands.
     bool startSimulator(const QStringList& arguments = {});
-    // Writes the configuration and starts the terminal on the display (log to
-    // standard error, not to syslog). Returns once the process runs.
+    // Writes the configuration and starts the terminal (log to standard error).
     bool startTerminal(const Options& options);
-    // Asks the terminal to stop (SIGTERM) and waits; true if it ended by itself with
-    // exit code 0. A terminal that does not end is killed.
-    bool stopTerminal(int timeoutMs = 30000);
-    bool stopSimulator(int timeoutMs = 30000);
-
+    // SIGTERM and wait; true if it ended by itself with exit code 0. Killed otherwise.
+    bool stopTerminal(int timeoutMs = 30000) { return stop(m_terminal, timeoutMs); }
+    bool stopSimulator(int timeoutMs = 30000) { return stop(m_simulator, timeoutMs); }
     // Runs "kvrt-simulator send <words>"; true if the simulator accepted the command.
-    // answer receives what it printed (its message, or why it failed).
-    bool simulate(const QStringList& words, QString* answer = nullptr);
+    bool simulate(const QStringList& words);
 
-    // The terminal's log (standard error) so far, and its length as a mark.
-    QString log() const;
-    int logMark() const;
-    // Waits until the terminal's log has the text at or after the mark; returns the
-    // position just after it, or -1 on time-out or when the terminal ended.
+    // The terminal's log (standard error) so far; waitForLog returns the position just
+    // after the text at or after from, or -1 on time-out or when the terminal ended.
+    QString log() const { return m_terminal.standardError(); }
     int waitForLog(const QString& text, int from = 0, int timeoutMs = 60000);
     // The last lines of the terminal's and the simulator's output, for a failure report.
     QString diagnosis(int lines = 40) const;
@@ -72,8 +51,8 @@ public:
     QString directory() const { return m_dir.path(); }
 
 private:
-    QString configFile() const { return m_dir.filePath(QStringLiteral("gui.conf")); }
-    QString serialNumberFile() const { return m_dir.filePath(QStringLiteral("serialnumber")); }
+    static bool stop(ChildProcess& process, int timeoutMs);
+    QStringList brokerOptions() const;
 
     QTemporaryDir m_dir;
     VirtualDisplay m_display;
