@@ -435,7 +435,7 @@ bool GUIManager::issuerSharesReader() const
 
 void GUIManager::setOutOfOrderScreen(const QString& message)
 {
-    if (m_screen == QLatin1String("Login") || !m_board.ignition() || maintenanceSessionActive())
+    if (loginShown() || !m_board.ignition() || maintenanceSessionActive())
         return;
     setScreen(QStringLiteral("OutOfOrder"));
     setMessage(message);
@@ -677,7 +677,7 @@ void GUIManager::setMaintenanceScreen()
 {
     if (maintenanceSessionActive())
         setScreen(QStringLiteral("Settings"));
-    else if (m_screen == QLatin1String("Login"))
+    else if (loginShown())
         setIdleScreen();
     else
         setScreen(QStringLiteral("Login"), LoginScreenMsec);

@@ -225,6 +225,8 @@ private:
     bool issuerSharesReader() const;
     // Shows the gate page at its initial prompt.
     void showGatePage();
+    // The login page is on screen; its name stays stored when the gate page replaces it.
+    bool loginShown() const { return m_screen == QLatin1String("Login") && !m_gatePageShown; }
     // A passage is on screen: a card issue, or the outcome of one or of a ticket.
     bool passageRunning() const;
     // Runs the idle decision that the terminal's reports asked for during a passage;
