@@ -14,7 +14,8 @@ class DeviceIdFile : public QObject
 public:
     explicit DeviceIdFile(Config& config, QObject* parent = nullptr);
 
-    QString id() const { return m_id; }
+    // The live id: a reference stays current across changes.
+    const QString& id() const { return m_id; }
     // Reads the id from the file; a file that cannot be read, or holds no id, keeps
     // the one there is.
     void load();

@@ -1,5 +1,7 @@
 #include "GUIManager.h"
 
+#include "Connection.h"
+#include "IPv4.h"
 #include "Logger.h"
 #include "TaggedLog.h"
 #include "Transaction.h"
@@ -64,8 +66,6 @@ namespace {
 const QString Tag_ = QStringLiteral("[GUIManager] ");
 // The validator's RFID reader, whose topics the terminal client uses as they stand.
 const QString ValidatorReaderBase = QStringLiteral("ovant/rfid");
-constexpr int PowerRequestScreenMsec = 30000;
-constexpr int ExitDelayMsec = 2000;
 constexpr int StartScreenMsec = 10000;
 constexpr int InvalidScreenMsec = 3000;
 constexpr int LoginScreenMsec = 15000;
@@ -110,6 +110,8 @@ void registerQmlTypes()
         return;
     registered = true;
     qmlRegisterType<Transaction>("com.ovant.ticketing.transaction", 1, 0, "Transaction");
+    qmlRegisterType<manager::Connection>("com.ovant.network.connection", 1, 0, "Connection");
+    qmlRegisterType<IPv4>("com.ovant.network.ipv4", 1, 0, "IPv4");
     qmlRegisterUncreatableType<GUIManager>("com.ovant.gui.manager", 1, 0, "GUIManager",
                                            QStringLiteral("Available as 'manager' only"));
 }
@@ -117,6 +119,10 @@ void registerQmlTypes()
 } // namespace
 
 GUIManager::GUIManager(Config& config, QObject* parent)
+    : GUIManager(config, QCoreApplication::applicationDirPath(), parent)
+{ }
+
+GUIManager::GUIManager(Config& config, const QString& eventLogDirectory, QObject* parent)
     : QObject(parent)
     , m_engine(prepareQuickControls())
     , m_config(&config)
@@ -124,12 +130,19 @@ GUIManager::GUIManager(Config& config, QObject* parent)
     , m_kvrtTerminal(m_mqtt, config.get(key("topics/blm")).toString())
     , m_board(m_mqtt, config.get(key("topics/board")).toString())
     , m_inspector(m_mqtt, config.get(key("topics/inspector")).toString())
+    , m_network(m_mqtt, config.get(key("topics/network")).toString())
+    , m_update(m_mqtt, config.get(key("topics/device")).toString())
+    , m_clock(m_mqtt, config.get(key("topics/device")).toString())
     , m_rfid(m_mqtt, config.get(key("topics/rfid")).toString())
     , m_dispenser(m_mqtt, config.get(key("topics/dispenser")).toString())
     , m_cardIssuer(m_rfid, m_dispenser)
+    , m_session(config)
+    , m_eventLog(config, eventLogDirectory)
+    , m_diagnostics(m_deviceIdFile.id(), m_board, m_network, m_kvrtTerminal)
     , m_issueFlow(m_cardIssuer, m_dispenser)
     , m_boardPower(m_board, config)
     , m_remote(m_mqtt, config, [this] { return maintenanceSessionActive(); })
+    , m_maintenance(*this, {m_session, m_eventLog, m_kvrtTerminal, m_board, m_inspector, m_network})
 {
     m_qmlContext = m_engine.rootContext();
     m_screenTimer.setSingleShot(true);
@@ -156,8 +169,8 @@ GUIManager::~GUIManager()
     // Nothing that the members emit while they go reaches a half-destroyed manager.
     for (QObject* sender : std::initializer_list<QObject*> {
              m_config, &m_deviceIdFile, &m_mqtt, &m_kvrtTerminal, &m_board, &m_inspector, &m_rfid,
-             &m_dispenser, &m_cardIssuer, &m_screenTimer, &m_issueFlow, &m_boardPower, &m_remote,
-             &m_gateResultTimer}) {
+             &m_dispenser, &m_cardIssuer, &m_screenTimer, &m_session, &m_issueFlow, &m_boardPower,
+             &m_remote, &m_maintenance, &m_gateResultTimer}) {
         QObject::disconnect(sender, nullptr, this, nullptr);
     }
     // The scene goes first, while everything its bindings read still exists.
@@ -174,7 +187,8 @@ void GUIManager::load()
     else
         setParent(roots.first());
     setLanguage(m_config->get(key("gui/locale")).toString());
-    pushEvent(QStringLiteral("General"), QStringLiteral("Application started"), QString());
+    m_maintenance.pushEvent(QStringLiteral("General"), QStringLiteral("Application started"),
+                            QString());
 }
 
 // ---------------------------------------------------------------------------
@@ -201,11 +215,11 @@ void GUIManager::initQml()
 {
     infoLog() << "QtQuick Style name is : " << QQuickStyle::name();
     registerQmlTypes();
-    // The Connection and IPv4 types of the network settings are registered with
-    // the maintenance side.
     m_qmlContext->setContextProperty(QStringLiteral("manager"), this);
     m_qmlContext->setContextProperty(QStringLiteral("board"), &m_board);
     m_qmlContext->setContextProperty(QStringLiteral("inspector"), &m_inspector);
+    m_qmlContext->setContextProperty(QStringLiteral("eventLogManager"), &m_eventLog);
+    m_qmlContext->setContextProperty(QStringLiteral("network"), &m_network);
     m_qmlContext->setContextProperty(QStringLiteral("transaction"), Transaction().toMap());
     m_qmlContext->setContextProperty(QStringLiteral("validatorManager"), &m_kvrtTerminal);
 
@@ -249,17 +263,16 @@ void GUIManager::initManagers()
     connect(&m_issueFlow, &CardIssueFlow::ended, this, &GUIManager::returnToPrompt);
     connect(&m_kvrtTerminal, &manager::KVRTTerminal::ticketValidated, this,
             &GUIManager::onTicketValidated);
-    connect(&m_kvrtTerminal, &manager::KVRTTerminal::maintenanceBarcodeScanned, this,
-            [this](const QJsonObject&) {
-                infoLog() << "Maintenance Barcode scanned";
-                if (!maintenanceSessionActive())
-                    warningLog() << "WARN: Maintenance session is not active. Ignoring.";
-            });
-    connect(&m_board, &manager::Board::ignitionChanged, this, &GUIManager::onIgnitionChanged);
-    connect(&m_inspector, &manager::Inspector::systemRebootStarted, this,
-            [this] { showPowerRequest(QT_TR_NOOP("Rebooting")); });
-    connect(&m_inspector, &manager::Inspector::systemShutdownStarted, this,
-            [this] { showPowerRequest(QT_TR_NOOP("Shutting down")); });
+    // The maintenance barcode, the ignition and the system's power actions are the
+    // maintenance controller's.
+    connect(&m_session, &SessionManager::accessGranted, this, &GUIManager::settingsAccessGranted);
+    connect(&m_session, &SessionManager::accessDenied, this, &GUIManager::settingsAccessDenied);
+    connect(&m_session, &SessionManager::expired, this, &GUIManager::setIdleScreen);
+    connect(&m_session, &SessionManager::lockoutChanged, this, &GUIManager::loginLockoutSecChanged);
+    connect(&m_maintenance, &MaintenanceController::technicianChanged, &m_remote,
+            &UiRemoteInterface::publishStatus);
+    connect(&m_maintenance, &MaintenanceController::barcodeConfigurationApplied, this,
+            &GUIManager::barcodeConfigurationApplied);
     connect(this, &GUIManager::screenChanged, this,
             [this] { m_boardPower.followScreen(m_screen); });
 }
@@ -422,7 +435,7 @@ bool GUIManager::issuerSharesReader() const
 
 void GUIManager::setOutOfOrderScreen(const QString& message)
 {
-    if (m_screen == QLatin1String("Login") || !m_board.ignition() || maintenanceSessionActive())
+    if (loginShown() || !m_board.ignition() || maintenanceSessionActive())
         return;
     setScreen(QStringLiteral("OutOfOrder"));
     setMessage(message);
@@ -502,44 +515,21 @@ void GUIManager::errorMessage(int code)
 }
 
 // ---------------------------------------------------------------------------
-// Board and power
-
-void GUIManager::onIgnitionChanged()
-{
-    if (m_board.ignition()) {
-        pushEvent(QStringLiteral("Board"), QStringLiteral("Ignition on"), QString());
-        m_inspector.abortShutdown();
-        setIdleScreen();
-    } else {
-        pushEvent(QStringLiteral("Board"), QStringLiteral("Ignition off"), QString());
-        // A technician's session, once there is one, ends here.
-        m_inspector.scheduleShutdown(shutdownDelaySec());
-        setScreen(QStringLiteral("ScreenSaver"));
-    }
-}
-
-void GUIManager::showPowerRequest(const char* message)
-{
-    setScreen(QStringLiteral("Busy"), PowerRequestScreenMsec);
-    setMessage(message);
-}
+// Power
 
 void GUIManager::shutdownRequest()
 {
-    showPowerRequest(QT_TR_NOOP("Shutting down"));
-    m_inspector.systemShutdown();
+    m_maintenance.shutdown();
 }
 
 void GUIManager::rebootRequest()
 {
-    showPowerRequest(QT_TR_NOOP("Rebooting"));
-    m_inspector.systemReboot();
+    m_maintenance.reboot();
 }
 
 void GUIManager::exitRequest()
 {
-    showPowerRequest(QT_TR_NOOP("Exiting"));
-    QTimer::singleShot(ExitDelayMsec, this, [] { QCoreApplication::exit(0); });
+    m_maintenance.exit();
 }
 
 // ---------------------------------------------------------------------------
@@ -675,29 +665,22 @@ void GUIManager::saveDeviceIdRequest(const QString& deviceId)
 
 void GUIManager::settingsLoginRequest(const QString& pin)
 {
-    Q_UNUSED(pin)
-    warningLog() << "WARN: Maintenance area not available. Login request ignored.";
+    m_session.loginRequest(pin);
 }
 
 void GUIManager::settingsLogoutRequest()
 {
-    warningLog() << "WARN: Maintenance area not available. Logout request ignored.";
+    m_session.logoutRequest();
 }
 
 void GUIManager::setMaintenanceScreen()
 {
     if (maintenanceSessionActive())
         setScreen(QStringLiteral("Settings"));
-    else if (m_screen == QLatin1String("Login"))
+    else if (loginShown())
         setIdleScreen();
     else
         setScreen(QStringLiteral("Login"), LoginScreenMsec);
-}
-
-void GUIManager::pushEvent(const QString& category, const QString& name, const QString& description)
-{
-    infoLog() << "Event : " << category << " / " << name
-              << (description.isEmpty() ? QString() : QStringLiteral(" / ") + description);
 }
 
 QColor GUIManager::screenSaverBg() const

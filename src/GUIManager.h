@@ -4,16 +4,23 @@
 #include "BoardPower.h"
 #include "CardIssueFlow.h"
 #include "CardIssuer.h"
+#include "Clock.h"
 #include "Config.h"
 #include "ConfigReactions.h"
 #include "DeviceIdFile.h"
+#include "Diagnostics.h"
 #include "Dispenser.h"
+#include "EventManager.h"
 #include "Inspector.h"
 #include "KVRTTerminal.h"
+#include "MaintenanceController.h"
 #include "MqttClient.h"
+#include "Network.h"
 #include "RFID.h"
+#include "SessionManager.h"
 #include "Translation.h"
 #include "UiRemoteInterface.h"
+#include "Update.h"
 
 #include <QColor>
 #include <QObject>
@@ -54,6 +61,10 @@ class GUIManager : public QObject
                    currentErrorScreenChanged)
     Q_PROPERTY(QString errorMessageScreen READ errorMessageScreen WRITE setErrorMessageScreen NOTIFY
                    errorMessageScreenChanged)
+    Q_PROPERTY(Diagnostics* diagnostics READ diagnostics NOTIFY diagnosticsChanged)
+    Q_PROPERTY(manager::Update* update READ update NOTIFY updateChanged)
+    Q_PROPERTY(manager::Clock* clock READ clock NOTIFY clockChanged)
+    Q_PROPERTY(int loginLockoutSec READ loginLockoutSec NOTIFY loginLockoutSecChanged)
 
 public:
     // Messages of the entry gate's error page (errorMessage()).
@@ -81,7 +92,10 @@ public:
     // valid ticket) before it returns to its initial prompt.
     static constexpr int GateResultMsec = 5000;
 
+    // The event log is kept in the program's directory.
     explicit GUIManager(Config& config, QObject* parent = nullptr);
+    // The event log is kept in eventLogDirectory.
+    GUIManager(Config& config, const QString& eventLogDirectory, QObject* parent = nullptr);
     ~GUIManager() override;
 
     // Loads the QML scene, sets the configured language and records the start.
@@ -89,7 +103,7 @@ public:
 
     QString screen() const { return m_screen; }
     void setScreen(const QString& value);
-    QString deviceId() const { return m_deviceIdFile.id(); }
+    const QString& deviceId() const { return m_deviceIdFile.id(); }
     void setDeviceId(const QString& value) { m_deviceIdFile.setId(value); }
     QString language() const { return m_language; }
     void setLanguage(const QString& value);
@@ -124,6 +138,13 @@ public:
     void setErrorOccured(bool value) { setSetting("gui/errorOccured", value); }
     int currentErrorScreen() const { return setting("gui/currentErrorScreen").toInt(); }
     void setCurrentErrorScreen(int value) { setSetting("gui/currentErrorScreen", value); }
+
+    // The maintenance area's parts; they live as long as the manager.
+    Diagnostics* diagnostics() { return &m_diagnostics; }
+    manager::Update* update() { return &m_update; }
+    manager::Clock* clock() { return &m_clock; }
+    // Seconds until a login is accepted after too many wrong PINs; 0 when it is.
+    int loginLockoutSec() const { return m_session.lockoutRemainingSec(); }
 
     // Puts the text of an ErrorScreen value into errorMessageScreen (empty for
     // any other value).
@@ -173,6 +194,7 @@ Q_SIGNALS:
     void processFinished();
     // The gate page is to be shown, at its initial prompt.
     void resetInitialScreen();
+    void loginLockoutSecChanged();
 
 private:
     QVariant setting(const char* key) const { return m_config->get(QLatin1String(key)); }
@@ -192,20 +214,19 @@ private:
     void onConfigFileChanged();
 
     void onScreenTimeout();
-    void onIgnitionChanged();
     void onKVRTTerminalStatusChanged();
     void onKVRTTerminalReasonChanged();
     QString kvrtTerminalReason() const;
     void onTicketValidated(const Transaction& transaction);
     void onIssueFailure(bool needsAssistance);
     void onIssueFailedChanged();
-    // Shows a busy screen while the system carries out a power request.
-    void showPowerRequest(const char* message);
 
     // Whether the validator's RFID reader is the one the card issuer writes cards with.
     bool issuerSharesReader() const;
     // Shows the gate page at its initial prompt.
     void showGatePage();
+    // The login page is on screen; its name stays stored when the gate page replaces it.
+    bool loginShown() const { return m_screen == QLatin1String("Login") && !m_gatePageShown; }
     // A passage is on screen: a card issue, or the outcome of one or of a ticket.
     bool passageRunning() const;
     // Runs the idle decision that the terminal's reports asked for during a passage;
@@ -218,10 +239,8 @@ private:
     void returnToPrompt();
     void setMessage(const char* source) { setMessage(QString::fromUtf8(source)); }
 
-    // Maintenance side, not built yet: no technician is ever logged in, and the
-    // events are only logged.
-    bool maintenanceSessionActive() const { return false; }
-    void pushEvent(const QString& category, const QString& name, const QString& description);
+    // A technician is logged in: the settings area stays on screen.
+    bool maintenanceSessionActive() const { return m_session.sessionActive(); }
 
     QString m_screen;
     QString m_errorMessageScreen;
@@ -236,17 +255,22 @@ private:
     manager::KVRTTerminal m_kvrtTerminal;
     manager::Board m_board;
     manager::Inspector m_inspector;
-    // Network, update and clock clients go here (maintenance side).
+    manager::Network m_network;
+    manager::Update m_update;
+    manager::Clock m_clock;
     manager::RFID m_rfid;
     manager::Dispenser m_dispenser;
     manager::CardIssuer m_cardIssuer;
     QTimer m_screenTimer;
-    // Session manager, event log and diagnostics go here (maintenance side).
+    SessionManager m_session;
+    EventManager m_eventLog;
+    Diagnostics m_diagnostics;
 
     CardIssueFlow m_issueFlow;
     BoardPower m_boardPower;
     UiRemoteInterface m_remote;
     ConfigReactions m_configReactions;
+    MaintenanceController m_maintenance;
     // The shell shows the gate page: the last thing it was told was resetInitialScreen.
     bool m_gatePageShown = false;
     // The terminal reported a status or reason while a passage was on screen.

@@ -2,16 +2,24 @@
 
 #include "Config.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
+
+#include <algorithm>
 
 namespace {
 const char* const Tag = "[SessionManager] ";
-}
+// Often enough for a count-down in seconds.
+constexpr int LockoutTickMsec = 500;
+} // namespace
 
 SessionManager::SessionManager(Config& config, QObject* parent)
     : QObject(parent)
     , m_config(&config)
+    , m_now([] { return QDeadlineTimer::current().deadline(); })
 {
+    m_lockoutTicker.setInterval(LockoutTickMsec);
+    connect(&m_lockoutTicker, &QTimer::timeout, this, &SessionManager::onLockoutTick);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &SessionManager::onExpired);
     connect(m_config, &Config::configChanged, this, &SessionManager::loadUsers);
@@ -29,6 +37,14 @@ void SessionManager::loginRequest(const QString& pin)
     // The digits stay out of the log, which ends up in syslog.
     qDebug().noquote().nospace() << Tag << "Entered PIN    : " << QString(pin.size(), '*');
 
+    // While locked the PIN is not even compared: the answer would tell it.
+    if (const int locked = lockoutRemainingSec()) {
+        qWarning().noquote().nospace()
+            << Tag << "WARN: Login refused, too many wrong PINs : retry in " << locked << " sec(s)";
+        Q_EMIT accessDenied();
+        return;
+    }
+
     int found = -1;
     for (int i = 0; i < m_users.size() && found < 0; ++i) {
         if (m_users.at(i).pin == pin)
@@ -36,9 +52,12 @@ void SessionManager::loginRequest(const QString& pin)
     }
     if (found < 0) {
         qWarning().noquote().nospace() << Tag << "WARN: User entered wrong pin";
+        onWrongPin();
         Q_EMIT accessDenied();
         return;
     }
+
+    m_wrongPins = 0;
 
     m_timer.start(m_sessionMsec);
     m_activeUser = found;
@@ -83,5 +102,38 @@ void SessionManager::loadUsers()
         m_timer.stop();
         m_activeUser = -1;
         Q_EMIT sessionActiveChanged();
+    }
+}
+
+int SessionManager::lockoutRemainingSec() const
+{
+    const qint64 left = m_lockedUntil - m_now();
+    return left > 0 ? int((left + 999) / 1000) : 0;
+}
+
+void SessionManager::onWrongPin()
+{
+    ++m_wrongPins;
+    if (m_wrongPins < FreeAttempts)
+        return;
+    // 30 s for the fifth, doubled for each one after it; the shift stays small.
+    const int doublings = std::min(m_wrongPins - FreeAttempts, 10);
+    const int sec = std::min(FirstLockoutSec << doublings, MaxLockoutSec);
+    qWarning().noquote().nospace()
+        << Tag << "WARN: " << m_wrongPins << " wrong PINs in a row : logins refused for " << sec
+        << " sec(s)";
+    m_lockedUntil = m_now() + qint64(sec) * 1000;
+    m_lockoutTicker.start();
+    onLockoutTick();
+}
+
+void SessionManager::onLockoutTick()
+{
+    const int sec = lockoutRemainingSec();
+    if (sec == 0)
+        m_lockoutTicker.stop();
+    if (sec != m_reportedLockoutSec) {
+        m_reportedLockoutSec = sec;
+        Q_EMIT lockoutChanged();
     }
 }

@@ -6,18 +6,31 @@
 #include <QTimer>
 #include <QVector>
 
+#include <functional>
+
 class Config;
 
 // Whether a technician is logged in to the maintenance area. A PIN that matches a
 // known user opens a session that ends after ten minutes without a keep-alive, or
 // on logout.
+//
+// The terminal stands in public and the PIN has four digits: after a run of wrong
+// PINs, logins are refused for a while, longer with every further wrong PIN.
 class SessionManager : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(bool sessionActive READ sessionActive NOTIFY sessionActiveChanged)
+    Q_PROPERTY(int lockoutRemainingSec READ lockoutRemainingSec NOTIFY lockoutChanged)
 
 public:
     static constexpr int SessionMsec = 600000;
+    // Wrong PINs in a row that lock logins out, the first lock-out (doubled by every
+    // further wrong PIN) and the longest one.
+    static constexpr int FreeAttempts = 5;
+    static constexpr int FirstLockoutSec = 30;
+    static constexpr int MaxLockoutSec = 15 * 60;
+    // Milliseconds of a monotonic clock.
+    using Clock = std::function<qint64()>;
 
     explicit SessionManager(Config& config, QObject* parent = nullptr);
 
@@ -31,12 +44,19 @@ public:
     int sessionLength() const { return m_sessionMsec; }
     void setSessionLength(int msec) { m_sessionMsec = msec; }
 
+    // Seconds until logins are accepted again; 0 when they are.
+    int lockoutRemainingSec() const;
+    // The clock the lock-out is measured with (a steady system clock by default).
+    void setClock(Clock now) { m_now = std::move(now); }
+
 Q_SIGNALS:
     void sessionActiveChanged();
     void accessGranted();
     void accessDenied();
     // Declared for listeners; expiry is reported through sessionActiveChanged().
     void expired();
+    // lockoutRemainingSec() changed: at least every second while locked.
+    void lockoutChanged();
 
 public Q_SLOTS:
     void loginRequest(const QString& pin);
@@ -46,6 +66,8 @@ public Q_SLOTS:
 private:
     void onExpired();
     void loadUsers();
+    void onWrongPin();
+    void onLockoutTick();
 
     Config* m_config;
     QTimer m_timer;
@@ -54,4 +76,10 @@ private:
     // valid when the list is rebuilt.
     int m_activeUser = -1;
     QVector<User> m_users;
+    Clock m_now;
+    // Wrong PINs since the last right one, and when the lock-out they caused ends.
+    int m_wrongPins = 0;
+    qint64 m_lockedUntil = 0;
+    QTimer m_lockoutTicker;
+    int m_reportedLockoutSec = 0;
 };

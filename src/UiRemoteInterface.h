@@ -29,6 +29,8 @@ public:
     // made with earlier settings is replaced.
     void start();
     void publishConfig();
+    // Publishes the status again, after the technician came or went.
+    void publishStatus();
 
 Q_SIGNALS:
     void connected();
@@ -42,7 +44,6 @@ private:
     void applyRemoteConfig(const QJsonObject& object);
     void publish(const QString& suffix, const QJsonObject& payload);
     void publishInfo();
-    void publishStatus();
 
     manager::MqttClient* m_mqtt;
     Config* m_config;

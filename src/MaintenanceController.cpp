@@ -1,0 +1,237 @@
+#include "MaintenanceController.h"
+
+#include "Board.h"
+#include "Ethernet.h"
+#include "Event.h"
+#include "EventLogin.h"
+#include "EventLogout.h"
+#include "EventManager.h"
+#include "GUIManager.h"
+#include "IPv4.h"
+#include "Inspector.h"
+#include "JsonField.h"
+#include "KVRTTerminal.h"
+#include "Network.h"
+#include "SessionManager.h"
+#include "TaggedLog.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QTimer>
+#include <QUrl>
+
+#include <optional>
+
+using manager::JsonField;
+
+namespace {
+
+// Part of the GUI manager: its log lines carry the manager's tag.
+const QString Tag_ = QStringLiteral("[GUIManager] ");
+constexpr int PowerRequestScreenMsec = 30000;
+constexpr int ExitDelayMsec = 2000;
+const QString EthernetInterface = QStringLiteral("eth0");
+
+QDebug infoLog()
+{
+    return tagged(qInfo(), Tag_);
+}
+
+QDebug warningLog()
+{
+    return tagged(qWarning(), Tag_);
+}
+
+// The object under key, which is there: no value when it is of another type.
+std::optional<QJsonObject> part(const QJsonObject& data, const QString& key)
+{
+    std::optional<QJsonObject> object = JsonField::object(data, key, Tag_);
+    if (!object)
+        warningLog() << "WARN: Maintenance barcode part ignored : " << key;
+    return object;
+}
+
+} // namespace
+
+MaintenanceController::MaintenanceController(GUIManager& gui, const Parts& parts, QObject* parent)
+    : QObject(parent)
+    , m_gui(gui)
+    , m_parts(parts)
+{
+    connect(&parts.session, &SessionManager::sessionActiveChanged, this,
+            &MaintenanceController::onSessionActiveChanged);
+    connect(&parts.terminal, &manager::KVRTTerminal::maintenanceBarcodeScanned, this,
+            &MaintenanceController::onMaintenanceBarcodeScanned);
+    connect(&parts.board, &manager::Board::ignitionChanged, this,
+            &MaintenanceController::onIgnitionChanged);
+    // The system reports power actions that others asked for, too.
+    connect(&parts.inspector, &manager::Inspector::systemRebootStarted, this,
+            [this] { showPowerRequest(QT_TRANSLATE_NOOP("GUIManager", "Rebooting")); });
+    connect(&parts.inspector, &manager::Inspector::systemShutdownStarted, this,
+            [this] { showPowerRequest(QT_TRANSLATE_NOOP("GUIManager", "Shutting down")); });
+}
+
+void MaintenanceController::pushEvent(const QString& category, const QString& name,
+                                      const QString& description)
+{
+    m_parts.eventLog.push(
+        new Event(category, name, description, QDateTime::currentDateTime(), &m_parts.eventLog));
+}
+
+// ---------------------------------------------------------------------------
+// Session
+
+void MaintenanceController::onSessionActiveChanged()
+{
+    if (m_parts.session.sessionActive()) {
+        const User user = m_parts.session.user();
+        m_parts.eventLog.push(new EventLogin(&user, &m_parts.eventLog));
+    } else {
+        m_gui.setIdleScreen();
+        m_parts.eventLog.push(new EventLogout(&m_parts.eventLog));
+    }
+    Q_EMIT technicianChanged();
+}
+
+// ---------------------------------------------------------------------------
+// Configuration barcode: {"validator": {"obc": url}, "network": {"eth0": {...}}},
+// either part optional.
+
+void MaintenanceController::onMaintenanceBarcodeScanned(const QJsonObject& data)
+{
+    infoLog() << "Maintenance Barcode scanned";
+    if (!m_parts.session.sessionActive()) {
+        warningLog() << "WARN: Maintenance session is not active. Ignoring.";
+        return;
+    }
+
+    QStringList configList;
+    applyValidator(data, configList);
+    applyEthernet(data, configList);
+    if (configList.isEmpty())
+        return;
+    m_parts.inspector.audioPlay(GUIManager::ValidSound);
+    m_parts.board.setLedValid();
+    Q_EMIT barcodeConfigurationApplied(configList);
+}
+
+void MaintenanceController::applyValidator(const QJsonObject& data, QStringList& configList)
+{
+    if (!data.contains(QLatin1String("validator")))
+        return;
+    const std::optional<QJsonObject> validator = part(data, QStringLiteral("validator"));
+    const std::optional<QString> obc
+        = validator ? JsonField::text(*validator, QStringLiteral("obc"), Tag_) : std::nullopt;
+    if (!obc)
+        return;
+    // Without a host the validator would have no OBU to talk to.
+    const QUrl url(*obc, QUrl::TolerantMode);
+    if (!url.isValid() || url.host().isEmpty()) {
+        warningLog() << "WARN: OBC URL is not valid : " << *obc;
+        return;
+    }
+    infoLog() << "Applying KVRTTerminal configuration";
+    configList.append(QStringLiteral("OBC : %1").arg(url.toString()));
+    m_parts.terminal.config()->setObuUrl(url);
+    m_parts.terminal.saveConfig();
+}
+
+void MaintenanceController::applyEthernet(const QJsonObject& data, QStringList& configList)
+{
+    if (!data.contains(QLatin1String("network")))
+        return;
+    const std::optional<QJsonObject> network = part(data, QStringLiteral("network"));
+    if (!network || !network->contains(EthernetInterface))
+        return;
+    const std::optional<QJsonObject> eth0 = part(*network, EthernetInterface);
+    if (!eth0)
+        return;
+
+    // In the order of the listed lines.
+    static const QStringList keys {"method", "address", "netmask", "gateway", "dns0", "dns1"};
+    QStringList values;
+    for (const QString& key : keys) {
+        const std::optional<QString> value = JsonField::text(*eth0, key, Tag_);
+        if (!value) {
+            warningLog() << "WARN: Maintenance barcode part ignored : " << EthernetInterface;
+            return;
+        }
+        values.append(*value);
+    }
+
+    manager::Ethernet* ethernet = m_parts.network.ethernet();
+    if (ethernet->interface() != EthernetInterface) {
+        warningLog() << "WARN: Active ethernet interface is not 'eth0' : " << ethernet->interface();
+        return;
+    }
+    const bool manual = values[0] == QLatin1String("manual");
+    if (manual) {
+        // Address and mask are required, the others may be left empty; a wrong
+        // address could cut the terminal off its network.
+        for (int i = 1; i < keys.size(); ++i) {
+            const bool optional = i > 2 && values[i].isEmpty();
+            if (!optional && !IPv4::isAddress(values[i])) {
+                warningLog() << "WARN: Ethernet configuration refused, " << keys[i]
+                             << " is not an IPv4 address : " << values[i].left(64);
+                return;
+            }
+        }
+    }
+
+    static const char* const labels[] = {"Method : %1",  "Address : %1", "Netmask : %1",
+                                         "Gateway : %1", "DNS #0 : %1",  "DNS #1 : %1"};
+    for (int i = 0; i < keys.size(); ++i)
+        configList.append(QString::fromLatin1(labels[i]).arg(values[i]));
+
+    ethernet->setMethod(manual ? QStringLiteral("manual") : QStringLiteral("auto"));
+    IPv4* config = ethernet->config();
+    config->setAddress(manual ? values[1] : QString());
+    config->setMask(manual ? values[2] : QString());
+    config->setGateway(manual ? values[3] : QString());
+    config->setDns0(manual ? values[4] : QString());
+    config->setDns1(manual ? values[5] : QString());
+    infoLog() << "Applying Ethernet configuration to eth0";
+    ethernet->save();
+}
+
+// ---------------------------------------------------------------------------
+// Power
+
+void MaintenanceController::onIgnitionChanged()
+{
+    if (m_parts.board.ignition()) {
+        pushEvent(QStringLiteral("Board"), QStringLiteral("Ignition on"), QString());
+        m_parts.inspector.abortShutdown();
+        m_gui.setIdleScreen();
+    } else {
+        pushEvent(QStringLiteral("Board"), QStringLiteral("Ignition off"), QString());
+        // The vehicle is left: nobody stays logged in.
+        m_parts.session.logoutRequest();
+        m_parts.inspector.scheduleShutdown(m_gui.shutdownDelaySec());
+        m_gui.setScreen(QStringLiteral("ScreenSaver"));
+    }
+}
+
+void MaintenanceController::showPowerRequest(const char* message)
+{
+    m_gui.setScreen(QStringLiteral("Busy"), PowerRequestScreenMsec);
+    m_gui.setMessage(QString::fromUtf8(message));
+}
+
+void MaintenanceController::shutdown()
+{
+    showPowerRequest(QT_TRANSLATE_NOOP("GUIManager", "Shutting down"));
+    m_parts.inspector.systemShutdown();
+}
+
+void MaintenanceController::reboot()
+{
+    showPowerRequest(QT_TRANSLATE_NOOP("GUIManager", "Rebooting"));
+    m_parts.inspector.systemReboot();
+}
+
+void MaintenanceController::exit()
+{
+    showPowerRequest(QT_TRANSLATE_NOOP("GUIManager", "Exiting"));
+    QTimer::singleShot(ExitDelayMsec, this, [] { QCoreApplication::exit(0); });
+}
