@@ -149,7 +149,7 @@ class TestGUIManager : public QObject
             ini.setValue(it.key(), it.value());
         ini.sync();
         m_config.reset(new Config(m_dir->filePath("gui.conf"), GUIManager::Defaults));
-        m_manager.reset(new GUIManager(*m_config));
+        m_manager.reset(new GUIManager(*m_config, m_dir->path()));
         // Connected: it publishes its information.
         return m_peer->waitForMessages(topic("/ui/info"), 1, Wait);
     }
