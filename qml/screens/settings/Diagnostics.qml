@@ -27,7 +27,7 @@ SettingsPage {
 
     // A yes/no question about a manual test; the answer is stored as its result.
     function ask(text, resultName) {
-        question.question = text
+        question.prompt = text
         question.resultName = resultName
         question.open()
     }
@@ -129,7 +129,7 @@ SettingsPage {
         id: question
         objectName: "diagnosticsQuestion"
 
-        property string question
+        property string prompt
         property string resultName
         property var cleanup: null
         // The sensor test shows what the board reports while the question is open.
@@ -139,7 +139,7 @@ SettingsPage {
         windowHeight: 220
         onButtonYesPressed: if (page.diagnostics) page.diagnostics[resultName] = "OK"
         onButtonNoPressed: if (page.diagnostics) page.diagnostics[resultName] = "ERROR"
-        text: question + (!sensor ? "" : "\n\n" + qsTr("Brightness") + " : " + board.displayBrightness + " %\n"
+        text: prompt + (!sensor ? "" : "\n\n" + qsTr("Brightness") + " : " + board.displayBrightness + " %\n"
                                          + qsTr("Light sensor") + " : " + board.ambientLightSensor + " %")
         onClosed: {
             if (cleanup)
@@ -210,6 +210,7 @@ SettingsPage {
         background: Rectangle { color: rgb.colors[Math.min(rgb.step, 2)] }
 
         MouseArea {
+            objectName: "rgbArea"
             anchors.fill: parent
             onClicked: {
                 if (rgb.step < 2) {
