@@ -12,9 +12,8 @@ SettingsPage {
         SettingsRow {
             label: manager.dynTr + qsTr("Audio Enabled")
 
-            Switch {
+            SettingSwitch {
                 objectName: "audioEnabled"
-                focusPolicy: Qt.NoFocus
                 checked: board.audioEnabled
                 onToggled: board.setAudioEnabled(checked)
             }

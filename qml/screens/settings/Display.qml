@@ -19,10 +19,9 @@ SettingsPage {
         SettingsRow {
             label: manager.dynTr + qsTr("Brightness Mode")
 
-            ComboBox {
+            SettingCombo {
                 objectName: "brightnessMode"
                 width: 200
-                focusPolicy: Qt.NoFocus
                 model: ["auto", "manual"]
                 currentIndex: model.indexOf(board.displayBrightnessMode)
                 onActivated: board.setDisplayBrightnessMode(model[index])
@@ -56,9 +55,8 @@ SettingsPage {
         SettingsRow {
             label: manager.dynTr + qsTr("Show Cursor")
 
-            Switch {
+            SettingSwitch {
                 objectName: "showCursor"
-                focusPolicy: Qt.NoFocus
                 checked: manager.showCursor
                 onToggled: manager.showCursor = checked
             }
@@ -67,9 +65,8 @@ SettingsPage {
             label: manager.dynTr + qsTr("Dark Theme")
 
             // The window's theme, for this run only.
-            Switch {
+            SettingSwitch {
                 objectName: "darkTheme"
-                focusPolicy: Qt.NoFocus
                 checked: page.appWindow ? page.appWindow.Material.theme === Material.Dark : true
                 onToggled: if (page.appWindow) page.appWindow.Material.theme = checked ? Material.Dark : Material.Light
             }

@@ -29,13 +29,12 @@ SettingsPage {
         SettingsRow { label: manager.dynTr + qsTr("State Change Reason"); value: page.ethernet ? page.ethernet.reason : "" }
     }
 
-    Button {
+    CustomButton {
         objectName: "ethernetConfigure"
         anchors.right: parent.right
         width: 200
         height: 56
-        focusPolicy: Qt.NoFocus
-        highlighted: true
+        textPointSize: 12
         text: manager.dynTr + qsTr("Configure")
         // This page sits in the network page's tabs; the settings stack holds that.
         onClicked: settingsStack().push(Qt.resolvedUrl("EthernetConfig.qml"))

@@ -36,11 +36,10 @@ SettingsPage {
         SettingsRow {
             label: manager.dynTr + qsTr("Mode")
 
-            ComboBox {
+            SettingCombo {
                 id: mode
                 objectName: "ethernetMode"
                 width: 200
-                focusPolicy: Qt.NoFocus
                 model: ["auto", "manual"]
                 currentIndex: page.ethernet ? Math.max(0, model.indexOf(page.ethernet.method)) : 0
                 onActivated: page.ethernet.method = model[index]
@@ -87,21 +86,21 @@ SettingsPage {
         anchors.right: parent.right
         spacing: 20
 
-        Button {
+        CustomButton {
             objectName: "backButton"
             width: 160
             height: 56
-            focusPolicy: Qt.NoFocus
+            color: "#555555"
+            textPointSize: 12
             text: manager.dynTr + qsTr("Back")
             onClicked: page.StackView.view.pop()
         }
 
-        Button {
+        CustomButton {
             objectName: "saveButton"
             width: 160
             height: 56
-            focusPolicy: Qt.NoFocus
-            highlighted: true
+            textPointSize: 12
             text: manager.dynTr + qsTr("Save")
             onClicked: page.save()
         }

@@ -26,23 +26,22 @@ Item {
             onTextChanged: eventLogManager.applyFilter(text)
             onAccepted: focus = false
         }
-        Button {
+        CustomButton {
             objectName: "eventClear"
-            focusPolicy: Qt.NoFocus
+            color: "#555555"
+            textPointSize: 12
             text: manager.dynTr + qsTr("CLEAR")
             onClicked: search.clear()
         }
-        ComboBox {
+        SettingCombo {
             objectName: "eventSeverity"
             Layout.preferredWidth: 190
-            focusPolicy: Qt.NoFocus
             model: [qsTr("Critical"), qsTr("Warning"), qsTr("All messages")]
             currentIndex: 2
         }
-        ComboBox {
+        SettingCombo {
             objectName: "eventPeriod"
             Layout.preferredWidth: 190
-            focusPolicy: Qt.NoFocus
             // The manager knows the periods by their English names.
             textRole: "text"
             valueRole: "period"

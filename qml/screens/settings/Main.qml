@@ -22,6 +22,7 @@ Item {
 
     function reset() {
         stack.pop(null, StackView.Immediate)
+        menu.close()
         confirmation.close()
         configPopup.close()
         waitPopup.close()
@@ -86,7 +87,12 @@ Item {
 
             Menu {
                 id: menu
+                objectName: "settingsMenuPopup"
+                x: parent.width - width
                 y: parent.height
+                width: 280
+                // No shadow: the software renderer would drop the background with it.
+                Material.elevation: 0
 
                 MenuItem {
                     text: manager.dynTr + qsTr("Scan Config QR")

@@ -25,10 +25,9 @@ SettingsPage {
         SettingsRow {
             label: manager.dynTr + qsTr("Locale")
 
-            ComboBox {
+            SettingCombo {
                 objectName: "localeCombo"
                 width: 220
-                focusPolicy: Qt.NoFocus
                 model: ["en_US", "en_IE", "el_GR"]
                 currentIndex: model.indexOf(manager.language)
                 onActivated: manager.language = model[index]
@@ -67,10 +66,9 @@ SettingsPage {
         SettingsRow {
             label: manager.dynTr + qsTr("Timezone")
 
-            ComboBox {
+            SettingCombo {
                 objectName: "timezoneCombo"
                 width: 360
-                focusPolicy: Qt.NoFocus
                 model: page.clock ? page.clock.timezones : []
                 currentIndex: page.clock ? page.clock.timezones.indexOf(page.clock.timezone) : -1
                 onActivated: page.clock.timezone = model[index]
@@ -91,9 +89,8 @@ SettingsPage {
         SettingsRow {
             label: manager.dynTr + qsTr("NTP Active")
 
-            Switch {
+            SettingSwitch {
                 objectName: "ntpActive"
-                focusPolicy: Qt.NoFocus
                 checked: page.clock ? page.clock.ntpEnabled : false
                 onToggled: page.clock.ntpEnabled = checked
             }
@@ -112,12 +109,11 @@ SettingsPage {
         }
     }
 
-    Button {
+    CustomButton {
         anchors.right: parent.right
         width: 200
         height: 56
-        focusPolicy: Qt.NoFocus
-        highlighted: true
+        textPointSize: 12
         text: manager.dynTr + qsTr("NTP SYNC")
         onClicked: if (page.clock) page.clock.ntpSync()
     }

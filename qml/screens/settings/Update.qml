@@ -51,21 +51,21 @@ SettingsPage {
         anchors.right: parent.right
         spacing: 20
 
-        Button {
+        CustomButton {
             objectName: "checkButton"
             width: 160
             height: 56
-            focusPolicy: Qt.NoFocus
+            color: "#555555"
+            textPointSize: 12
             text: manager.dynTr + qsTr("Check")
             onClicked: if (page.update) page.update.check()
         }
 
-        Button {
+        CustomButton {
             objectName: "installButton"
             width: 160
             height: 56
-            focusPolicy: Qt.NoFocus
-            highlighted: true
+            textPointSize: 12
             enabled: page.status === "Ready to install"
             text: manager.dynTr + qsTr("Install")
             onClicked: page.update.install()

@@ -66,13 +66,12 @@ SettingsPage {
         }
     }
 
-    Button {
+    CustomButton {
         objectName: "configureButton"
         anchors.right: parent.right
         width: 200
         height: 56
-        focusPolicy: Qt.NoFocus
-        highlighted: true
+        textPointSize: 12
         text: manager.dynTr + qsTr("Configure")
         onClicked: page.StackView.view.push(Qt.resolvedUrl("ValidatorConfig.qml"))
     }

@@ -70,10 +70,9 @@ SettingsPage {
         SettingsRow {
             label: manager.dynTr + qsTr("QR Passback Enabled")
 
-            Switch {
+            SettingSwitch {
                 id: passbackQr
                 objectName: "passbackQr"
-                focusPolicy: Qt.NoFocus
                 checked: page.config ? page.config.passbackQrEnabled : false
             }
         }
@@ -81,10 +80,9 @@ SettingsPage {
             label: manager.dynTr + qsTr("Show Error Description")
             tip: manager.dynTr + qsTr("Shows the full reason text on the out-of-order screen instead of the reason code alone.")
 
-            Switch {
+            SettingSwitch {
                 id: errorDesc
                 objectName: "errorDesc"
-                focusPolicy: Qt.NoFocus
                 checked: manager.showErrorDesc
             }
         }
@@ -94,11 +92,12 @@ SettingsPage {
         anchors.right: parent.right
         spacing: 20
 
-        Button {
+        CustomButton {
             objectName: "backButton"
             width: 160
             height: 56
-            focusPolicy: Qt.NoFocus
+            color: "#555555"
+            textPointSize: 12
             text: manager.dynTr + qsTr("Back")
             onClicked: {
                 validatorManager.refreshConfig()
@@ -106,12 +105,11 @@ SettingsPage {
             }
         }
 
-        Button {
+        CustomButton {
             objectName: "saveButton"
             width: 160
             height: 56
-            focusPolicy: Qt.NoFocus
-            highlighted: true
+            textPointSize: 12
             enabled: page.changed
             text: manager.dynTr + qsTr("Save")
             onClicked: page.save()
