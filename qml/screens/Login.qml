@@ -26,6 +26,15 @@ Item {
         pin.text = pin.text.slice(0, -1)
     }
 
+    function press(index, key) {
+        if (index === 9)
+            erase()
+        else if (index === 11)
+            login()
+        else
+            type(key)
+    }
+
     function login() {
         if (locked || pin.text === "")
             return
@@ -152,7 +161,9 @@ Item {
                     textColor: index === 11 ? "#FFFFFF" : "#112D63"
                     textPointSize: 22
                     text: modelData
-                    onClicked: index === 9 ? page.erase() : index === 11 ? page.login() : page.type(modelData)
+                    onClicked: page.press(index, modelData)
+                    // A quick second tap is a double click: it is a key press all the same.
+                    onDoubleClicked: page.press(index, modelData)
                 }
             }
         }
