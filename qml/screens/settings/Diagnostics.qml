@@ -227,12 +227,10 @@ SettingsPage {
         id: reportPopup
         objectName: "reportPopup"
 
-        property bool leave: false
-
         windowWidth: 440
         imageSize: Qt.size(220, 220)
         windowHeight: imageSource == "" ? 200 : 340
-        onClosed: if (leave) page.StackView.view.pop()
+        onClosed: page.StackView.view.pop()
     }
 
     Connections {
@@ -242,7 +240,6 @@ SettingsPage {
         function onSaveReportFinished(result, message) {
             reportPopup.text = message
             reportPopup.imageSource = result ? page.qrSource() : ""
-            reportPopup.leave = result
             reportPopup.open()
         }
     }
