@@ -24,7 +24,9 @@ ApplicationWindow {
         { name: "Settings", source: "qrc:/qml/screens/settings/Main.qml" },
         { name: "OutOfOrder", source: "qrc:/qml/screens/OutOfOrder.qml" },
         { name: "OutOfService", source: "qrc:/qml/screens/OutOfService.qml" },
-        { name: "Invalid", source: "qrc:/qml/screens/Invalid.qml" }
+        { name: "Invalid", source: "qrc:/qml/screens/Invalid.qml" },
+        { name: "Login", source: "qrc:/qml/screens/Login.qml" },
+        { name: "Unregistered", source: "qrc:/qml/screens/Unregistered.qml" }
     ]
 
     x: 0

@@ -165,8 +165,20 @@
         <translation>ΕΙΣΟΔΟΣ</translation>
     </message>
     <message>
+        <source>Maintenance</source>
+        <translation>Συντήρηση</translation>
+    </message>
+    <message>
         <source>Pin</source>
         <translation>Κωδικός</translation>
+    </message>
+    <message>
+        <source>Too many wrong PINs. Try again in %1 s</source>
+        <translation>Πολλοί λανθασμένοι κωδικοί. Δοκιμάστε πάλι σε %1 δευτ.</translation>
+    </message>
+    <message>
+        <source>Wrong PIN, please try again</source>
+        <translation>Λανθασμένος κωδικός, δοκιμάστε πάλι</translation>
     </message>
 </context>
 <context>

@@ -69,6 +69,13 @@ bool IPv4::isAddress(const QString& text)
         && address.protocol() == QAbstractSocket::IPv4Protocol;
 }
 
+bool IPv4::checkInput(const QString& text)
+{
+    static const QRegularExpression quad(
+        QStringLiteral("^((25[0-5]|(2[0-4]|1\\d|[1-9]|)\\d)\\.?\\b){4}$"));
+    return text.isEmpty() || quad.match(text).hasMatch();
+}
+
 QVariantMap IPv4::checked(const QJsonObject& json, const QString& logTag) const
 {
     QVariantMap map = json.toVariantMap();

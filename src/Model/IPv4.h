@@ -37,6 +37,9 @@ public:
 
     // Dotted-quad IPv4 text such as "192.0.2.1".
     Q_INVOKABLE static bool isAddress(const QString& text);
+    // What an address field of the settings accepts: nothing, or four decimal
+    // numbers 0 to 255 without leading zeros.
+    Q_INVOKABLE static bool checkInput(const QString& text);
     // The object's entries as a map, where each address key present must be empty
     // text or an IPv4 address: any other value is logged under logTag and replaced
     // by the current value of that key, so that garbage from outside is never taken.

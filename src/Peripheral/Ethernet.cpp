@@ -5,6 +5,8 @@
 
 #include <QDebug>
 
+#include <utility>
+
 namespace manager {
 
 namespace {
@@ -45,6 +47,28 @@ void Ethernet::setMethod(const QString& value)
     qInfo().noquote().nospace() << logTag() << "Method changed : " << value;
     m_method = value;
     Q_EMIT methodChanged();
+}
+
+QString Ethernet::checkConfig(const QString& method, const QString& address, const QString& netmask,
+                              const QString& gateway, const QString& dns0, const QString& dns1)
+{
+    if (method == QLatin1String("auto"))
+        return QString();
+    if (address.isEmpty())
+        return tr("IPv4 address cannot be empty in 'manual' mode");
+    if (netmask.isEmpty())
+        return tr("IPv4 netmask cannot be empty in 'manual' mode");
+    const std::pair<const QString&, const char*> fields[] {
+        {address, QT_TR_NOOP("IPv4 address is not a valid IP address")},
+        {netmask, QT_TR_NOOP("IPv4 netmask is not a valid IP address")},
+        {gateway, QT_TR_NOOP("IPv4 gateway is not a valid IP address")},
+        {dns0, QT_TR_NOOP("IPv4 DNS #0 is not a valid IP address")},
+        {dns1, QT_TR_NOOP("IPv4 DNS #1 is not a valid IP address")}};
+    for (const auto& field : fields) {
+        if (!IPv4::checkInput(field.first))
+            return tr(field.second);
+    }
+    return QString();
 }
 
 void Ethernet::save()

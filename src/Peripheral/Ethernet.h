@@ -46,6 +46,14 @@ public:
     // Local only: nothing is sent until save().
     void setMethod(const QString& value);
 
+    // Why a configuration typed on the settings page cannot be saved, as the first
+    // failing rule in the order the technician fixes them; empty text when it can.
+    // "auto" needs nothing; "manual" needs an address and a mask, and every field
+    // given must pass IPv4::checkInput().
+    Q_INVOKABLE static QString checkConfig(const QString& method, const QString& address,
+                                           const QString& netmask, const QString& gateway,
+                                           const QString& dns0, const QString& dns1);
+
 public Q_SLOTS:
     // Sends the method and, for "manual", the addresses of config(). A manual
     // configuration whose addresses are not IPv4 text is not sent.

@@ -1,0 +1,171 @@
+import QtQuick 2.15
+import QtQuick.Controls 2.15
+import QtQuick.Controls.Material 2.15
+import QtQuick.Layouts 1.15
+import "../controls"
+
+// The technician's PIN for the maintenance area, typed on the page's own keypad
+// (or a keyboard). After too many wrong PINs the manager refuses logins for a
+// while; the page then says how long and takes no input.
+Item {
+    id: page
+
+    readonly property int maxDigits: 8
+    readonly property int lockoutSec: manager.loginLockoutSec !== undefined ? manager.loginLockoutSec : 0
+    readonly property bool locked: lockoutSec > 0
+    property bool wrongPin: false
+
+    function type(digit) {
+        if (locked || pin.text.length >= maxDigits)
+            return
+        wrongPin = false
+        pin.text += digit
+    }
+
+    function erase() {
+        pin.text = pin.text.slice(0, -1)
+    }
+
+    function press(index, key) {
+        if (index === 9)
+            erase()
+        else if (index === 11)
+            login()
+        else
+            type(key)
+    }
+
+    function login() {
+        if (locked || pin.text === "")
+            return
+        manager.settingsLoginRequest(pin.text)
+    }
+
+    // A fresh page each time it is shown.
+    onVisibleChanged: {
+        pin.text = ""
+        wrongPin = false
+        if (visible)
+            forceActiveFocus()
+    }
+
+    Material.theme: Material.Light
+
+    Keys.onPressed: {
+        if (event.key >= Qt.Key_0 && event.key <= Qt.Key_9)
+            page.type(String(event.key - Qt.Key_0))
+        else if (event.key === Qt.Key_Backspace)
+            page.erase()
+        else if (event.key === Qt.Key_Return || event.key === Qt.Key_Enter)
+            page.login()
+        else
+            return
+        event.accepted = true
+    }
+
+    Connections {
+        target: manager
+        ignoreUnknownSignals: true
+
+        function onSettingsAccessGranted() {
+            pin.text = ""
+            if (page.visible)
+                manager.setMaintenanceScreen()
+        }
+        function onSettingsAccessDenied() {
+            pin.text = ""
+            page.wrongPin = true
+        }
+    }
+
+    RowLayout {
+        anchors.centerIn: parent
+        spacing: 80
+
+        ColumnLayout {
+            spacing: 16
+
+            Image {
+                Layout.alignment: Qt.AlignHCenter
+                source: "qrc:/qml/images/Icons/tools.svg"
+                sourceSize: Qt.size(72, 72)
+            }
+
+            Text {
+                Layout.alignment: Qt.AlignHCenter
+                text: manager.dynTr + qsTr("Maintenance")
+                color: "#112D63"
+                font.family: "DejaVu Sans"
+                font.pointSize: 18
+                font.bold: true
+            }
+
+            TextField {
+                id: pin
+                objectName: "pinField"
+                Layout.preferredWidth: 300
+                // Digits come from the keypad: no input method pops up.
+                readOnly: true
+                activeFocusOnPress: false
+                echoMode: TextInput.Password
+                passwordCharacter: "\u25CF"
+                placeholderText: manager.dynTr + qsTr("Pin")
+                horizontalAlignment: TextInput.AlignHCenter
+                color: "#112D63"
+                font.family: "DejaVu Sans"
+                font.pointSize: 20
+                font.letterSpacing: 4
+                Material.accent: "#00ADD7"
+                enabled: !page.locked
+            }
+
+            Text {
+                objectName: "loginMessage"
+                Layout.preferredWidth: 300
+                Layout.preferredHeight: 44
+                horizontalAlignment: Text.AlignHCenter
+                wrapMode: Text.Wrap
+                text: manager.dynTr + (page.locked ? qsTr("Too many wrong PINs. Try again in %1 s").arg(page.lockoutSec)
+                                                   : page.wrongPin ? qsTr("Wrong PIN, please try again") : "")
+                color: "#D32F2F"
+                font.family: "DejaVu Sans"
+                font.pointSize: 11
+            }
+
+            CustomButton {
+                objectName: "loginButton"
+                Layout.alignment: Qt.AlignHCenter
+                Layout.preferredWidth: 300
+                Layout.preferredHeight: 60
+                enabled: !page.locked && pin.text !== ""
+                color: "#00ADD7"
+                text: manager.dynTr + qsTr("LOGIN")
+                onClicked: page.login()
+            }
+        }
+
+        Grid {
+            objectName: "keypad"
+            columns: 3
+            spacing: 10
+
+            Repeater {
+                model: ["1", "2", "3", "4", "5", "6", "7", "8", "9", "\u232B", "0", "\u23CE"]
+
+                CustomButton {
+                    objectName: "pinKey_" + index
+                    width: 96
+                    height: 76
+                    enabled: !page.locked
+                    color: index === 11 ? "#00ADD7" : index === 9 ? "#D2DAE2" : "#E6EBF0"
+                    textColor: index === 11 ? "#FFFFFF" : "#112D63"
+                    textPointSize: 22
+                    text: modelData
+                    onClicked: page.press(index, modelData)
+                    // A quick second tap is a double click: it is a key press all the same.
+                    onDoubleClicked: page.press(index, modelData)
+                }
+            }
+        }
+    }
+}

@@ -1,0 +1,232 @@
+import QtQuick 2.15
+import QtQuick.Controls 2.15
+import QtQuick.Controls.Material 2.15
+import "../../controls"
+
+// The technician's settings area: its own header with the way back and the power
+// menu, the menu of pages and a stack of the open pages. Each time the area is
+// shown or left it starts over from the menu with nothing open.
+Item {
+    id: settings
+
+    readonly property var pages: [
+        { title: QT_TR_NOOP("Validator"), hint: QT_TR_NOOP("Validator information and settings"), page: "Validator.qml", icon: "qrc:/qml/images/Icons/ticket.svg" },
+        { title: QT_TR_NOOP("Diagnostics"), hint: QT_TR_NOOP("System health and diagnostic"), page: "Diagnostics.qml", icon: "qrc:/qml/images/Icons/diagnostic.svg" },
+        { title: QT_TR_NOOP("Region"), hint: QT_TR_NOOP("Date, time and languange settings"), page: "Region.qml", icon: "qrc:/qml/images/Icons/region.svg" },
+        { title: QT_TR_NOOP("Audio"), hint: QT_TR_NOOP("Adjust audio volume"), page: "Audio.qml", icon: "qrc:/qml/images/Icons/audio.svg" },
+        { title: QT_TR_NOOP("Display"), hint: QT_TR_NOOP("Adjust display brightness and mode"), page: "Display.qml", icon: "qrc:/qml/images/Icons/brightness-2.svg" },
+        { title: QT_TR_NOOP("Network"), hint: QT_TR_NOOP("Configure Ethernet, WiFi and Modem"), page: "Network.qml", icon: "qrc:/qml/images/Icons/network.svg" },
+        { title: QT_TR_NOOP("Update"), hint: QT_TR_NOOP("Check for software and sytem updates"), page: "Update.qml", icon: "qrc:/qml/images/Icons/update.svg" },
+        { title: QT_TR_NOOP("Event Log"), hint: QT_TR_NOOP("Examine system events and alarms"), page: "EventLog.qml", icon: "qrc:/qml/images/Icons/log.svg" }
+    ]
+
+    function reset() {
+        stack.pop(null, StackView.Immediate)
+        menu.close()
+        confirmation.close()
+        configPopup.close()
+        waitPopup.close()
+        stack.message.close()
+        keyboard.hide()
+    }
+
+    onVisibleChanged: reset()
+
+    Rectangle {
+        anchors.fill: parent
+        color: settings.Material.background
+    }
+
+    Rectangle {
+        id: header
+        objectName: "settingsHeader"
+        width: parent.width
+        height: 70
+        color: Qt.darker(settings.Material.background, 1.3)
+
+        ToolButton {
+            id: back
+            objectName: "settingsBack"
+            width: 60
+            height: 60
+            anchors.verticalCenter: parent.verticalCenter
+            visible: stack.depth > 1
+            focusPolicy: Qt.NoFocus
+            icon.source: "qrc:/qml/images/Icons/chevron-left.svg"
+            icon.color: "transparent"
+            icon.width: 36
+            icon.height: 36
+            onClicked: {
+                keyboard.hide()
+                stack.pop()
+            }
+        }
+
+        Label {
+            objectName: "settingsTitle"
+            anchors.left: parent.left
+            anchors.leftMargin: 70
+            anchors.verticalCenter: parent.verticalCenter
+            text: manager.dynTr + (stack.depth > 1 && stack.currentItem ? qsTr(stack.currentItem.title || "") : qsTr("Settings"))
+            font.family: "DejaVu Sans"
+            font.pixelSize: 24
+            font.bold: true
+        }
+
+        ToolButton {
+            objectName: "settingsMenuButton"
+            anchors.right: parent.right
+            anchors.rightMargin: 10
+            anchors.verticalCenter: parent.verticalCenter
+            width: 60
+            height: 60
+            focusPolicy: Qt.NoFocus
+            text: "\u22EE"
+            font.pixelSize: 28
+            onClicked: menu.open()
+
+            Menu {
+                id: menu
+                objectName: "settingsMenuPopup"
+                x: parent.width - width
+                y: parent.height
+                width: 280
+                // No shadow: the software renderer would drop the background with it.
+                Material.elevation: 0
+
+                MenuItem {
+                    text: manager.dynTr + qsTr("Scan Config QR")
+                    onTriggered: {
+                        configPopup.text = manager.dynTr + qsTr("Scan Configuration QR code")
+                        configPopup.open()
+                    }
+                }
+                MenuItem {
+                    text: manager.dynTr + qsTr("Restart Application")
+                    onTriggered: confirmation.ask("restart")
+                }
+                MenuItem {
+                    text: manager.dynTr + qsTr("Reboot")
+                    onTriggered: confirmation.ask("reboot")
+                }
+                MenuItem {
+                    text: manager.dynTr + qsTr("Shutdown")
+                    onTriggered: confirmation.ask("shutdown")
+                }
+                MenuItem {
+                    text: manager.dynTr + qsTr("Logout")
+                    onTriggered: manager.settingsLogoutRequest()
+                }
+            }
+        }
+    }
+
+    StackView {
+        id: stack
+        objectName: "settingsStack"
+
+        // Opens the shell's kind of message popup over the settings, for the pages.
+        property alias message: messagePopup
+        function showMessage(text) {
+            messagePopup.text = text
+            messagePopup.open()
+        }
+
+        anchors.top: header.bottom
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.bottom: keyboard.top
+        clip: true
+
+        initialItem: ListView {
+            id: menuList
+            objectName: "settingsMenu"
+            model: settings.pages
+            interactive: contentHeight > height
+            boundsBehavior: Flickable.StopAtBounds
+
+            delegate: MenuButton {
+                objectName: "menu_" + modelData.title.replace(" ", "")
+                width: ListView.view.width
+                height: menuList.height / 8
+                text: manager.dynTr + qsTr(modelData.title)
+                hint: manager.dynTr + qsTr(modelData.hint)
+                iconSource: modelData.icon
+                // Only the menu opens pages, and only one at a time.
+                onClicked: if (stack.depth === 1 && !stack.busy)
+                               stack.push(Qt.resolvedUrl(modelData.page), { title: modelData.title })
+            }
+        }
+    }
+
+    KeyboardPanel {
+        id: keyboard
+        objectName: "keyboard"
+        scope: settings
+        anchors.left: parent.left
+        anchors.right: parent.right
+        height: 250
+        property real reveal: active ? 1 : 0
+        y: settings.height - height * reveal
+        visible: reveal > 0
+
+        Behavior on reveal {
+            NumberAnimation { duration: 150; easing.type: Easing.InOutQuad }
+        }
+    }
+
+    CustomPopup {
+        id: messagePopup
+        objectName: "settingsMessage"
+    }
+
+    CustomPopup {
+        id: confirmation
+        objectName: "settingsConfirmation"
+
+        property string command
+
+        function ask(name) {
+            command = name
+            text = manager.dynTr + qsTr("Are you sure?")
+            open()
+        }
+
+        isDialog: true
+        onButtonYesPressed: {
+            waitPopup.open()
+            if (command === "restart")
+                manager.exitRequest()
+            else if (command === "reboot")
+                manager.rebootRequest()
+            else if (command === "shutdown")
+                manager.shutdownRequest()
+        }
+    }
+
+    // Until the manager leaves the settings for its busy screen.
+    CustomPopup {
+        id: waitPopup
+        objectName: "settingsWait"
+        text: manager.dynTr + qsTr("Please Wait")
+        closePolicy: Popup.NoAutoClose
+    }
+
+    // Open while a configuration barcode may be scanned: only then is the scanner on.
+    CustomPopup {
+        id: configPopup
+        objectName: "configPopup"
+        onOpened: validatorManager.enableBarcode()
+        onClosed: validatorManager.disableBarcode()
+    }
+
+    Connections {
+        target: manager
+        ignoreUnknownSignals: true
+
+        function onBarcodeConfigurationApplied(configList) {
+            configPopup.text = manager.dynTr + qsTr("CONFIGURATION APPLIED") + "\n" + configList.join("\n")
+            configPopup.open()
+        }
+    }
+}
