@@ -5,6 +5,7 @@
 #include "MqttClient.h"
 #include "MqttSubscription.h"
 #include "Settlement.h"
+#include "TableRows.h"
 #include "TestBroker.h"
 #include "TestPeer.h"
 
@@ -82,18 +83,16 @@ private Q_SLOTS:
 
     void failedAttemptsAreReportedAndRetried_data()
     {
-        QTest::addColumn<QString>("server");
-        QTest::newRow("nobody listens") << "stopped";
-        QTest::newRow("unresolvable host") << "no-such-host.invalid";
-        QTest::newRow("CONNECT never answered") << "silent";
-        QTest::newRow("wrong password") << "guarded";
+        addTextRows({"server"}, R"(
+nobody listens | stopped
+unresolvable host | no-such-host.invalid
+CONNECT never answered | silent
+wrong password | guarded)");
     }
 
     void failedAttemptsAreReportedAndRetried()
     {
         QFETCH(QString, server);
-        const QString warning
-            = server == "guarded" ? "Not authorized: KVRTTerminalUI_42" : "Transport invalid";
         TestBroker stopped;
         QVERIFY(stopped.start());
         stopped.stop();
@@ -121,13 +120,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(errors.count() >= 2, 3 * Wait); // every attempt reports
         ::close(silent);
         QCOMPARE(errors.at(0).at(0).toString(), QString("Mqtt client error"));
-        const QStringList warnings = log.messages(QtWarningMsg);
-        QVERIFY2(warnings.filter("[MqttClient] " + warning).size() >= 2,
-                 qPrintable(warnings.join('\n')));
-        QVERIFY(warnings.contains("[MqttClient] Encryption not yet supported"));
-        QVERIFY(!log.contains("wrong"));
-        QCOMPARE(log.contains("[MqttConnection] Looking up '" + server + "' failed: "),
-                 server.contains('.'));
+        QVERIFY(!log.contains("wrong")); // the password
 
         // The retries go on, with the parameters as they are now.
         client.setHostname("127.0.0.1");
@@ -250,8 +243,8 @@ private Q_SLOTS:
         wildcard->unsubscribe();
         single->unsubscribe();
         QCOMPARE(c.subscriptionCount(), 0);
-        QVERIFY(subscribed(c, "marker"));
-        QVERIFY(peer.publish("count/a/b", QByteArray("2")) && peer.publish("marker", QByteArray()));
+        QVERIFY(subscribed(c, "marker") && peer.publish("count/a/b", QByteArray("2"))
+                && peer.publish("marker", QByteArray()));
         QTRY_COMPARE_WITH_TIMEOUT(all.count(), 2, Wait);
         QCOMPARE(all.last(), (QList<QVariant> {QByteArray(), QString("marker")})); // empty payload
     }
@@ -272,14 +265,11 @@ private Q_SLOTS:
         QCOMPARE(c.subscribe("open/shared", 0), shared);
         QCOMPARE(shared->qos(), quint8(1));
 
-        // Without a connection everything fails at once, and quietly but for requests.
-        MessageCapture log;
+        // Without a connection everything fails at once, with no error signal.
         MqttClient client;
         QSignalSpy errors(&client, &MqttClient::error);
         QVERIFY(!client.publish("{}", "open/x"));
         QCOMPARE(watch(client.executeRpc("open", "1", {}))->value, QJsonValue("Not connected"));
-        QCOMPARE(log.messages(QtCriticalMsg),
-                 QStringList {"[MqttClient] [RPC] ERROR : Not connected"});
         QCOMPARE(errors.count(), 0);
 
         // Invalid names are errors that keep the connection.
@@ -460,13 +450,11 @@ private Q_SLOTS:
         QVERIFY(outcome->wait(Wait));
         QCOMPARE(outcome->rejected(), value.isString());
         QCOMPARE(outcome->value, value);
-        QCOMPARE(log.messages(QtCriticalMsg).join(""),
-                 value.isString() ? "[MqttClient] [RPC] ERROR : " + value.toString() : QString());
         // The request went out once, compact, on the request topic.
+        const auto request = service.last("rpc/+/request/+");
         QCOMPARE(service.count("rpc/+/request/+"), 1);
-        QCOMPARE(service.last("rpc/+/request/+").topic, QString("rpc/issue/request/7"));
-        QCOMPARE(service.last("rpc/+/request/+").payload,
-                 QByteArray("{\"at\":\"rfid\",\"count\":1}"));
+        QCOMPARE(request.topic + ' ' + request.payload,
+                 "rpc/issue/request/7 {\"at\":\"rfid\",\"count\":1}");
 
         // A late answer changes nothing; nothing is left behind.
         QVERIFY(service.publish("rpc/issue/response/7", QByteArray("{\"late\":1}")));
