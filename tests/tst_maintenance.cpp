@@ -125,7 +125,6 @@ private Q_SLOTS:
                      + m_manager->events().first()->name(),
                  "1001 newest e701");
         QTRY_VERIFY(oldest.isNull());
-
         QCOMPARE(open()->count(), 1000);
         const Event* last = m_manager->events().last();
         QCOMPARE(QStringList({last->category(), last->name(), last->description()}),
@@ -189,7 +188,6 @@ All history |)");
         session.logoutRequest();
         session.loginRequest("1111");
         QCOMPARE(active.count(), 3);
-
         // A short session stands in for the ten minutes; a keep-alive takes the new length.
         session.setSessionLength(300);
         session.resetTimer();
@@ -197,7 +195,6 @@ All history |)");
         QTRY_VERIFY_WITH_TIMEOUT(!session.sessionActive(), 10000);
         QVERIFY(active.count() == 4 && session.remainingTime() == -1);
     }
-
     void timezones_data()
     {
         // No list could be read (missing, fail, hang): nothing is accepted.
@@ -233,7 +230,6 @@ tool hanging | hang | Europe/Athens | |)");
         QVERIFY(busyLater || mode != "hang");
         QCOMPARE(clock.timezones().size() + log.messages(QtWarningMsg).isEmpty(),
                  mode.isEmpty() ? 4 : 0);
-
         write("calls", "");
         QFETCH(QString, zone);
         clock.setTimezone(zone);
@@ -268,7 +264,6 @@ tool hanging | hang | Europe/Athens | |)");
         QTRY_COMPARE_WITH_TIMEOUT(update.status(), QStringLiteral("No pending updates"), Wait);
         update.install(); // nothing pending yet
         QVERIFY(m_bench->sync() && !m_bench->service().count(m_base + "/update/software/install"));
-
         update.check();
         QTRY_COMPARE_WITH_TIMEOUT(update.status(), QStringLiteral("Ready to install"), Wait);
         QCOMPARE(update.pending(), QStringLiteral("1.5.0"));
@@ -372,7 +367,6 @@ address not IPv4: nothing sent | manual | 192.0.2.400,255.255.255.0,,, | - | 198
         QVERIFY(run());
         QTRY_COMPARE_WITH_TIMEOUT(ethernet.ipv4()->address(), QStringLiteral("198.51.100.23"),
                                   Wait);
-
         ethernet.setMethod(method);
         for (auto setter :
              {&IPv4::setAddress, &IPv4::setMask, &IPv4::setGateway, &IPv4::setDns0, &IPv4::setDns1})
@@ -396,7 +390,6 @@ address not IPv4: nothing sent | manual | 192.0.2.400,255.255.255.0,,, | - | 198
         QTRY_COMPARE_WITH_TIMEOUT(ethernet.ipv4()->address(), liveAddress, Wait);
         QCOMPARE(ethernet.method() + ' ' + ethernet.config()->address(), method + ' ' + fields[0]);
     }
-
     void hardware_data()
     {
         // The results other than MISSING.
@@ -420,7 +413,6 @@ unreadable attributes | 1-1 | usbHub=ERROR)");
                 shown << name + '=' + result;
         }
         QCOMPARE(shown.join(' '), found);
-
         // The timer keeps checking: unplugged devices turn up missing.
         QVERIFY(QDir(path("usb")).removeRecursively());
         QFile::remove(path("mmcblk1p1"));
@@ -460,7 +452,6 @@ unreadable attributes | 1-1 | usbHub=ERROR)");
         for (const char* manual : {"buzzer", "speaker", "barcodeScan", "cardScan", "rgbTest"})
             diagnostics.setProperty(manual, "OK");
         diagnostics.setLeds("ERROR");
-
         QSignalSpy finished(&diagnostics, &Diagnostics::saveReportFinished);
         diagnostics.saveReport();
         const QStringList files = QDir(m_dir->path()).entryList({"TestReport_*.txt"});
@@ -468,7 +459,6 @@ unreadable attributes | 1-1 | usbHub=ERROR)");
         QCOMPARE(finished.count(), 1);
         QCOMPARE(finished[0],
                  (QVariantList {true, "Test report saved successfully:\n" + path(files[0])}));
-
         // The date in the report is the minute of the file name.
         const QDateTime saved = QDateTime::fromString(files[0].mid(11, 13), "yyyyMMdd_hhmm");
         QVERIFY(saved.isValid());
@@ -478,14 +468,12 @@ unreadable attributes | 1-1 | usbHub=ERROR)");
         expected.replace(QStringLiteral("%VERSION%").rightJustified(35),
                          QString(kvrt::ApplicationVersion).rightJustified(35));
         QCOMPARE(QString::fromUtf8(read(files[0])), expected);
-
         // A report that cannot be written is not reported as saved.
         diagnostics.setReportDirectory(path("no/such/dir"));
         diagnostics.saveReport();
         QCOMPARE(finished.count(), 2);
         QVERIFY(!finished[1][0].toBool());
         QVERIFY(finished[1][1].toString().startsWith("Could not save Test Report\nERROR: "));
-
         // More than the largest QR code holds: the library's exception must not escape.
         MessageCapture log;
         QCOMPARE(
@@ -538,7 +526,6 @@ private:
             result.append(event->property("name").toString());
         return result;
     }
-
     // A bench on a base topic of its own (no retained state of an earlier test reaches
     // it) and, if given, the simulated service there; the client comes before run().
     template<class Service = UpdateService>
@@ -566,7 +553,6 @@ private:
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(content);
     }
-
     // "path:vendor:product" makes a USB port directory with its attributes, a bare
     // "path" one without any, "sd" the SD card node.
     void plug(const QStringList& devices)
@@ -594,7 +580,6 @@ private:
         m_bench->service().publish(m_base + topic, json);
     }
     QString path(const QString& name) const { return m_dir->filePath(name); }
-
     // The self-test, fed by clients on a bench.
     Diagnostics& diagnostics()
     {
@@ -608,7 +593,6 @@ private:
         m_diagnostics->setReportDirectory(m_dir->path());
         return *m_diagnostics;
     }
-
     TestBroker m_broker;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<Config> m_config;

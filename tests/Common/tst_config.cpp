@@ -72,7 +72,6 @@ const QVariantMap& Defaults = GUIManager::Defaults;
 class TestConfig : public QObject
 {
     Q_OBJECT
-
     QTemporaryDir m_dir;
 
 private Q_SLOTS:
@@ -82,7 +81,6 @@ private Q_SLOTS:
         Config config(path, Defaults);
         for (const QString& key : Defaults.keys())
             QCOMPARE(Config(path, {}).get(key).toString(), Defaults.value(key).toString());
-
         // A file in a layout of its own, with a key unknown to the table, is read as it is
         // and kept until the first change, which writes everything.
         const QByteArray own = "; kept\n[log]\nlevel = 4\n\n[extra]\nnote=hello\n";
@@ -96,7 +94,6 @@ private Q_SLOTS:
         QCOMPARE(Config(path, {}).keys().size(), Defaults.size() + 1);
         QVERIFY(readBytes(path).contains("[extra]\nnote=hello\n"));
     }
-
     void valuesOverridesAndDefaults()
     {
         const QString path = m_dir.filePath("values.conf");
@@ -111,7 +108,6 @@ private Q_SLOTS:
         QVERIFY(!config.get("no/such").isValid());
         QVERIFY(recorder.events.isEmpty()); // neither reported nor written
         QVERIFY(readBytes(path).contains("host=localhost\n") && !readBytes(path).contains("val"));
-
         // An edit of the file changes the stored value, not the effective one.
         QVERIFY(edit(path, "host=localhost", "host=edited.local", "in place"));
         QTRY_COMPARE_WITH_TIMEOUT(recorder.events, (QStringList {"file", "changed"}), 30000);
@@ -128,21 +124,18 @@ private Q_SLOTS:
         QTest::qWait(300);
         QCOMPARE(recorder.events.size(), 4);
     }
-
     void followsEditsOfTheFile_data()
     {
         QTest::addColumn<QString>("how");
         for (const char* how : {"in place", "replaced", "deleted"})
             QTest::newRow(how) << how;
     }
-
     void followsEditsOfTheFile()
     {
         QFETCH(QString, how);
         const QString path = m_dir.filePath(QTest::currentDataTag() + QString(".conf"));
         Config config(path, Defaults);
         Recorder recorder(config);
-
         // The same values written again, in another layout, are no change.
         QVERIFY(edit(path, "=", " = ", how));
         QVERIFY(edit(path, "level = 2", "level = 4", how));
@@ -155,14 +148,12 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(recorder.events.size(), 6, 30000);
         QCOMPARE(recorder.changes.mid(1),
                  (QList<QVariantMap> {{{"log/level", "1"}}, {{"gui/locale", "en_US"}}}));
-
         // A file that is gone is written again in full by the next change.
         QVERIFY(QFile::remove(path));
         QTest::qWait(200);
         config.set("gui/locale", "de_DE");
         QCOMPARE(readBytes(path).count('='), Defaults.size());
     }
-
     void json()
     {
         const QString path = m_dir.filePath("json.conf");
@@ -190,11 +181,9 @@ private Q_SLOTS:
              {"gui/noSuchName", "extra/name", "topics/blm", "topics/rfid", " : port"})
             QVERIFY2(capture.contains(rejected), rejected);
         QVERIFY(config.get("topics/blm") == "ovant/blm" && config.get("mqtt/port") == 1884);
-
         // The stored values, by group, with their types.
         QCOMPARE(config.toJson().value("log").toObject(),
                  QJsonObject({{"color", true}, {"level", 3}, {"stderr", true}, {"syslog", true}}));
-
         // The printout shows the effective values, secrets masked.
         capture.clear();
         config.print();
@@ -203,14 +192,12 @@ private Q_SLOTS:
             printed.contains(QRegularExpression("mqtt/password +: \\*{8}\n.*mqtt/port +: 1884")));
         QVERIFY(!printed.contains("s3cret"));
     }
-
     void unusableFile_data()
     {
         addTextRows({"file", "warning"}, R"(
 broken section | [extra\nname=4\n | syntax errors
 a directory | dir | Cannot read config file)");
     }
-
     void unusableFile()
     {
         QFETCH(QString, file);
@@ -222,7 +209,6 @@ a directory | dir | Cannot read config file)");
         MessageCapture capture;
         Config config(path, Defaults);
         Recorder recorder(config);
-
         // The defaults are in force; values set at run time take effect.
         QVERIFY(capture.contains(warning));
         config.set("log/level", 4);
@@ -240,7 +226,6 @@ a directory | dir | Cannot read config file)");
         QVERIFY(readBytes(path).contains("level=4\n")
                 && readBytes(path).count('=') >= Defaults.size());
     }
-
     void permissions_data()
     {
         // Modes in octal, file mode 0: no file.
@@ -249,7 +234,6 @@ unreadable file | 200 | 755 | Not saving config file
 read-only directory, no file | 0 | 555 | Could not write config file
 file in read-only directory | 600 | 555 |)");
     }
-
     void permissions()
     {
         if (::geteuid() == 0) { // root ignores file modes: the row runs again as "nobody"
@@ -282,7 +266,6 @@ file in read-only directory | 600 | 555 |)");
                  qPrintable(warnings));
         if (warning.isEmpty()) // no temporary file beside it: written in place
             QVERIFY(readBytes(path).contains("locale=en_US\n"));
-
         // Once the file may be used, its values come in and it is written in full.
         QVERIFY(::chmod(qPrintable(dir.path()), 0755) == 0);
         QVERIFY(fileMode ? ::chmod(qPrintable(path), 0600) == 0 : write(path, "[log]\nlevel=4\n"));

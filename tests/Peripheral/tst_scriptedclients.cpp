@@ -41,13 +41,11 @@ private Q_SLOTS:
         QVERIFY(m_bench->start("ovant/#"));
     }
     void cleanup() { m_inspector.reset(), m_scanner.reset(), m_gps.reset(), m_bench.reset(); }
-
     void askedOnConnectionAndWhileMonitored()
     {
         QCOMPARE(asked(board), "/status/get {} /display/get {} /power/get {} /audio/get {}");
         QCOMPARE(asked(inspector),
                  "/audio/get {} /stats/memory/get {} /stats/disk/get {} /stats/cpu/get {}");
-
         TestPeer& service = m_bench->service();
         m_inspector->monitor(100);
         QVERIFY(service.waitForMessages(inspector + "/stats/cpu/get", 4, 20000));
@@ -58,7 +56,6 @@ private Q_SLOTS:
         QVERIFY(m_bench->sync());
         QCOMPARE(service.count(inspector + "/stats/cpu/get"), stopped);
     }
-
     void reports_data()
     {
         // Payloads ";"-separated, each delivered twice, FULL the full status; the state as
@@ -85,7 +82,6 @@ volume | /inspector/audio | {"internal": {"volume": 40}} | audioVolume=40 | 1
 running | /inspector/status | {"service": true} | status=online | 1
 empty status | /inspector/status | | status=offline | 1)");
     }
-
     void reports()
     {
         QFETCH(QString, topic);
@@ -97,7 +93,6 @@ empty status | /inspector/status | | status=offline | 1)");
         payloads.replace("FULL", R"({"service": true, "device": {"active": true, "ignition": true,
             "poleId": "P-17", "temperature": 41.5, "voltage": 12.25, "uptime": 3600,
             "hardwareStatus": {"rtcFailed": true}}})");
-
         const bool onBoard = !topic.startsWith("/inspector");
         QObject* client = onBoard ? static_cast<QObject*>(m_board) : m_inspector.get();
         const QMetaObject* meta = client->metaObject();
@@ -128,7 +123,6 @@ empty status | /inspector/status | | status=offline | 1)");
             emitted += spy->count();
         QTEST(QString::number(emitted), "emissions");
     }
-
     void peripheralPower()
     {
         QStringList seen;
@@ -156,7 +150,6 @@ empty status | /inspector/status | | status=offline | 1)");
         QVERIFY(m_board->setProperty("peripherals", QVariant::fromValue(QList<QVariantMap>())));
         QCOMPARE(m_board->peripherals(), expected);
     }
-
     void commands_data()
     {
         // A property to write or a method to call, on the board or the inspector. The volume is
@@ -175,7 +168,6 @@ empty status | /inspector/status | | status=offline | 1)");
 ["audioVolume", [0], "inspector/audio/set", {"internal": {"volume": 0}}],
 ["audioPlay", ["/opt/Valid.wav"], "inspector/audio/play", {"device": "internal", "filepath": "/opt/Valid.wav"}]])");
     }
-
     void commands()
     {
         const QString member = QTest::currentDataTag();
@@ -184,7 +176,6 @@ empty status | /inspector/status | | status=offline | 1)");
         QVariantList arguments = cell("arguments").toArray().toVariantList();
         for (QVariant& argument : arguments) // numbers as the int parameters take them
             argument = argument.type() == QVariant::LongLong ? argument.toInt() : argument;
-
         // As QML calls them: through the meta-object system.
         QObject* client
             = topic.startsWith(board) ? static_cast<QObject*>(m_board) : m_inspector.get();
@@ -213,7 +204,6 @@ empty status | /inspector/status | | status=offline | 1)");
             QCOMPARE(service.count(topic), 1);
         }
     }
-
     void powerRequests()
     {
         // Announced first so that the busy screen shows before the power goes.
@@ -236,7 +226,6 @@ empty status | /inspector/status | | status=offline | 1)");
             m_bench->service().waitForMessages(inspector + "/power/shutdown/request/1", 1, Wait));
         QCOMPARE(off.count(), 1);
     }
-
     void status_data()
     {
         // A scanner that is not active is in error, whatever "enabled" says. The receiver's
@@ -250,7 +239,6 @@ disabled | barcode | {"service": true, "device": {"active": true}} | disabled
 receiver | gps | {"service": true, "simulation": true, "device": {"fix": 3, "state": 2, "error": "Antenna open"}} | 3 2 1 Antenna open
 receiver service down | gps | {"service": false, "device": 1} | 0 -1 0 Manager is offline)");
     }
-
     void status()
     {
         QFETCH(QString, topic);
@@ -270,7 +258,6 @@ receiver service down | gps | {"service": false, "device": 1} | 0 -1 0 Manager i
         const auto s = receiver.at(1).at(0).value<GPSManager::Status>();
         QCOMPARE(QString::asprintf("%d %d %d ", s.fix, s.state, s.simulation) + s.error, status);
     }
-
     void infoScansAndCommands()
     {
         QVERIFY(m_bench->deliver(barcode + "/info", QByteArray(R"({"device": {"firmware": "3.2",
@@ -290,13 +277,11 @@ receiver service down | gps | {"service": false, "device": 1} | 0 -1 0 Manager i
         QCOMPARE(QStringList({i.firmware, i.imei, i.type, i.version}).join(' ')
                      + (i.assisted ? "+" : "-"),
                  "FW1 3569 gps 2.0+");
-
         // Every scan is announced, also one without text.
         QSignalSpy scanned(m_scanner.get(), &BarcodeManager::barcodeScanned);
         QVERIFY(m_bench->deliver(barcode + "/barcode", QJsonObject {{"data", "ABC-123"}}));
         QVERIFY(m_bench->deliver(barcode + "/barcode", QJsonObject {{"other", "x"}}));
         QCOMPARE(scanned, (QList<QVariantList> {{"ABC-123"}, {""}}));
-
         // The clients hear their own commands and other topics under their base: these are
         // not parsed, so no malformed messages.
         MessageCapture log;
@@ -309,12 +294,10 @@ receiver service down | gps | {"service": false, "device": 1} | 0 -1 0 Manager i
         QCOMPARE(service.last(barcode + "/enable").payload, QByteArray());
         QCOMPARE(log.messages(QtCriticalMsg) + log.messages(QtWarningMsg), QStringList());
         QCOMPARE(m_scanner->status(), QString());
-
         manager::MqttClient offline;
         BarcodeManager unconnected(offline, barcode);
         QVERIFY(!unconnected.enable() && !unconnected.disable());
     }
-
     void telemetry_data()
     {
         // The service sends texts; a plain number means the same. No reading (nothing, not a
@@ -328,7 +311,6 @@ null | null | 70.5
 bool | true | 70.5
 infinite | "1e999" | 70.5)");
     }
-
     void telemetry()
     {
         QFETCH(QString, altitude);
@@ -355,7 +337,6 @@ private:
             result << message.topic.mid(base.size()) + ' ' + message.payload;
         return result.join(' ');
     }
-
     TestBroker m_broker;
     std::unique_ptr<DeviceTestBench> m_bench;
     Board* m_board = nullptr;
