@@ -415,7 +415,7 @@ unreadable attributes | 1-1 | usbHub=ERROR)");
         QCOMPARE(shown.join(' '), found);
         // The timer keeps checking: unplugged devices turn up missing.
         QVERIFY(QDir(path("usb")).removeRecursively());
-        QFile::remove(path("mmcblk1p1"));
+        QFile::remove(path("sd"));
         for (const QString& name : Checked)
             QTRY_COMPARE_WITH_TIMEOUT(diagnostics.property(qPrintable(name)).toString(),
                                       QStringLiteral("MISSING"), Wait);
@@ -557,7 +557,7 @@ private:
             QStringList parts = device.split(':');
             const QString dir = "usb/" + parts.takeFirst();
             if (device == "sd")
-                write("mmcblk1p1", "");
+                write("sd", "");
             else
                 QVERIFY(QDir(m_dir->path()).mkpath(dir));
             if (!parts.isEmpty())
@@ -580,8 +580,7 @@ private:
         m_network = std::make_unique<Network>(m_bench->client(), m_base + "/network");
         m_terminal = std::make_unique<KVRTTerminal>(m_bench->client(), m_base + "/blm");
         m_diagnostics = std::make_unique<Diagnostics>(DeviceId, board, *m_network, *m_terminal);
-        m_diagnostics->setUsbDeviceDirectory(path("usb"));
-        m_diagnostics->setSdCardNode(path("mmcblk1p1"));
+        m_diagnostics->setUsbDeviceDirectory(path("usb")), m_diagnostics->setSdCardNode(path("sd"));
         m_diagnostics->setReportDirectory(m_dir->path());
         return *m_diagnostics;
     }

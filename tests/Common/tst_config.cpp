@@ -7,8 +7,6 @@
 #include "MessageCapture.h"
 #include "TableRows.h"
 
-#include <QJsonDocument>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstdio>

@@ -9,10 +9,6 @@
 #include "TestBroker.h"
 #include "TestPeer.h"
 
-#include <QJsonDocument>
-#include <QSignalSpy>
-#include <QThread>
-#include <QTimer>
 #include <QtTest>
 
 #include <netinet/in.h>
@@ -35,11 +31,9 @@ auto watch(const Deferred<QJsonValue>& deferred)
 template<class Client>
 bool connectTo(Client& client, const TestBroker& broker)
 {
-    client.setHostname(broker.host());
-    client.setPort(broker.port());
+    client.setHostname(broker.host()), client.setPort(broker.port());
     if constexpr (std::is_same_v<Client, MqttClient>) {
-        client.setRetryMillis(300);
-        client.connect();
+        client.setRetryMillis(300), client.connect();
         return QTest::qWaitFor([&] { return client.isConnected(); }, Wait);
     } else {
         client.connectToHost();

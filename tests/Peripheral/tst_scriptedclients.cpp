@@ -229,7 +229,6 @@ empty status | /inspector/status | | status=offline | 1)");
         addTextRows({"topic", "payload", "status"}, R"(
 service down | barcode | {"service": false} | offline
 not active | barcode | {"service": true, "device": {"active": false, "enabled": true}} | error
-no device part | barcode | {"service": true} | error
 enabled | barcode | {"service": true, "device": {"active": true, "enabled": true}} | enabled
 disabled | barcode | {"service": true, "device": {"active": true}} | disabled
 receiver | gps | {"service": true, "simulation": true, "device": {"fix": 3, "state": 2, "error": "Antenna open"}} | 3 2 1 Antenna open
