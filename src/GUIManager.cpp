@@ -1,6 +1,7 @@
 #include "GUIManager.h"
 
 #include "Connection.h"
+#include "Ethernet.h"
 #include "IPv4.h"
 #include "Logger.h"
 #include "TaggedLog.h"
@@ -112,6 +113,9 @@ void registerQmlTypes()
     qmlRegisterType<Transaction>("com.ovant.ticketing.transaction", 1, 0, "Transaction");
     qmlRegisterType<manager::Connection>("com.ovant.network.connection", 1, 0, "Connection");
     qmlRegisterType<IPv4>("com.ovant.network.ipv4", 1, 0, "IPv4");
+    // The network client's Ethernet property is declared with the class forward-declared:
+    // QML can read it only once the pointer type is known.
+    qRegisterMetaType<manager::Ethernet*>();
     qmlRegisterUncreatableType<GUIManager>("com.ovant.gui.manager", 1, 0, "GUIManager",
                                            QStringLiteral("Available as 'manager' only"));
 }

@@ -57,7 +57,7 @@ TestCase {
         return [{ tag: "InitPage", header: true }, { tag: "OutOfOrder", header: true },
                 { tag: "OutOfService", header: true }, { tag: "Invalid", header: true },
                 { tag: "ScreenSaver", header: false }, { tag: "Settings", header: false },
-                { tag: "Login", header: true, none: true }]
+                { tag: "Login", header: true }]
     }
 
     function test_screens(data) {
