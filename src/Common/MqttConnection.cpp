@@ -204,12 +204,11 @@ void MqttConnection::connectToHost()
     if (!self || m_attempt != attempt || m_state != Connecting)
         return;
     // The context object drops a result that comes after this object is gone; the
-    // attempt number one that comes after the attempt ended.
-    m_lookupId = QHostInfo::lookupHost(m_hostname, this, [this, attempt](const QHostInfo& info) {
-        if (attempt == m_attempt && m_state == Connecting && m_mosq) {
-            m_lookupId = -1;
+    // attempt number one that comes after the attempt ended. A look-up is never
+    // aborted: Qt 5 leaks the functor of an aborted one, and a stale answer is dropped.
+    QHostInfo::lookupHost(m_hostname, this, [this, attempt](const QHostInfo& info) {
+        if (attempt == m_attempt && m_state == Connecting && m_mosq)
             onHostFound(info);
-        }
     });
 }
 
@@ -416,10 +415,6 @@ bool MqttConnection::createInstance()
 
 void MqttConnection::destroyInstance()
 {
-    if (m_lookupId >= 0) {
-        QHostInfo::abortHostLookup(m_lookupId);
-        m_lookupId = -1;
-    }
     // The notifiers go first: their descriptor is closed with the instance. They are
     // deleted later because this may run inside one of their own signals.
     for (QSocketNotifier* notifier : {m_readNotifier, m_writeNotifier}) {

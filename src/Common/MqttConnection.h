@@ -208,7 +208,6 @@ private:
     quint64 m_attempt = 0; // invalidates posted failures of earlier attempts
 
     mosquitto* m_mosq = nullptr;
-    int m_lookupId = -1; // host name look-up of the current attempt
     QSocketNotifier* m_readNotifier = nullptr;
     QSocketNotifier* m_writeNotifier = nullptr;
     QTimer* m_housekeeping = nullptr;

@@ -219,11 +219,15 @@ private Q_SLOTS:
     void faultReportsSwitchOnce()
     {
         // The screen's decision on every status change, as the GUI manager takes it.
-        connect(m_terminal, &KVRTTerminal::statusChanged, this, [this] {
-            const bool online = m_terminal->status() == "online";
-            (m_terminal->*(online ? &KVRTTerminal::enableRfid : &KVRTTerminal::disableRfid))();
-            (m_terminal
-                 ->*(online ? &KVRTTerminal::enableBarcode : &KVRTTerminal::disableBarcode))();
+        KVRTTerminal* terminal = m_terminal;
+        connect(terminal, &KVRTTerminal::statusChanged, this, [terminal] {
+            if (terminal->status() == "online") {
+                terminal->enableRfid();
+                terminal->enableBarcode();
+            } else {
+                terminal->disableRfid();
+                terminal->disableBarcode();
+            }
         });
         // Each report in turn with the readers' state (on: 1), and the commands it leads to.
         const char* const steps[][3] = {
