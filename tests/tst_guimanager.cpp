@@ -7,6 +7,7 @@
 #include "GUIManager.h"
 #include "Logger.h"
 #include "MessageCapture.h"
+#include "QuickSanitizerOptions.h"
 #include "RfidService.h"
 #include "TestBroker.h"
 #include "TestPeer.h"
@@ -58,18 +59,6 @@ QList<QStringList> readTs(const QString& path)
 }
 
 } // namespace
-
-#if defined(__SANITIZE_ADDRESS__)
-// Qt Quick's pixmap cache keeps the pages' images until the process ends.
-extern "C" const char* __asan_default_options()
-{
-    return "fast_unwind_on_malloc=0";
-}
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:QQuickPixmap::load\n";
-}
-#endif
 
 class TestGUIManager : public QObject
 {

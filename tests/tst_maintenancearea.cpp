@@ -5,6 +5,7 @@
 #include "Config.h"
 #include "GUIManager.h"
 #include "Logger.h"
+#include "QuickSanitizerOptions.h"
 #include "SessionManager.h"
 #include "TableRows.h"
 #include "TestBroker.h"

@@ -10,19 +10,7 @@
 #include <QtQml>
 #include <QtQuickTest>
 
-#if defined(__SANITIZE_ADDRESS__)
-// Qt's pixmap cache, Qt Test's logger and the offscreen screen outlive the test.
-extern "C" const char* __asan_default_options()
-{
-    return "fast_unwind_on_malloc=0";
-}
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:QQuickPixmap::load\nleak:QTestLog::addLogger\nleak:libqoffscreen\n"
-           "leak:QPlatformScreen::QPlatformScreen\nleak:QWindowSystemInterface::"
-           "handleScreenAdded\n";
-}
-#endif
+#include "QuickSanitizerOptions.h"
 
 class StandInManager : public QObject
 {
