@@ -302,10 +302,6 @@ private Q_SLOTS:
         QVERIFY(publish("/board/event", {{"name", "IgnitionChanged"}, {"data", 1}}));
         QVERIFY(logged("[Inspector] Aborting System shutdown"));
         QCOMPARE(resets.count(), 1);
-        // Power requests go to the inspector after the busy screen.
-        m_manager->rebootRequest();
-        QCOMPARE(m_manager->message(), QString("Rebooting"));
-        QVERIFY(m_peer->waitForMessages(topic("/inspector/power/reboot/request/1")));
     }
 
     // Requests to the interface's own topics: answers, configuration changes and what they

@@ -259,18 +259,6 @@ exit     | Exiting       |)");
         QVERIFY(session.sessionActive());
         QCOMPARE(wrong(4), 0); // a right PIN starts the count again
     }
-
-    void deviceIdNotWritable()
-    {
-        QVERIFY(start(m_dir->filePath("missing/serialnumber")));
-        QCOMPARE(m_shown, QString("InitPage"));
-        QSignalSpy error(m_manager.get(), qOverload<QString>(&GUIManager::errorOccured));
-        m_manager->saveDeviceIdRequest("K7");
-        QCOMPARE(error.size(), 1);
-        QVERIFY(!error.value(0).value(0).toString().isEmpty());
-        QCOMPARE(m_manager->deviceId(), QString("K7"));
-        QCOMPARE(m_shown, QString("Gate"));
-    }
 };
 
 QTEST_MAIN(TestMaintenanceArea)

@@ -54,12 +54,6 @@ bool ChildProcess::start(const QString& program, const QStringList& arguments)
     return m_process.waitForStarted(60000);
 }
 
-bool ChildProcess::waitForStandardError(const QString& text, int msecs)
-{
-    (void)QTest::qWaitFor([&] { return standardError().contains(text) || m_finished; }, msecs);
-    return standardError().contains(text);
-}
-
 bool ChildProcess::waitForFinished(int msecs)
 {
     return QTest::qWaitFor([&] { return m_finished; }, msecs);

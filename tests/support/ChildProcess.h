@@ -32,7 +32,6 @@ public:
     // Starts the program; false if it could not be started.
     bool start(const QString& program, const QStringList& arguments = {});
 
-    bool waitForStandardError(const QString& text, int msecs = 60000);
     bool waitForFinished(int msecs = 60000);
     // Sends a POSIX signal (SIGTERM, SIGKILL, ...) to the running process.
     bool sendSignal(int signalNumber);
