@@ -1,10 +1,10 @@
 #include "DeviceIdFile.h"
 
+#include "AtomicFile.h"
 #include "Config.h"
 #include "TaggedLog.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -73,17 +73,12 @@ void DeviceIdFile::save()
 {
     const QString name = fileName();
     tagged(qInfo(), Tag_) << "Saving device id to : " << name;
-    // Written aside and renamed into place, so that a failed write leaves the
-    // previous id readable; a file in a directory that allows no new files is
-    // written in place.
-    QSaveFile file(name);
-    file.setDirectWriteFallback(true);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(m_id.toUtf8()) >= 0
-        && file.commit()) {
+    // Replaced as a whole, so that a kill or power cut while saving leaves the previous
+    // id readable, never an empty file. A directory that allows no new file fails the
+    // save (reported below) rather than risking the old id in an in-place write.
+    QString error;
+    if (AtomicFile::write(name, m_id.toUtf8(), &error))
         return;
-    }
-    const QString error = file.errorString();
-    file.cancelWriting();
     tagged(qCritical(), Tag_) << "ERROR: Could not save device S/N to file : " << name << " ("
                               << error << ")";
     Q_EMIT saveFailed(error);

@@ -1,5 +1,6 @@
 #include "EventManager.h"
 
+#include "AtomicFile.h"
 #include "Config.h"
 #include "Event.h"
 
@@ -104,22 +105,22 @@ void EventManager::setAside(const QString& reason)
 
 void EventManager::save()
 {
-    QSettings file(m_filename, QSettings::IniFormat);
-    file.clear();
-    file.beginWriteArray(ArrayName, m_data.size());
-    for (int i = 0; i < m_data.size(); ++i) {
-        const Event* event = m_data.at(i);
-        file.setArrayIndex(i);
-        file.setValue(QStringLiteral("category"), event->category());
-        file.setValue(QStringLiteral("name"), event->name());
-        file.setValue(QStringLiteral("desc"), event->description());
-        file.setValue(QStringLiteral("timestamp"), event->timestamp());
-    }
-    file.endArray();
-    file.sync();
+    // Replaced as a whole: a kill or power cut in the middle of a save leaves the
+    // previous log, never a truncated one.
+    const bool failed = !AtomicFile::writeSettings(m_filename, [this](QSettings& file) {
+        file.beginWriteArray(ArrayName, m_data.size());
+        for (int i = 0; i < m_data.size(); ++i) {
+            const Event* event = m_data.at(i);
+            file.setArrayIndex(i);
+            file.setValue(QStringLiteral("category"), event->category());
+            file.setValue(QStringLiteral("name"), event->name());
+            file.setValue(QStringLiteral("desc"), event->description());
+            file.setValue(QStringLiteral("timestamp"), event->timestamp());
+        }
+        file.endArray();
+    });
 
     // Reported once per failing streak, not on every event.
-    const bool failed = file.status() != QSettings::NoError;
     if (failed && !m_writeFailed)
         qWarning().noquote().nospace() << Tag << "WARN: Cannot write the events file " << m_filename
                                        << "; the log is kept in memory only";

@@ -1,5 +1,8 @@
 #include "Config.h"
 
+#include "AtomicFile.h"
+#include "SecretMask.h"
+
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
@@ -96,8 +99,8 @@ void Config::print() const
     for (const QString& key : allKeys) {
         QString value = get(key).toString();
         // Secrets stay out of the log (which ends up in syslog); only whether one is set shows.
-        if (key.endsWith(QLatin1String("/password")) && !value.isEmpty())
-            value = QStringLiteral("********");
+        if (SecretMask::isSecretKey(key) && !value.isEmpty())
+            value = SecretMask::mask();
         qInfo().noquote().nospace()
             << QStringLiteral("[Config]  %1 : %2").arg(key.leftJustified(width), value);
     }
@@ -214,17 +217,19 @@ void Config::save()
         return;
     }
     m_malformed = false;
-    {
-        QSettings file(m_filename, QSettings::defaultFormat());
-        // Write in place when the directory does not allow a temporary file beside it.
-        file.setAtomicSyncRequired(false);
-        for (auto it = m_settings.constBegin(); it != m_settings.constEnd(); ++it)
-            file.setValue(it.key(), it.value());
-        file.sync();
-        if (file.status() != QSettings::NoError) {
-            qWarning().noquote().nospace()
-                << "[Config] Could not write config file : " << m_filename;
-        }
+    // Replaced as a whole: a kill or power cut in the middle of a save leaves the
+    // previous file, never a half-written one.
+    QString error;
+    const bool written = AtomicFile::writeSettings(
+        m_filename,
+        [this](QSettings& file) {
+            for (auto it = m_settings.constBegin(); it != m_settings.constEnd(); ++it)
+                file.setValue(it.key(), it.value());
+        },
+        &error);
+    if (!written) {
+        qWarning().noquote().nospace()
+            << "[Config] Could not write config file : " << m_filename << " (" << error << ")";
     }
     watchFile();
 }
@@ -289,17 +294,21 @@ QVariantMap Config::readChanges()
 bool Config::moveAside()
 {
     // Neither the broken file nor the values in force are lost: the one is kept for
-    // whoever wants to repair it, the other is written in its place.
+    // whoever wants to repair it, the other then replaces it. A copy, not a rename, so
+    // that there is a file at the name at every moment.
     const QString aside = m_filename + QStringLiteral(".broken-")
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss-zzz"));
-    if (!QFile::rename(m_filename, aside)) {
+    QFile broken(m_filename);
+    QString error;
+    if (!broken.open(QIODevice::ReadOnly) || !AtomicFile::write(aside, broken.readAll(), &error)) {
         qWarning().noquote().nospace()
             << "[Config] Not saving config file : " << m_filename
-            << " (it has syntax errors and could not be moved aside to " << aside << ")";
+            << " (it has syntax errors and could not be copied aside to " << aside << ")";
         return false;
     }
-    qWarning().noquote().nospace() << "[Config] Config file with syntax errors moved to : " << aside
-                                   << ". Writing a new " << m_filename;
+    qWarning().noquote().nospace()
+        << "[Config] Config file with syntax errors copied to : " << aside << ". Writing a new "
+        << m_filename;
     return true;
 }
 

@@ -187,7 +187,7 @@ private Q_SLOTS:
         config.print();
         const QString printed = capture.messages(QtInfoMsg).join('\n');
         QVERIFY(
-            printed.contains(QRegularExpression("mqtt/password +: \\*{8}\n.*mqtt/port +: 1884")));
+            printed.contains(QRegularExpression("mqtt/password +: \\*{6}\n.*mqtt/port +: 1884")));
         QVERIFY(!printed.contains("s3cret"));
     }
     void unusableFile_data()
@@ -230,7 +230,7 @@ a directory | dir | Cannot read config file)");
         addTextRows({"file", "directory", "warning"}, R"(
 unreadable file | 200 | 755 | Not saving config file
 read-only directory, no file | 0 | 555 | Could not write config file
-file in read-only directory | 600 | 555 |)");
+file in read-only directory | 600 | 555 | Could not write config file)");
     }
     void permissions()
     {
@@ -260,10 +260,9 @@ file in read-only directory | 600 | 555 |)");
         config.set("gui/locale", "en_US"); // in memory at least
         QCOMPARE(config.get("gui/locale"), QVariant("en_US"));
         const QString warnings = capture.messages(QtWarningMsg).join('\n');
-        QVERIFY2(warning.isEmpty() ? warnings.isEmpty() : warnings.contains(warning),
-                 qPrintable(warnings));
-        if (warning.isEmpty()) // no temporary file beside it: written in place
-            QVERIFY(readBytes(path).contains("locale=en_US\n"));
+        QVERIFY2(warnings.contains(warning), qPrintable(warnings));
+        if (fileMode == 0600) // no replacement can be made beside it: left as it was
+            QCOMPARE(readBytes(path), QByteArray("[log]\nlevel=4\n[mqtt]\nhost=kept.local\n"));
         // Once the file may be used, its values come in and it is written in full.
         QVERIFY(::chmod(qPrintable(dir.path()), 0755) == 0);
         QVERIFY(fileMode ? ::chmod(qPrintable(path), 0600) == 0 : write(path, "[log]\nlevel=4\n"));
