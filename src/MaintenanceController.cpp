@@ -12,6 +12,7 @@
 #include "JsonField.h"
 #include "KVRTTerminal.h"
 #include "Network.h"
+#include "SecretMask.h"
 #include "SessionManager.h"
 #include "TaggedLog.h"
 
@@ -127,11 +128,12 @@ void MaintenanceController::applyValidator(const QJsonObject& data, QStringList&
     // Without a host the validator would have no OBU to talk to.
     const QUrl url(*obc, QUrl::TolerantMode);
     if (!url.isValid() || url.host().isEmpty()) {
-        warningLog() << "WARN: OBC URL is not valid : " << *obc;
+        warningLog() << "WARN: OBC URL is not valid : " << SecretMask::text(*obc);
         return;
     }
     infoLog() << "Applying KVRTTerminal configuration";
-    configList.append(QStringLiteral("OBC : %1").arg(url.toString()));
+    // The list is shown on the screen: the OBU password is not.
+    configList.append(QStringLiteral("OBC : %1").arg(SecretMask::url(url)));
     m_parts.terminal.config()->setObuUrl(url);
     m_parts.terminal.saveConfig();
 }

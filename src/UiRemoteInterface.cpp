@@ -2,10 +2,13 @@
 
 #include "Config.h"
 #include "MqttClient.h"
+#include "SecretMask.h"
 #include "TaggedLog.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
+
+#include <utility>
 
 namespace {
 
@@ -92,6 +95,7 @@ void UiRemoteInterface::start()
 void UiRemoteInterface::onConnected()
 {
     tagged(qInfo(), Tag_) << "Connected to MQTT broker";
+    m_connected = true;
     Q_EMIT connected();
     publishInfo();
     publishStatus();
@@ -100,7 +104,10 @@ void UiRemoteInterface::onConnected()
 
 void UiRemoteInterface::onDisconnected()
 {
-    tagged(qWarning(), Tag_) << "WARN: Disconnected from MQTT broker";
+    // A failed attempt is not a lost connection (the client reports it, once); only
+    // the end of a working connection is.
+    if (std::exchange(m_connected, false))
+        tagged(qWarning(), Tag_) << "WARN: Disconnected from MQTT broker";
     Q_EMIT disconnected();
 }
 
@@ -110,7 +117,7 @@ void UiRemoteInterface::onMessage(const QByteArray& payload, const QByteArray& t
     if (!topic.contains(base()))
         return;
     tagged(qInfo(), Tag_) << "Message received : " << topic;
-    tagged(qDebug(), Tag_) << "Data : " << payload;
+    tagged(qDebug(), Tag_) << "Data : " << SecretMask::text(payload);
 
     if (topic.contains(QLatin1String("/info/get"))) {
         publishInfo();
@@ -154,8 +161,12 @@ void UiRemoteInterface::applyRemoteConfig(const QJsonObject& object)
             } else if (defaultValue.isValid() && !fitsDefault(defaultValue, member.value())) {
                 tagged(qWarning(), Tag_)
                     << "WARN: Ignoring configuration value of the wrong type : " << name << " = "
-                    << QJsonDocument(QJsonObject {{member.key(), member.value()}})
+                    << QJsonDocument(SecretMask::json({{member.key(), member.value()}}))
                            .toJson(QJsonDocument::Compact);
+            } else if (SecretMask::isSecretKey(name) && SecretMask::isMask(member.value())) {
+                // Our own published configuration handed back: the mask stands for the
+                // password in force, which stays.
+                continue;
             } else {
                 acceptedMembers.insert(member.key(), member.value());
             }
@@ -185,5 +196,6 @@ void UiRemoteInterface::publishStatus()
 
 void UiRemoteInterface::publishConfig()
 {
-    publish(QStringLiteral("/config"), m_config->toJson());
+    // The broker password stays in the program: peers see only whether one is set.
+    publish(QStringLiteral("/config"), SecretMask::json(m_config->toJson()));
 }

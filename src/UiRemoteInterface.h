@@ -51,4 +51,5 @@ private:
     // The request topics handed to the client, which renews them on every connection.
     QSet<QString> m_topics;
     bool m_started = false;
+    bool m_connected = false;
 };

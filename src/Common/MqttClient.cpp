@@ -1,6 +1,7 @@
 #include "MqttClient.h"
 
 #include "MqttSubscription.h"
+#include "SecretMask.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -146,7 +147,13 @@ int MqttClient::subscriptionCount() const
 
 void MqttClient::connect()
 {
-    infoLog() << "Connecting to host";
+    // New parameters may fail differently, or in the same way: either is reported again.
+    if (!m_retrying) {
+        m_failures = 0;
+        m_failure = MqttConnection::NoError;
+    }
+    // The retries of a failing connection are not news.
+    (m_failures > 0 ? debugLog() : infoLog()) << "Connecting to host";
     m_autoReconnect = true;
 
     if (!m_connectionTimer) {
@@ -181,7 +188,7 @@ void MqttClient::connect()
     debugLog() << "CleanSession: " << boolText(m_cleanSession);
     debugLog() << "Client Id   : " << m_clientId;
     debugLog() << "Keepalive   : " << int(m_keepAlive);
-    debugLog() << "Will Message: " << m_willMessage;
+    debugLog() << "Will Message: " << SecretMask::text(m_willMessage);
     debugLog() << "Will QoS    : " << int(m_willQos);
     debugLog() << "Will Retain : " << boolText(m_willRetain);
     debugLog() << "Will Topic  : " << m_willTopic;
@@ -205,7 +212,7 @@ void MqttClient::connect()
     m_client->setWillRetain(m_willRetain);
     m_client->setWillTopic(m_willTopic);
 
-    if (m_encrypted)
+    if (m_encrypted && !m_retrying)
         warningLog() << "Encryption not yet supported";
 
     m_client->connectToHost();
@@ -256,7 +263,7 @@ bool MqttClient::publish(const QByteArray& data, const QString& topic, quint8 qo
     if (debugEnabled())
         debugLog() << "Publishing to topic '" << topic << "' with Qos = " << int(qos)
                    << " and Retain = " << boolText(retain) << ":\n"
-                   << data;
+                   << SecretMask::text(data);
     if (m_client->publish(topic, data, qos, retain) == -1) {
         emit error(QStringLiteral("Publish to ") + topic + QStringLiteral(" failed."));
         return false;
@@ -361,7 +368,7 @@ Deferred<QJsonValue> MqttClient::executeRpc(const QString& topic, const QString&
     });
     wait->result.done([d, responseTopic](const QJsonValue& value) mutable {
         debugLog() << "[RPC] Received : " << responseTopic;
-        debugLog() << "[RPC] Data     : " << compactJson(value.toObject());
+        debugLog() << "[RPC] Data     : " << compactJson(SecretMask::json(value.toObject()));
         d.resolve(value);
     });
     // No request whose answer nobody waits for: the service would act on it while the
@@ -370,7 +377,7 @@ Deferred<QJsonValue> MqttClient::executeRpc(const QString& topic, const QString&
         return d;
 
     debugLog() << "[RPC] Sending : " << requestTopic;
-    debugLog() << "[RPC] Data    : " << requestText;
+    debugLog() << "[RPC] Data    : " << SecretMask::text(requestText);
     if (m_client->publish(requestTopic, requestText, 1, false) == -1)
         finishWait(wait, false, QJsonValue(QStringLiteral("Publish failed")));
     return d;
@@ -379,6 +386,11 @@ Deferred<QJsonValue> MqttClient::executeRpc(const QString& topic, const QString&
 void MqttClient::onConnected()
 {
     infoLog() << "Connected to broker " << m_hostname;
+    if (m_failures > 1)
+        infoLog() << "Connected after " << m_failures << " failed attempts";
+    m_failures = 0;
+    m_failure = MqttConnection::NoError;
+    m_wasConnected = true;
     // Copy: a slot run by a subscription may subscribe further topics.
     const QVector<QPair<QString, quint8>> topics = m_subsTopics;
     for (const auto& entry : topics) {
@@ -390,7 +402,9 @@ void MqttClient::onConnected()
 
 void MqttClient::onDisconnected()
 {
-    infoLog() << "Disconnected from broker " << m_hostname;
+    // An attempt that failed was reported by its error already.
+    (m_wasConnected ? infoLog() : debugLog()) << "Disconnected from broker " << m_hostname;
+    m_wasConnected = false;
 }
 
 void MqttClient::onStateChanged(MqttConnection::ClientState state)
@@ -423,18 +437,47 @@ void MqttClient::onTimeout()
 
 void MqttClient::onReconnect()
 {
-    if (m_autoReconnect && m_client && m_client->state() == MqttConnection::Disconnected)
+    if (m_autoReconnect && m_client && m_client->state() == MqttConnection::Disconnected) {
+        m_retrying = true;
         connect();
+        m_retrying = false;
+    }
 }
 
 void MqttClient::onReceived(const QByteArray& message, const QString& topic)
 {
     if (debugEnabled())
-        debugLog() << "Received on topic: " << topic << "\n" << message;
+        debugLog() << "Received on topic: " << topic << "\n" << SecretMask::text(message);
     emit received(message, topic.toUtf8());
 }
 
 void MqttClient::onError(MqttConnection::ClientError code)
+{
+    if (code == MqttConnection::NoError)
+        return;
+    if (code == m_failure && m_failures > 0) {
+        ++m_failures;
+        // 2, 4, 8, ... attempts: a handful of lines a day however long it lasts.
+        if ((m_failures & (m_failures - 1)) == 0)
+            warningLog() << "Still not connected: the last " << m_failures
+                         << " attempts failed with the same error; retrying every " << m_retryMillis
+                         << " ms";
+        else
+            debugLog() << "Attempt " << m_failures << " failed with the same error";
+        return;
+    }
+    m_failure = code;
+    m_failures = 1;
+    reportError(code);
+    if (code == MqttConnection::BadUsernameOrPassword || code == MqttConnection::NotAuthorized)
+        warningLog() << "The broker refused user '" << m_username << "' "
+                     << (m_password.isEmpty() ? "without a password" : "with the password given")
+                     << ": check mqtt/username and mqtt/password. Retrying every " << m_retryMillis
+                     << " ms; further failures are only counted.";
+    emit error(QStringLiteral("Mqtt client error"));
+}
+
+void MqttClient::reportError(MqttConnection::ClientError code)
 {
     switch (code) {
     case MqttConnection::NoError:
@@ -478,7 +521,6 @@ void MqttClient::onError(MqttConnection::ClientError code)
         warningLog() << "Unknown error.";
         break;
     }
-    emit error(QStringLiteral("Mqtt client error"));
 }
 
 } // namespace manager

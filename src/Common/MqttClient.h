@@ -91,6 +91,7 @@ private Q_SLOTS:
     void onReconnect();
     void onReceived(const QByteArray& message, const QString& topic);
     void onError(MqttConnection::ClientError code);
+    void reportError(MqttConnection::ClientError code);
     void onSubscriptionStateChanged();
 
 private:
@@ -121,6 +122,14 @@ private:
     QTimer* m_reconnectTimer = nullptr;
     bool m_autoReconnect = false;
     int m_pendingWaits = 0;
+
+    // Attempts that failed in a row with the same error: only the first is reported in
+    // full (and as error()); the retries go on quietly, with a count now and then, so
+    // that a wrong password or an absent broker does not flood the log.
+    MqttConnection::ClientError m_failure = MqttConnection::NoError;
+    int m_failures = 0;
+    bool m_wasConnected = false;
+    bool m_retrying = false; // connect() called by the retry timer, not by the owner
 };
 
 } // namespace manager
