@@ -146,17 +146,12 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(recorder.events.size(), 6, 30000);
         QCOMPARE(recorder.changes.mid(1),
                  (QList<QVariantMap> {{{"log/level", "1"}}, {{"gui/locale", "en_US"}}}));
-        // A file that is gone is written again in full by the next change.
-        QVERIFY(QFile::remove(path));
-        QTest::qWait(200);
-        config.set("gui/locale", "de_DE");
-        QCOMPARE(readBytes(path).count('='), Defaults.size());
     }
     void json()
     {
         const QString path = m_dir.filePath("json.conf");
         Config config(path, Defaults);
-        config.addOverrides({{"mqtt/port", 1884}, {"mqtt/password", "s3cret"}});
+        config.addOverrides({{"mqtt/port", 1884}});
         Recorder recorder(config);
         QByteArray fileAtSignal;
         connect(&config, &Config::configChanged, this, [&] { fileAtSignal = readBytes(path); });
@@ -182,13 +177,6 @@ private Q_SLOTS:
         // The stored values, by group, with their types.
         QCOMPARE(config.toJson().value("log").toObject(),
                  QJsonObject({{"color", true}, {"level", 3}, {"stderr", true}, {"syslog", true}}));
-        // The printout shows the effective values, secrets masked.
-        capture.clear();
-        config.print();
-        const QString printed = capture.messages(QtInfoMsg).join('\n');
-        QVERIFY(
-            printed.contains(QRegularExpression("mqtt/password +: \\*{6}\n.*mqtt/port +: 1884")));
-        QVERIFY(!printed.contains("s3cret"));
     }
     void unusableFile_data()
     {
