@@ -1,10 +1,10 @@
 #include "AtomicFile.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <QTemporaryDir>
 
 #include <cerrno>
 #include <cstring>
@@ -70,33 +70,42 @@ bool AtomicFile::write(const QString& path, const QByteArray& contents, QString*
 bool AtomicFile::writeSettings(const QString& path, const std::function<void(QSettings&)>& fill,
                                QString* error)
 {
-    QTemporaryDir scratch(QDir::tempPath() + QStringLiteral("/kvrt-settings-XXXXXX"));
-    if (!scratch.isValid()) {
+    const auto fail = [error](const QString& reason) {
         if (error)
-            *error = scratch.errorString();
+            *error = reason;
         return false;
-    }
-    const QString text = scratch.filePath(QStringLiteral("contents.ini"));
+    };
+    // QSettings writes through temporary files and a lock file of its own, which a kill
+    // would leave behind: it works in a directory beside the file that is emptied before
+    // every use, so that at most that one directory is ever left over.
+    const QFileInfo info(path);
+    const QFileInfo target(info.isSymLink() ? info.symLinkTarget() : path);
+    QDir scratch(target.absolutePath() + QStringLiteral("/.") + target.fileName()
+                 + QStringLiteral(".new"));
+    if (!scratch.removeRecursively() || !QDir().mkpath(scratch.path()))
+        return fail(QStringLiteral("cannot prepare %1").arg(scratch.path()));
+    // A new name every time: QSettings caches what it read of a file by its name.
+    static int serial = 0;
+    const QString text = scratch.filePath(
+        QStringLiteral("%1-%2.ini").arg(QCoreApplication::applicationPid()).arg(++serial));
+    QByteArray contents;
     {
         QSettings settings(text, QSettings::IniFormat);
         fill(settings);
         settings.sync();
         if (settings.status() != QSettings::NoError) {
-            if (error)
-                *error = QStringLiteral("could not produce the settings text");
-            return false;
+            scratch.removeRecursively();
+            return fail(QStringLiteral("could not produce the settings text"));
         }
     }
     QFile produced(text);
-    QByteArray contents;
     // No entries at all: QSettings leaves no file, and the result is an empty one.
-    if (produced.exists()) {
-        if (!produced.open(QIODevice::ReadOnly)) {
-            if (error)
-                *error = produced.errorString();
-            return false;
-        }
-        contents = produced.readAll();
+    if (produced.exists() && !produced.open(QIODevice::ReadOnly)) {
+        scratch.removeRecursively();
+        return fail(produced.errorString());
     }
-    return write(path, contents, error);
+    contents = produced.readAll();
+    produced.close();
+    scratch.removeRecursively();
+    return write(target.filePath(), contents, error);
 }
