@@ -81,6 +81,7 @@ Q_SIGNALS:
     void connected();
     void disconnected();
     void received(const QByteArray& data, const QByteArray& from);
+    // Once per failure: attempts that go on failing in the same way do not repeat it.
     void error(const QString& error);
 
 private Q_SLOTS:
