@@ -4,6 +4,7 @@
 #include "Ethernet.h"
 #include "IPv4.h"
 #include "Logger.h"
+#include "SecretMask.h"
 #include "TaggedLog.h"
 #include "Transaction.h"
 
@@ -351,9 +352,9 @@ void GUIManager::initConfigReactions()
 
 void GUIManager::onConfigChanged(const QVariantMap& changes)
 {
-    tagged(qDebug(), Tag_)
-        << "Config changed : "
-        << QJsonDocument(QJsonObject::fromVariantMap(changes)).toJson(QJsonDocument::Compact);
+    tagged(qDebug(), Tag_) << "Config changed : "
+                           << QJsonDocument(SecretMask::json(QJsonObject::fromVariantMap(changes)))
+                                  .toJson(QJsonDocument::Compact);
     // One reaction per change set: the first row that matches.
     m_configReactions.react(changes);
     // The gate page follows the kind of gate live, and its error page the flag.

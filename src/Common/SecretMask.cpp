@@ -16,11 +16,12 @@ const QRegularExpression& memberPattern()
 }
 
 // scheme://user:password@ (also with JSON-escaped slashes); the password runs to the
-// last "@" of the authority.
+// last "@" of the authority. A scheme starts only where a word starts: otherwise a long
+// run of letters would be tried from each of its letters (quadratic on hostile input).
 const QRegularExpression& urlPattern()
 {
     static const QRegularExpression pattern(
-        QStringLiteral(R"(([A-Za-z][A-Za-z0-9+.\-]*:(?:\\?/){2}[^\s/"@:]*:)([^\s/"]+)@)"));
+        QStringLiteral(R"(((?<![A-Za-z0-9+.\-])[A-Za-z][A-Za-z0-9+.\-]*:(?:\\?/){2}[^\s/"@:]*:)([^\s/"]+)@)"));
     return pattern;
 }
 

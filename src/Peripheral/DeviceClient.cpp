@@ -1,6 +1,7 @@
 #include "DeviceClient.h"
 
 #include "MqttClient.h"
+#include "SecretMask.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -75,11 +76,13 @@ void DeviceClient::parseFailed(const QByteArray&, const QString&, const QJsonPar
 QString DeviceClient::payloadForLog(const QByteArray& payload)
 {
     // A payload can be as large as the broker allows: bad input must not flood the log.
+    // It may also carry a password (a service's configuration report): masked first.
     constexpr int MaxLogged = 512;
+    const QString text = SecretMask::text(QString::fromUtf8(payload));
     if (payload.size() <= MaxLogged)
-        return QString::fromUtf8(payload);
-    return QString::fromUtf8(payload.left(MaxLogged)) + QStringLiteral("... (")
-        + QString::number(payload.size()) + QStringLiteral(" bytes)");
+        return text;
+    return text.left(MaxLogged) + QStringLiteral("... (") + QString::number(payload.size())
+        + QStringLiteral(" bytes)");
 }
 
 void DeviceClient::unrouted(const QJsonObject&, const QString&) { }
