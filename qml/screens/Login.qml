@@ -45,6 +45,7 @@ Item {
 
     // A fresh page each time it is shown.
     onVisibleChanged: {
+        console.info("[QML] Login page " + (visible ? "shown" : "hidden"))
         pin.text = ""
         wrongPin = false
         if (visible)
