@@ -1,6 +1,6 @@
 // The real programs end to end (broker, simulator, terminal on a virtual X display, real
-// clicks): what only the whole can show. With KVRT_SCREENSHOT_DIR set, screenshots() writes
-// a picture of every screen, in Greek and in English (scripts/screenshots.sh).
+// clicks and keys): what only the whole can show. With KVRT_SCREENSHOT_DIR set, the walks
+// also take a picture of every screen, in Greek and in English (scripts/screenshots.sh).
 
 #include "TerminalRig.h"
 #include "TestPeer.h"
@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 
