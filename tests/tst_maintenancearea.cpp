@@ -1,6 +1,6 @@
-// The GUI manager's maintenance side on a real broker, with its configuration, device-id
-// and event-log files in a scratch directory. A test peer plays the terminal service, the
-// board, the inspector and the network service.
+// The GUI manager's maintenance side on a real broker, with its files in a scratch
+// directory: what the end-to-end walk (tests/e2e) cannot reach. A test peer plays the
+// terminal service, the board, the inspector and the network service.
 
 #include "Config.h"
 #include "GUIManager.h"
@@ -35,7 +35,7 @@ class TestMaintenanceArea : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<Config> m_config;
     std::unique_ptr<GUIManager> m_manager;
-    QString m_shown; // what the shell shows: the screen, or "Gate" after resetInitialScreen
+    QString m_shown; // the last screen set
 
     QString topic(const QString& suffix) const
     {
@@ -62,17 +62,6 @@ class TestMaintenanceArea : public QObject
     {
         return sync() && m_peer->last(topic("/ui/status")).json()["technician"].toBool();
     }
-    QStringList events() const
-    {
-        QSettings file(m_dir->filePath("events.ini"), QSettings::IniFormat);
-        QStringList names;
-        for (int i = 0, size = file.beginReadArray("events"); i < size; ++i) {
-            file.setArrayIndex(i);
-            names << file.value("name").toString();
-        }
-        return names;
-    }
-
     // A manager on its own topics, ignition on and the terminal online, with a PIN.
     bool start(const QString& deviceIdFile = QString())
     {
@@ -95,7 +84,6 @@ class TestMaintenanceArea : public QObject
         m_manager.reset(new GUIManager(*m_config, m_dir->path()));
         connect(m_manager.get(), &GUIManager::screenChanged,
                 [this] { m_shown = m_manager->screen(); });
-        connect(m_manager.get(), &GUIManager::resetInitialScreen, [this] { m_shown = "Gate"; });
         return m_peer->waitForMessages(topic("/ui/info"), 1, Wait) && ignition(true)
             && publish("/blm/status", Online);
     }
@@ -121,38 +109,6 @@ private Q_SLOTS:
         m_dir.reset(new QTemporaryDir);
         m_peer->clear();
     }
-    void screensSessionAndIgnition()
-    {
-        QVERIFY(start());
-        const int before = events().size();
-        m_manager->load();
-        // The header gesture: the login page, a second one leaves it, a third brings it back.
-        for (const char* expected : {"Login", "Gate", "Login"}) {
-            m_manager->setMaintenanceScreen();
-            QCOMPARE(m_shown, QString(expected));
-        }
-        QVERIFY(login());
-        m_manager->setMaintenanceScreen();
-        QCOMPARE(m_shown, QString("Settings"));
-        // Faults and tickets leave the settings area alone.
-        QVERIFY(publish("/blm/status", {{"service", false}}));
-        m_manager->setOutOfOrderScreen("#0001");
-        QCOMPARE(m_shown, QString("Settings"));
-        QVERIFY(publish("/blm/status", Online));
-        m_manager->settingsLogoutRequest();
-        QVERIFY(!technician());
-        QCOMPARE(m_shown, QString("Gate"));
-        // Ignition off ends a session before the screen saver comes.
-        QVERIFY(login() && ignition(false) && !technician());
-        QCOMPARE(m_shown, QString("ScreenSaver"));
-        QVERIFY(ignition(true));
-        QCOMPARE(m_shown, QString("Gate"));
-        QCOMPARE(events().mid(before),
-                 QStringList({"Application started", "Maintenance login", "Maintenance logout",
-                              "Maintenance login", "Ignition off", "Maintenance logout",
-                              "Ignition on"}));
-    }
-
     void barcode_data()
     {
         // "\/" and "\u0023" stand for "/" and the hash sign: moc misreads them in raw strings.
@@ -171,16 +127,14 @@ private Q_SLOTS:
 ["wrong types", {"validator": "mqtt:\/\/obu", "network": {"eth0": {"method": 1}}}, [], null],
 ["wrong network type", {"validator": {"obc": 7}, "network": ["eth0"]}, [], null],
 ["bad address", {"validator": {"obc": "mqtt:\/\/obu"}, "network": {"eth0": {"method": "manual",
-    "address": "999.1.1.1", "netmask": "1.2.3"}}}, ["OBC : mqtt:\/\/obu"], null],
-["outside a session", {"validator": {"obc": "mqtt:\/\/obu"}}, null, null]
+    "address": "999.1.1.1", "netmask": "1.2.3"}}}, ["OBC : mqtt:\/\/obu"], null]
 ])");
     }
     void barcode()
     {
         QVERIFY(start());
         QVERIFY(publish("/network/ethernet/state", {{"interface", "eth0"}}));
-        const bool session = !cell("list").isNull();
-        QVERIFY(!session || login());
+        QVERIFY(login());
         QSignalSpy applied(m_manager.get(), &GUIManager::barcodeConfigurationApplied);
         QVERIFY(publish("/blm/barcode/maintenance/scanned", cell("barcode").toObject()));
         const QStringList list = cell("list").toVariant().toStringList();

@@ -3,6 +3,7 @@ import QtQuick.Controls 2.15
 import QtQuick.Controls.Material 2.15
 import QtQuick.Layouts 1.15
 import "../controls"
+import "ScreenText.js" as ScreenText
 
 // The technician's PIN for the maintenance area, typed on the page's own keypad
 // (or a keyboard). After too many wrong PINs the manager refuses logins for a
@@ -15,8 +16,9 @@ Item {
     readonly property bool locked: lockoutSec > 0
     property bool wrongPin: false
 
+    // A hidden page keeps the keyboard focus: what is typed then is not for it.
     function type(digit) {
-        if (locked || pin.text.length >= maxDigits)
+        if (!visible || locked || pin.text.length >= maxDigits)
             return
         wrongPin = false
         pin.text += digit
@@ -36,13 +38,14 @@ Item {
     }
 
     function login() {
-        if (locked || pin.text === "")
+        if (!visible || locked || pin.text === "")
             return
         manager.settingsLoginRequest(pin.text)
     }
 
     // A fresh page each time it is shown.
     onVisibleChanged: {
+        console.info("[QML] Login page " + (visible ? "shown" : "hidden"))
         pin.text = ""
         wrongPin = false
         if (visible)
@@ -50,6 +53,14 @@ Item {
     }
 
     Material.theme: Material.Light
+
+    // Writes what the page shows to the log.
+    Shortcut {
+        sequence: "Ctrl+Shift+D"
+        context: Qt.ApplicationShortcut // also over a modal popup
+        enabled: page.visible
+        onActivated: console.info(ScreenText.line("Login", page, page.Overlay.overlay))
+    }
 
     Keys.onPressed: {
         if (event.key >= Qt.Key_0 && event.key <= Qt.Key_9)

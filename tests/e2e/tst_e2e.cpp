@@ -1,6 +1,6 @@
 // The real programs end to end (broker, simulator, terminal on a virtual X display, real
-// clicks): what only the whole can show. With KVRT_SCREENSHOT_DIR set, screenshots() writes
-// a picture of every screen, in Greek and in English (scripts/screenshots.sh).
+// clicks and keys): what only the whole can show. With KVRT_SCREENSHOT_DIR set, the walks
+// also take a picture of every screen, in Greek and in English (scripts/screenshots.sh).
 
 #include "TerminalRig.h"
 #include "TestPeer.h"
@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 
@@ -24,14 +25,15 @@ class tst_E2E : public QObject
 
     std::unique_ptr<TerminalRig> m_rig;
     std::unique_ptr<TestPeer> m_peer;
+    TerminalRig::Options m_options; // of the terminal's last start
 
     // Starts the terminal; returns the log position once the gate page is up, or -1.
     int startOnline(bool entryGate, const QString& language = QStringLiteral("en_US"))
     {
-        TerminalRig::Options options;
-        options.entryGate = entryGate;
-        options.language = language;
-        return m_rig->startTerminal(options) ? m_rig->waitForLog(Online, 0, StartMs) : -1;
+        m_options = {};
+        m_options.entryGate = entryGate;
+        m_options.language = language;
+        return m_rig->startTerminal(m_options) ? m_rig->waitForLog(Online, 0, StartMs) : -1;
     }
 
     // Runs a simulator command until it is accepted (a scan waits for the reader).
@@ -49,6 +51,111 @@ class tst_E2E : public QObject
                 && m_rig->waitForLog("[QML] Card requested.", mark, 3000) >= 0;
         };
         return QTest::qWaitFor(touch, StepMs);
+    }
+
+    // Has the page write what it shows to the log until it shows one of the texts (separated
+    // by '~'); returns the log position after that line, or -1.
+    int waitForScreen(const QString& texts, int from)
+    {
+        static const QString Dump = QStringLiteral("[QML] Screen text (");
+        int found = -1;
+        const auto shows = [&] {
+            const int asked = std::max(from, int(m_rig->log().size()));
+            const int at
+                = m_rig->display().key("ctrl+shift+d") ? m_rig->waitForLog(Dump, asked, 5000) : -1;
+            if (at < 0 || !QTest::qWaitFor([&] { return m_rig->log().indexOf('\n', at) > 0; }))
+                return false;
+            const QString line = m_rig->log().mid(at - Dump.size()).section('\n', 0, 0);
+            for (const QString& text : texts.split('~'))
+                found = line.contains(text) ? at - int(Dump.size() - line.size()) : found;
+            return found >= 0;
+        };
+        return QTest::qWaitFor(shows, StepMs) ? found : -1;
+    }
+
+    // True once a message on the topic, after the first "since" of all, holds the text.
+    bool carries(const QString& topic, const QString& text, int since)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                const QList<TestPeer::Message> sent = m_peer->messages().mid(since);
+                return std::any_of(sent.cbegin(), sent.cend(), [&](const TestPeer::Message& m) {
+                    return m.topic == topic && m.payload.contains(text.toUtf8());
+                });
+            },
+            StepMs);
+    }
+
+    // Walks the terminal through steps "action|what tells it took effect|picture", separated by
+    // ';'. Actions: click x y [held ms], type text [times], scroll x y clicks, key names, touch
+    // (the gate page), sim <simulator command>, broker stop|restart, start entry|exit (the
+    // terminal, again). What tells: a text the terminal logs after the last one found;
+    // "=text~text": the screen shows one of them; "@topic text": a message on the topic holds the
+    // text. The pictures are written only when KVRT_SCREENSHOT_DIR names a directory.
+    void walk(const QString& steps)
+    {
+        const QDir pictures(qEnvironmentVariable("KVRT_SCREENSHOT_DIR"));
+        const bool picturing = pictures.path() != "." && pictures.mkpath(".");
+        int mark = 0; // where the last text found ends in the log
+        int since = 0; // the messages on the broker before the last action
+        for (const QString& step : steps.split(';')) {
+            // The text checked may hold '|' itself: the screen's texts are separated so.
+            const QStringList action = step.trimmed().section('|', 0, 0).split(' ');
+            const QString check = step.section('|', 1, -2);
+            const QString picture = step.section('|', -1).trimmed();
+            since = action[0].isEmpty() ? since : m_peer->count();
+            bool done = true;
+            const int held = action.value(3).toInt();
+            if (action[0] == "click") // a press held but seen late by a busy program: again
+                done = QTest::qWaitFor(
+                    [&] {
+                        return m_rig->display().click(action[1].toInt(), action[2].toInt(), held)
+                            && (!held || m_rig->waitForLog(check, mark, 5000) >= 0);
+                    },
+                    StepMs);
+            else if (action[0] == "type") // quick, when repeated
+                done = action.size() < 3
+                    ? m_rig->display().type(action[1])
+                    : m_rig->display().type(action[1].repeated(action[2].toInt()), 5);
+            else if (action[0] == "scroll")
+                done = m_rig->display().scroll(action[1].toInt(), action[2].toInt(),
+                                               action[3].toInt());
+            else if (action[0] == "key")
+                done = m_rig->display().key(action[1]);
+            else if (action[0] == "touch")
+                done = touchGate(mark);
+            else if (action[0] == "sim")
+                done = simulate(action.mid(1));
+            else if (action[0] == "broker")
+                done = action[1] == "stop" ? (m_rig->broker().stop(), true)
+                                           : m_rig->broker().restart();
+            else if (action[0] == "start")
+                done = (!m_rig->terminal().isRunning() || m_rig->stopTerminal())
+                    && (mark = startOnline(action[1] == "entry", m_options.language)) >= 0;
+            if (done && check.startsWith('='))
+                mark = waitForScreen(check.mid(1), mark);
+            else if (done && check.startsWith('@'))
+                done = carries(check.mid(1).section(' ', 0, 0), check.section(' ', 1), since);
+            else if (done && !check.isEmpty())
+                mark = m_rig->waitForLog(check, mark, StepMs);
+            QVERIFY2(done && mark >= 0, failure(step));
+            QTest::qWait(picturing ? 700 : 300); // pictures are for people: transitions first
+            if (picturing && !picture.isEmpty())
+                QVERIFY(m_rig->display().grab(
+                    pictures.filePath(picture + '-' + QTest::currentDataTag() + ".png")));
+        }
+    }
+
+    // Both languages for pictures, English alone for the test.
+    static void languages()
+    {
+        QTest::addColumn<QString>("language");
+        if (qEnvironmentVariableIsSet("KVRT_SCREENSHOT_DIR")) {
+            if (!VirtualDisplay::missingTools({QStringLiteral("import")}).isEmpty())
+                QSKIP("pictures need ImageMagick's import (Debian package imagemagick)");
+            QTest::newRow("el") << QStringLiteral("el_GR");
+        }
+        QTest::newRow("en") << QStringLiteral("en_US");
     }
 
     QByteArray failure(const QString& what) const
@@ -116,36 +223,78 @@ private Q_SLOTS:
         QCOMPARE(m_peer->last("ovant/ui/status").json(), QJsonObject({{"service", false}}));
     }
 
-    void screenshots_data()
+    // The technician's way, with real clicks and keys: the PIN, every settings page showing
+    // the services' values as they change, a configuration barcode in and out of a session,
+    // the ignition, and an event log that outlives the program.
+    void maintenanceArea_data() { languages(); }
+    void maintenanceArea()
     {
-        QTest::addColumn<QString>("language");
-        QTest::newRow("el") << QStringLiteral("el_GR");
-        QTest::newRow("en") << QStringLiteral("en_US");
+        QFETCH(QString, language);
+        QVERIFY2(startOnline(true, language) >= 0, failure("never online"));
+        walk(R"(click 930 60 1200|Setting screen : Login|login;
+            click 595 230||; click 701 230||; click 807 230||; click 807 488|User entered wrong pin|;
+            |=| Pin | Wrong PIN~| Κωδικός | Λανθασμένος|login-refused;
+            click 930 60 1200|Login page hidden|; type 4826||; key Return||;
+            click 930 60 1200|Setting screen : Login|; type 9 300|=| ●●●●●●●● |;
+            key Return|User entered wrong pin|; type 4826||; key Return|User logged-in|;
+            |=(Settings)|settings-menu;
+            click 500 102|=(Validator)|settings-validator; sim terminal no-route|=out-of-service|;
+            sim terminal ok|=| online ||; scroll 500 400 15||;
+            click 903 550|=(Validator Configuration)|settings-validator-config;
+            click 743 432|=(Validator)|; click 30 35|=(Settings)|;
+            click 500 168|=(Diagnostics)|settings-diagnostics; sim temperature 85|=| ERROR |;
+            sim temperature 40||; click 30 35|=(Settings)|;
+            click 500 235|=pool.ntp.org|settings-region; click 30 35|=(Settings)|;
+            click 500 301|=| 70 %|settings-audio; click 30 35|=(Settings)|;
+            click 500 367|=(Display)|settings-display; sim light 37|=| 37 %|;
+            click 30 35|=(Settings)|;
+            click 500 433|=| kvrt-terminal |settings-network;
+            click 768 92|=| 02:4B:56:52:54:01 |settings-ethernet; sim ethernet down|=| Disconnected |;
+            sim ethernet up|=| Connected |; scroll 500 400 6||;
+            click 903 550|=(Ethernet Configuration)|; click 880 147||;
+            click 880 195|=| manual ||; click 838 198||; key ctrl+a||; type 999.1.1.1||;
+            click 838 250||; key ctrl+a||; type 255.255.255.0||; click 70 554||;
+            click 923 485|=IPv4 address is not a valid IP address~IPv4|settings-ethernet-refused;
+            click 100 550||; click 838 198||; key ctrl+a||; type 1.2.3||; click 70 554||;
+            click 923 485|=IPv4 address is not a valid IP address~IPv4|; click 100 550||;
+            click 743 485||; click 30 35|=(Settings)|;
+            click 500 500|=(Update)|; sim update 9.9.9||; click 743 380|=| 9.9.9 |settings-update;
+            sim update none||; click 30 35|=(Settings)|;
+            click 500 566|=Maintenance login|settings-eventlog; click 30 35|=(Settings)|;
+            click 983 35||; click 873 96|=(Settings)|;
+            sim maintenance both|@ovant/blm/config/set obc.local|;
+            |@ovant/network/ethernet/config/set 192.0.2.40|; |Playing audio file|;
+            |= / OBC : mqtt:|settings-configured; click 100 550||;
+            sim ignition off|User logged-out|; |Scheduling System shutdown in|;
+            |Setting screen : ScreenSaver|;
+            sim maintenance obc force|Maintenance session is not active. Ignoring.|;
+            sim ignition on|Aborting System shutdown|;
+            start entry||; click 930 60 1200|Setting screen : Login|; type 4826||;
+            key Return|User logged-in|; click 500 566|=Ignition on|; |=Ignition off|;
+            |=Maintenance logout|; click 983 35||; click 873 288|User logged-out|)");
     }
 
+    // Pictures of the operating screens; without KVRT_SCREENSHOT_DIR the walk in English
+    // only, as a test (the registration with a serial-number file that cannot be written).
+    void screenshots_data() { languages(); }
     void screenshots()
     {
         QFETCH(QString, language);
-        const QDir pictures(qEnvironmentVariable("KVRT_SCREENSHOT_DIR"));
-        if (pictures.path() == ".")
-            QSKIP("pictures only when KVRT_SCREENSHOT_DIR names a directory");
-        if (!VirtualDisplay::missingTools({QStringLiteral("import")}).isEmpty())
-            QSKIP("pictures need ImageMagick's import (Debian package imagemagick)");
-        QVERIFY(pictures.mkpath("."));
         // Slow movements, so that the issuing can be seen.
         QVERIFY(m_rig->stopSimulator());
         QVERIFY(m_rig->startSimulator({"--motion-delay", "1500", "--take-delay", "never"}));
-        // An entry gate without serial number, whose file cannot be written.
-        TerminalRig::Options options;
-        options.language = language;
-        options.deviceId.clear();
-        options.config.insert("gui/deviceId", m_rig->directory() + "/no/serialnumber");
-        QVERIFY(m_rig->startTerminal(options));
-
-        // Each step: an action, the log text that tells it took effect, the picture.
-        const QStringList steps = QString(R"(|Setting screen : InitPage|init-page; click 512 322||;
+        // An entry gate without serial number, whose file cannot be written: the number
+        // entered stays all the same (the validator page shows it).
+        m_options = {};
+        m_options.language = language;
+        m_options.deviceId.clear();
+        m_options.config.insert("gui/deviceId", m_rig->directory() + "/no/serialnumber");
+        QVERIFY(m_rig->startTerminal(m_options));
+        walk(R"(|Setting screen : InitPage|init-page; click 512 322||;
             type K00000001||init-page-keyboard; click 512 298||init-page-confirm;
-            click 432 364|Could not save device S/N|error-popup; click 512 300||entry-gate;
+            click 432 364|Could not save device S/N|error-popup; click 512 300||;
+            click 930 60 1200|Setting screen : Login|; type 4826||; key Return|User logged-in|;
+            click 500 102|=| K00000001 ||; click 983 35||; click 873 288|User logged-out|entry-gate;
             touch||entry-gate-busy; |Card in Mouth changed true|entry-gate-final;
             sim take-card|Preparing next card|; |[CardIssuer] RFID disabled|;
             sim jam on|Dispenser jammed|; touch|Failed to issue card|entry-gate-error; sim jam off||;
@@ -155,35 +304,8 @@ private Q_SLOTS:
             broker stop|Setting screen : OutOfOrder|out-of-order;
             broker restart|KVRTTerminal status changed : online|;
             sim ignition off|Setting screen : ScreenSaver|screensaver; sim ignition on||;
-            exit-gate||exit-gate; sim scan pass valid|ExitGate : true|exit-gate-final;
-            sim scan pass refused|Setting screen : Invalid|exit-invalid)")
-                                      .split(';');
-        int mark = 0; // where the last step's text ends in the log
-        for (const QString& step : steps) {
-            const QStringList parts = step.trimmed().split('|');
-            const QStringList action = parts[0].split(' ');
-            bool done = true;
-            if (action[0] == "click")
-                done = m_rig->display().click(action[1].toInt(), action[2].toInt());
-            else if (action[0] == "type")
-                done = m_rig->display().type(action[1]);
-            else if (action[0] == "touch")
-                done = touchGate(mark);
-            else if (action[0] == "sim")
-                done = simulate(action.mid(1));
-            else if (action[0] == "broker")
-                done = action[1] == "stop" ? (m_rig->broker().stop(), true)
-                                           : m_rig->broker().restart();
-            else if (action[0] == "exit-gate")
-                done = m_rig->stopTerminal() && (mark = startOnline(false, language)) >= 0;
-            if (done && !parts[1].isEmpty())
-                mark = m_rig->waitForLog(parts[1], mark, StepMs);
-            QVERIFY2(done && mark >= 0, failure(step));
-            QTest::qWait(700); // the pictures are for people: transitions first
-            if (!parts[2].isEmpty())
-                QVERIFY(m_rig->display().grab(
-                    pictures.filePath(parts[2] + '-' + QTest::currentDataTag() + ".png")));
-        }
+            start exit||exit-gate; sim scan pass valid|ExitGate : true|exit-gate-final;
+            sim scan pass refused|Setting screen : Invalid|exit-invalid)");
     }
 };
 

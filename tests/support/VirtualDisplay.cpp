@@ -8,6 +8,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <cstdlib>
+
 VirtualDisplay::VirtualDisplay() = default;
 
 VirtualDisplay::~VirtualDisplay()
@@ -67,14 +69,31 @@ QProcessEnvironment VirtualDisplay::environment(const QProcessEnvironment& base)
     return environment;
 }
 
-bool VirtualDisplay::click(int x, int y)
+bool VirtualDisplay::click(int x, int y, int holdMs)
 {
-    return runTool("xdotool", {"mousemove", QString::number(x), QString::number(y), "click", "1"});
+    const QStringList move {"mousemove", QString::number(x), QString::number(y)};
+    if (holdMs <= 0)
+        return runTool("xdotool", move + QStringList {"click", "1"});
+    const QString seconds = QString::number(holdMs / 1000.0);
+    return runTool("xdotool",
+                   move + QStringList {"mousedown", "1", "sleep", seconds, "mouseup", "1"});
 }
 
-bool VirtualDisplay::type(const QString& text)
+bool VirtualDisplay::type(const QString& text, int delayMs)
 {
-    return runTool("xdotool", {"type", "--delay", "50", text});
+    return runTool("xdotool", {"type", "--delay", QString::number(delayMs), text});
+}
+
+bool VirtualDisplay::scroll(int x, int y, int clicks)
+{
+    return runTool("xdotool",
+                   {"mousemove", QString::number(x), QString::number(y), "click", "--repeat",
+                    QString::number(std::abs(clicks)), clicks < 0 ? "4" : "5"});
+}
+
+bool VirtualDisplay::key(const QString& keys)
+{
+    return runTool("xdotool", {"key", keys});
 }
 
 bool VirtualDisplay::grab(const QString& pngFile)

@@ -32,10 +32,14 @@ public:
     QProcessEnvironment environment(const QProcessEnvironment& base
                                     = QProcessEnvironment::systemEnvironment()) const;
 
-    // A left click at the screen position.
-    bool click(int x, int y);
+    // A left click at the screen position; a press held that long with holdMs.
+    bool click(int x, int y, int holdMs = 0);
     // Types the text as key strokes to the window under the pointer.
-    bool type(const QString& text);
+    bool type(const QString& text, int delayMs = 50);
+    // Turns the mouse wheel at the position: clicks > 0 down, < 0 up.
+    bool scroll(int x, int y, int clicks);
+    // Presses keys by name, e.g. "ctrl+shift+d" or "Return".
+    bool key(const QString& keys);
     // Writes the whole screen to a PNG file.
     bool grab(const QString& pngFile);
 

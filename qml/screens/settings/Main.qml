@@ -2,6 +2,7 @@ import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Controls.Material 2.15
 import "../../controls"
+import "../ScreenText.js" as ScreenText
 
 // The technician's settings area: its own header with the way back and the power
 // menu, the menu of pages and a stack of the open pages. Each time the area is
@@ -31,6 +32,15 @@ Item {
     }
 
     onVisibleChanged: reset()
+
+    // Writes what the area shows to the log.
+    Shortcut {
+        sequence: "Ctrl+Shift+D"
+        context: Qt.ApplicationShortcut // also over a modal popup
+        enabled: settings.visible
+        onActivated: console.info(ScreenText.line(stack.depth > 1 ? stack.currentItem.title : "Settings",
+                                                  settings, settings.Overlay.overlay))
+    }
 
     Rectangle {
         anchors.fill: parent
