@@ -54,6 +54,28 @@ ApplicationWindow {
         onMagicButtonPressed: manager.setMaintenanceScreen()
     }
 
+    // For start-up measurements: each page, once made.
+    signal pageLoaded(string name)
+
+    // Only the page on screen is made before the first frame; the others right after
+    // it (or, should no frame come, after a short while), and kept from then on. A
+    // page needed before then is made at once.
+    property bool allPages: false
+
+    function makeAllPages() {
+        allPages = true
+    }
+
+    // Emitted on this thread just before each frame is drawn: the call comes once
+    // that frame is out.
+    onAfterAnimating: if (!allPages) Qt.callLater(makeAllPages)
+
+    Timer {
+        interval: 500
+        running: !window.allPages
+        onTriggered: window.makeAllPages()
+    }
+
     Repeater {
         id: pages
         model: window.screens
@@ -62,8 +84,10 @@ ApplicationWindow {
             objectName: "page_" + modelData.name
             anchors.fill: parent
             asynchronous: false
+            active: window.allPages || window.currentScreen === modelData.name
             source: modelData.source
             visible: window.currentScreen === modelData.name
+            onLoaded: window.pageLoaded(modelData.name)
         }
     }
 

@@ -4,6 +4,7 @@
 #include "Ethernet.h"
 #include "IPv4.h"
 #include "Logger.h"
+#include "StartupTrace.h"
 #include "TaggedLog.h"
 #include "Transaction.h"
 
@@ -12,6 +13,7 @@
 #include <QJsonObject>
 #include <QQmlContext>
 #include <QQuickStyle>
+#include <QQuickWindow>
 #include <QUrl>
 #include <QtQml>
 
@@ -129,7 +131,7 @@ GUIManager::GUIManager(Config& config, QObject* parent)
 GUIManager::GUIManager(Config& config, const QString& eventLogDirectory, QObject* parent)
     : QObject(parent)
     , m_engine(prepareQuickControls())
-    , m_config(&config)
+    , m_config((StartupTrace::mark("QML engine"), &config))
     , m_deviceIdFile(config)
     , m_kvrtTerminal(m_mqtt, config.get(key("topics/blm")).toString())
     , m_board(m_mqtt, config.get(key("topics/board")).toString())
@@ -148,6 +150,7 @@ GUIManager::GUIManager(Config& config, const QString& eventLogDirectory, QObject
     , m_remote(m_mqtt, config, [this] { return maintenanceSessionActive(); })
     , m_maintenance(*this, {m_session, m_eventLog, m_kvrtTerminal, m_board, m_inspector, m_network})
 {
+    StartupTrace::mark("clients");
     m_qmlContext = m_engine.rootContext();
     m_screenTimer.setSingleShot(true);
     m_gateResultTimer.setSingleShot(true);
@@ -160,9 +163,12 @@ GUIManager::GUIManager(Config& config, const QString& eventLogDirectory, QObject
     m_deviceIdFile.load();
     initLog();
     initConfig();
+    StartupTrace::mark("log and configuration");
     initQml();
+    StartupTrace::mark("QML set-up");
     initMqtt();
     initManagers();
+    StartupTrace::mark("MQTT set-up");
 }
 
 GUIManager::~GUIManager()
@@ -185,12 +191,16 @@ GUIManager::~GUIManager()
 void GUIManager::load()
 {
     m_engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
+    StartupTrace::mark("main.qml");
     const QList<QObject*> roots = m_engine.rootObjects();
-    if (roots.isEmpty())
+    if (roots.isEmpty()) {
         criticalLog() << "ERROR: Failed to load the user interface : qrc:/qml/main.qml";
-    else
+    } else {
         setParent(roots.first());
+        StartupTrace::followWindow(qobject_cast<QQuickWindow*>(roots.first()));
+    }
     setLanguage(m_config->get(key("gui/locale")).toString());
+    StartupTrace::mark("translator");
     m_maintenance.pushEvent(QStringLiteral("General"), QStringLiteral("Application started"),
                             QString());
 }

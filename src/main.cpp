@@ -2,6 +2,7 @@
 #include "Config.h"
 #include "GUIManager.h"
 #include "SignalWatcher.h"
+#include "StartupTrace.h"
 #include "Version.h"
 
 #include <QFont>
@@ -27,6 +28,7 @@ extern "C" const char* __lsan_default_suppressions()
 
 int main(int argc, char* argv[])
 {
+    StartupTrace::mark("main");
     // Text entry goes through the on-screen keyboard plug-in.
     qputenv("QT_IM_MODULE", QByteArrayLiteral("freevirtualkeyboard"));
 
@@ -35,6 +37,7 @@ int main(int argc, char* argv[])
     QGuiApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
 
     QGuiApplication app(argc, argv);
+    StartupTrace::mark("application");
     QGuiApplication::setApplicationName(QString::fromLatin1(kvrt::ApplicationName));
     QGuiApplication::setApplicationDisplayName(QString::fromLatin1(kvrt::ApplicationDisplayName));
     QGuiApplication::setApplicationVersion(QString::fromLatin1(kvrt::ApplicationVersion));
@@ -54,13 +57,16 @@ int main(int argc, char* argv[])
 
     Config config(configFile, GUIManager::Defaults);
     config.addOverrides(overrides);
+    StartupTrace::mark("configuration");
 
     QFontDatabase::addApplicationFont(QStringLiteral(":/qml/fonts/DejaVuSans.ttf"));
     QGuiApplication::setFont(QFont(QStringLiteral("DejaVu Sans")));
+    StartupTrace::mark("font");
 
     // The manager applies the log settings and prints the configuration itself.
     GUIManager manager(config);
     manager.load();
+    StartupTrace::mark("event loop");
 
     return app.exec();
 }
