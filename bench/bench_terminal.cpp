@@ -18,6 +18,7 @@
 // Usage: bench_terminal [runs (default 5)] [idle seconds (default 30)]
 
 #include "ChildProcess.h"
+#include "StartupTrace.h"
 #include "TerminalRig.h"
 
 #include <QCoreApplication>
@@ -27,6 +28,7 @@
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
+#include <QQuickWindow>
 #include <QTest>
 #include <QTimer>
 
@@ -74,14 +76,20 @@ ApplicationWindow {
 }
 )";
 
+// Marks the stages that it shares with the terminal, for the breakdown.
 int runAnchor(int argc, char** argv)
 {
+    StartupTrace::mark("main");
     QGuiApplication app(argc, argv);
+    StartupTrace::mark("application");
     QQuickStyle::setStyle(QStringLiteral("Material"));
     QQmlApplicationEngine engine;
+    StartupTrace::mark("QML engine");
     engine.loadData(AnchorQml);
+    StartupTrace::mark("main.qml");
     if (engine.rootObjects().isEmpty())
         return 1;
+    StartupTrace::followWindow(qobject_cast<QQuickWindow*>(engine.rootObjects().first()));
     return app.exec();
 }
 
@@ -160,6 +168,7 @@ bool startAnchor(ChildProcess& anchor, TerminalRig& rig)
 {
     QProcessEnvironment environment = rig.display().environment(ChildProcess::defaultEnvironment());
     environment.insert(QStringLiteral("QT_LOGGING_RULES"), LoggingRules);
+    environment.insert(QStringLiteral("KVRT_STARTUP_TRACE"), QStringLiteral("1"));
     anchor.setEnvironment(environment);
     return anchor.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--anchor")});
 }
@@ -170,6 +179,7 @@ Sample measureAnchor(TerminalRig& rig)
     ChildProcess anchor;
     QElapsedTimer clock;
     clock.start();
+    const double launchMs = monotonicMs();
     if (!startAnchor(anchor, rig) || !waitFor(anchor, FrameMark)) {
         std::fprintf(stderr, "anchor: no first frame\n%s\n", qPrintable(anchor.standardError()));
         return sample;
@@ -177,6 +187,7 @@ Sample measureAnchor(TerminalRig& rig)
     sample.firstFrameMs = double(clock.nsecsElapsed()) / 1e6;
     QTest::qWait(SettleMs);
     sample.rssKiB = residentKiB(anchor.processId());
+    sample.marks = startupMarks(anchor.standardError(), launchMs);
     return sample;
 }
 
@@ -215,11 +226,12 @@ Sample measureTerminal(TerminalRig& rig)
     return sample;
 }
 
-// Median time of each start-up mark since the launch, and since the mark before it.
-void printBreakdown(const std::vector<Sample>& samples)
+// Median time of each start-up mark since the launch, and since the mark before it; the
+// anchor's time for the marks it shares.
+void printBreakdown(const std::vector<Sample>& samples, const std::vector<Sample>& anchorSamples)
 {
     std::vector<QString> order;
-    std::map<QString, std::vector<double>> times;
+    std::map<QString, std::vector<double>> times, anchorTimes;
     for (const Sample& sample : samples) {
         for (const auto& [stage, at] : sample.marks) {
             if (times.find(stage) == times.end())
@@ -227,16 +239,26 @@ void printBreakdown(const std::vector<Sample>& samples)
             times[stage].push_back(at);
         }
     }
+    for (const Sample& sample : anchorSamples) {
+        for (const auto& [stage, at] : sample.marks)
+            anchorTimes[stage].push_back(at);
+    }
     if (order.empty()) {
         std::printf("  no start-up marks (is the terminal built with them?)\n");
         return;
     }
-    std::printf("  where the time goes (medians, ms since the launch / since the mark before):\n");
+    std::printf("  where the time goes (medians in ms: since the launch, since the mark before; "
+                "anchor since its launch):\n");
     double before = 0;
     double lastPage = -1;
     for (const QString& stage : order) {
         const double at = median(times[stage]);
-        std::printf("    %-24s %8.1f %8.1f\n", qPrintable(stage), at, at - before);
+        const auto anchor = anchorTimes.find(stage);
+        if (anchor != anchorTimes.end())
+            std::printf("    %-24s %8.1f %8.1f %8.1f\n", qPrintable(stage), at, at - before,
+                        median(anchor->second));
+        else
+            std::printf("    %-24s %8.1f %8.1f\n", qPrintable(stage), at, at - before);
         before = at;
         if (stage.startsWith(QLatin1String("page ")))
             lastPage = std::max(lastPage, at);
@@ -257,7 +279,7 @@ double spread(const std::vector<double>& values)
 void startup(TerminalRig& rig, int runs)
 {
     std::vector<double> anchorFrame, terminalFrame, anchorRss, terminalRss;
-    std::vector<Sample> terminalSamples;
+    std::vector<Sample> terminalSamples, anchorSamples;
     // One unmeasured round first, so that neither side pays for cold caches alone.
     measureAnchor(rig);
     measureTerminal(rig);
@@ -274,6 +296,7 @@ void startup(TerminalRig& rig, int runs)
         anchorRss.push_back(double(anchor.rssKiB));
         terminalRss.push_back(double(terminal.rssKiB));
         terminalSamples.push_back(terminal);
+        anchorSamples.push_back(anchor);
         std::printf("  run %d: first frame %7.1f ms (anchor %7.1f ms), resident %6ld KiB "
                     "(anchor %6ld KiB)\n",
                     i + 1, terminal.firstFrameMs, anchor.firstFrameMs, terminal.rssKiB,
@@ -284,7 +307,7 @@ void startup(TerminalRig& rig, int runs)
         return;
     const double frameRatio = median(terminalFrame) / median(anchorFrame);
     const double rssRatio = median(terminalRss) / median(anchorRss);
-    printBreakdown(terminalSamples);
+    printBreakdown(terminalSamples, anchorSamples);
     std::printf("start-up to first frame: terminal %.1f ms (spread %.1f), anchor %.1f ms (spread "
                 "%.1f) (medians of %zu): ratio %.2f (goal <= %.1f) %s\n",
                 median(terminalFrame), spread(terminalFrame), median(anchorFrame),

@@ -43,8 +43,9 @@ ApplicationWindow {
         color: "#FFFFFF"
     }
 
+    // The program has installed the font before the first frame already.
     FontLoader {
-        source: "qrc:/qml/fonts/DejaVuSans.ttf"
+        source: window.allPages ? "qrc:/qml/fonts/DejaVuSans.ttf" : ""
     }
 
     header: Header {
