@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QResource>
 
 #include <csignal>
 
@@ -25,6 +26,23 @@ extern "C" const char* __lsan_default_suppressions()
     return "leak:QQuickPixmap::load\n";
 }
 #endif
+
+namespace {
+
+// A font stored uncompressed in the resources is registered where it lies: read from
+// the file, every face made of it would hold a copy of its own.
+void installFont(const QString& path)
+{
+    const QResource resource(path);
+    if (resource.isValid() && resource.compressionAlgorithm() == QResource::NoCompression) {
+        QFontDatabase::addApplicationFontFromData(QByteArray::fromRawData(
+            reinterpret_cast<const char*>(resource.data()), int(resource.size())));
+    } else {
+        QFontDatabase::addApplicationFont(path);
+    }
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -59,7 +77,7 @@ int main(int argc, char* argv[])
     config.addOverrides(overrides);
     StartupTrace::mark("configuration");
 
-    QFontDatabase::addApplicationFont(QStringLiteral(":/qml/fonts/DejaVuSans.ttf"));
+    installFont(QStringLiteral(":/qml/fonts/DejaVuSans.ttf"));
     QGuiApplication::setFont(QFont(QStringLiteral("DejaVu Sans")));
     StartupTrace::mark("font");
 
