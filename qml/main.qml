@@ -58,17 +58,23 @@ ApplicationWindow {
     // For start-up measurements: each page, once made.
     signal pageLoaded(string name)
 
-    // Only the page on screen is made before the first frame; the others right after
-    // it (or, should no frame come, after a short while), and kept from then on. A
-    // page needed before then is made at once.
+    // Only the page on screen at start is made before the first frame; the others
+    // right after it (or, should no frame come, after a short while), and all are
+    // kept from then on. A change of screen before then makes them all at once, so
+    // that no page is ever made twice.
     property bool allPages: false
 
     function makeAllPages() {
         allPages = true
     }
 
-    // Emitted on this thread just before each frame is drawn: the call comes once
-    // that frame is out.
+    function showScreen(name) {
+        makeAllPages()
+        currentScreen = name
+    }
+
+    // Emitted on this thread as each frame is handed to the renderer (frameSwapped may
+    // come from the render thread): the call comes after that frame.
     onAfterAnimating: if (!allPages) Qt.callLater(makeAllPages)
 
     Timer {
@@ -97,7 +103,7 @@ ApplicationWindow {
 
         function onScreenChanged() {
             console.info("[QML] Screen changed : " + manager.screen)
-            window.currentScreen = manager.screen
+            window.showScreen(manager.screen)
         }
 
         function onErrorOccured(error) {
@@ -111,7 +117,7 @@ ApplicationWindow {
         }
 
         function onResetInitialScreen() {
-            window.currentScreen = "EntryGate"
+            window.showScreen("EntryGate")
         }
     }
 
