@@ -28,7 +28,8 @@ set(_qrc "<!DOCTYPE RCC>\n<RCC version=\"1.0\">\n<qresource prefix=\"/\">\n")
 foreach(_f IN LISTS KVRT_QML_FILES)
     string(APPEND _qrc "  <file alias=\"${_f}\">${CMAKE_CURRENT_SOURCE_DIR}/${_f}</file>\n")
 endforeach()
-string(APPEND _qrc "  <file alias=\"qml/fonts/DejaVuSans.ttf\">${KVRT_FONT_COPY}</file>\n")
+# Stored as it is, so that the program can register it in place, without a copy.
+string(APPEND _qrc "  <file alias=\"qml/fonts/DejaVuSans.ttf\" compression-algorithm=\"none\">${KVRT_FONT_COPY}</file>\n")
 foreach(_qm IN LISTS KVRT_QM_FILES)
     get_filename_component(_name "${_qm}" NAME)
     string(APPEND _qrc "  <file alias=\"qml/translations/${_name}\">${_qm}</file>\n")
@@ -37,7 +38,10 @@ string(APPEND _qrc "</qresource>\n</RCC>\n")
 set(KVRT_QRC "${CMAKE_CURRENT_BINARY_DIR}/kvrt_resources.qrc")
 file(CONFIGURE OUTPUT "${KVRT_QRC}" CONTENT "${_qrc}")
 
-qt5_add_resources(KVRT_RCC_SOURCES "${KVRT_QRC}")
+# The QML is compiled ahead of time (Qt Quick Compiler): the program loads the compiled
+# units linked into it instead of parsing and compiling every file at start-up.
+find_package(Qt5QuickCompiler REQUIRED)
+qtquick_compiler_add_resources(KVRT_RCC_SOURCES "${KVRT_QRC}")
 set_source_files_properties(${KVRT_RCC_SOURCES} PROPERTIES SKIP_AUTOGEN ON)
 add_custom_target(KVRTResourceFiles DEPENDS "${KVRT_FONT_COPY}" ${KVRT_QM_FILES})
 
@@ -45,5 +49,5 @@ add_custom_target(KVRTResourceFiles DEPENDS "${KVRT_FONT_COPY}" ${KVRT_QM_FILES}
 # every program that uses them (the terminal and the GUI tests).
 add_library(KVRTResources OBJECT ${KVRT_RCC_SOURCES})
 add_dependencies(KVRTResources KVRTResourceFiles)
-target_link_libraries(KVRTResources PUBLIC Qt5::Core)
+target_link_libraries(KVRTResources PUBLIC Qt5::Core Qt5::Qml)
 set(KVRT_RESOURCES $<TARGET_OBJECTS:KVRTResources>)

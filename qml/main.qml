@@ -43,8 +43,9 @@ ApplicationWindow {
         color: "#FFFFFF"
     }
 
+    // The program has installed the font before the first frame already.
     FontLoader {
-        source: "qrc:/qml/fonts/DejaVuSans.ttf"
+        source: window.allPages ? "qrc:/qml/fonts/DejaVuSans.ttf" : ""
     }
 
     header: Header {
@@ -52,6 +53,34 @@ ApplicationWindow {
         height: 120
         visible: window.currentScreen !== "Settings" && window.currentScreen !== "ScreenSaver"
         onMagicButtonPressed: manager.setMaintenanceScreen()
+    }
+
+    // For start-up measurements: each page, once made.
+    signal pageLoaded(string name)
+
+    // Only the page on screen at start is made before the first frame; the others
+    // right after it (or, should no frame come, after a short while), and all are
+    // kept from then on. A change of screen before then makes them all at once, so
+    // that no page is ever made twice.
+    property bool allPages: false
+
+    function makeAllPages() {
+        allPages = true
+    }
+
+    function showScreen(name) {
+        makeAllPages()
+        currentScreen = name
+    }
+
+    // Emitted on this thread as each frame is handed to the renderer (frameSwapped may
+    // come from the render thread): the call comes after that frame.
+    onAfterAnimating: if (!allPages) Qt.callLater(makeAllPages)
+
+    Timer {
+        interval: 500
+        running: !window.allPages
+        onTriggered: window.makeAllPages()
     }
 
     Repeater {
@@ -62,8 +91,10 @@ ApplicationWindow {
             objectName: "page_" + modelData.name
             anchors.fill: parent
             asynchronous: false
+            active: window.allPages || window.currentScreen === modelData.name
             source: modelData.source
             visible: window.currentScreen === modelData.name
+            onLoaded: window.pageLoaded(modelData.name)
         }
     }
 
@@ -72,7 +103,7 @@ ApplicationWindow {
 
         function onScreenChanged() {
             console.info("[QML] Screen changed : " + manager.screen)
-            window.currentScreen = manager.screen
+            window.showScreen(manager.screen)
         }
 
         function onErrorOccured(error) {
@@ -86,7 +117,7 @@ ApplicationWindow {
         }
 
         function onResetInitialScreen() {
-            window.currentScreen = "EntryGate"
+            window.showScreen("EntryGate")
         }
     }
 

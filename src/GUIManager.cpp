@@ -5,6 +5,7 @@
 #include "IPv4.h"
 #include "Logger.h"
 #include "SecretMask.h"
+#include "StartupTrace.h"
 #include "TaggedLog.h"
 #include "Transaction.h"
 
@@ -13,6 +14,7 @@
 #include <QJsonObject>
 #include <QQmlContext>
 #include <QQuickStyle>
+#include <QQuickWindow>
 #include <QUrl>
 #include <QtQml>
 
@@ -130,7 +132,7 @@ GUIManager::GUIManager(Config& config, QObject* parent)
 GUIManager::GUIManager(Config& config, const QString& eventLogDirectory, QObject* parent)
     : QObject(parent)
     , m_engine(prepareQuickControls())
-    , m_config(&config)
+    , m_config((StartupTrace::mark("QML engine"), &config))
     , m_deviceIdFile(config)
     , m_kvrtTerminal(m_mqtt, config.get(key("topics/blm")).toString())
     , m_board(m_mqtt, config.get(key("topics/board")).toString())
@@ -149,6 +151,7 @@ GUIManager::GUIManager(Config& config, const QString& eventLogDirectory, QObject
     , m_remote(m_mqtt, config, [this] { return maintenanceSessionActive(); })
     , m_maintenance(*this, {m_session, m_eventLog, m_kvrtTerminal, m_board, m_inspector, m_network})
 {
+    StartupTrace::mark("clients");
     m_qmlContext = m_engine.rootContext();
     m_screenTimer.setSingleShot(true);
     m_gateResultTimer.setSingleShot(true);
@@ -161,9 +164,12 @@ GUIManager::GUIManager(Config& config, const QString& eventLogDirectory, QObject
     m_deviceIdFile.load();
     initLog();
     initConfig();
+    StartupTrace::mark("log and configuration");
     initQml();
+    StartupTrace::mark("QML set-up");
     initMqtt();
     initManagers();
+    StartupTrace::mark("MQTT set-up");
 }
 
 GUIManager::~GUIManager()
@@ -186,12 +192,16 @@ GUIManager::~GUIManager()
 void GUIManager::load()
 {
     m_engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
+    StartupTrace::mark("main.qml");
     const QList<QObject*> roots = m_engine.rootObjects();
-    if (roots.isEmpty())
+    if (roots.isEmpty()) {
         criticalLog() << "ERROR: Failed to load the user interface : qrc:/qml/main.qml";
-    else
+    } else {
         setParent(roots.first());
+        StartupTrace::followWindow(qobject_cast<QQuickWindow*>(roots.first()));
+    }
     setLanguage(m_config->get(key("gui/locale")).toString());
+    StartupTrace::mark("translator");
     m_maintenance.pushEvent(QStringLiteral("General"), QStringLiteral("Application started"),
                             QString());
 }

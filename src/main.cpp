@@ -2,11 +2,13 @@
 #include "Config.h"
 #include "GUIManager.h"
 #include "SignalWatcher.h"
+#include "StartupTrace.h"
 #include "Version.h"
 
 #include <QFont>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QResource>
 
 #include <csignal>
 
@@ -25,8 +27,26 @@ extern "C" const char* __lsan_default_suppressions()
 }
 #endif
 
+namespace {
+
+// A font stored uncompressed in the resources is registered where it lies: read from
+// the file, every face made of it would hold a copy of its own.
+void installFont(const QString& path)
+{
+    const QResource resource(path);
+    if (resource.isValid() && resource.compressionAlgorithm() == QResource::NoCompression) {
+        QFontDatabase::addApplicationFontFromData(QByteArray::fromRawData(
+            reinterpret_cast<const char*>(resource.data()), int(resource.size())));
+    } else {
+        QFontDatabase::addApplicationFont(path);
+    }
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
+    StartupTrace::mark("main");
     // Text entry goes through the on-screen keyboard plug-in.
     qputenv("QT_IM_MODULE", QByteArrayLiteral("freevirtualkeyboard"));
 
@@ -35,6 +55,7 @@ int main(int argc, char* argv[])
     QGuiApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
 
     QGuiApplication app(argc, argv);
+    StartupTrace::mark("application");
     QGuiApplication::setApplicationName(QString::fromLatin1(kvrt::ApplicationName));
     QGuiApplication::setApplicationDisplayName(QString::fromLatin1(kvrt::ApplicationDisplayName));
     QGuiApplication::setApplicationVersion(QString::fromLatin1(kvrt::ApplicationVersion));
@@ -54,13 +75,16 @@ int main(int argc, char* argv[])
 
     Config config(configFile, GUIManager::Defaults);
     config.addOverrides(overrides);
+    StartupTrace::mark("configuration");
 
-    QFontDatabase::addApplicationFont(QStringLiteral(":/qml/fonts/DejaVuSans.ttf"));
+    installFont(QStringLiteral(":/qml/fonts/DejaVuSans.ttf"));
     QGuiApplication::setFont(QFont(QStringLiteral("DejaVu Sans")));
+    StartupTrace::mark("font");
 
     // The manager applies the log settings and prints the configuration itself.
     GUIManager manager(config);
     manager.load();
+    StartupTrace::mark("event loop");
 
     return app.exec();
 }

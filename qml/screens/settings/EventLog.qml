@@ -10,6 +10,13 @@ Item {
 
     property string title
 
+    // The list (up to a thousand events) is filled once the page is in place, so that
+    // the page opens without waiting for its rows; at once outside a page stack.
+    property bool filled: false
+
+    StackView.onActivated: filled = true
+    Component.onCompleted: if (!StackView.view) filled = true
+
     RowLayout {
         id: filters
         x: 20
@@ -67,7 +74,7 @@ Item {
         anchors.right: parent.right
         anchors.bottom: parent.bottom
         clip: true
-        model: eventLogManager.data
+        model: page.filled ? eventLogManager.data : []
         boundsBehavior: Flickable.StopAtBounds
         ScrollBar.vertical: ScrollBar { }
 

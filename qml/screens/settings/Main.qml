@@ -31,7 +31,17 @@ Item {
         keyboard.hide()
     }
 
-    onVisibleChanged: reset()
+    // The menu's rows are made the first time the area is shown, not with the other
+    // pages at start-up; then kept.
+    property bool menuMade: false
+
+    Component.onCompleted: menuMade = visible
+
+    onVisibleChanged: {
+        if (visible)
+            menuMade = true
+        reset()
+    }
 
     // Writes what the area shows to the log.
     Shortcut {
@@ -151,7 +161,7 @@ Item {
         initialItem: ListView {
             id: menuList
             objectName: "settingsMenu"
-            model: settings.pages
+            model: settings.menuMade ? settings.pages : []
             interactive: contentHeight > height
             boundsBehavior: Flickable.StopAtBounds
 

@@ -10,7 +10,8 @@ SettingsPage {
     readonly property var locale: Qt.locale(manager.language)
     property date now: new Date()
 
-    Component.onCompleted: if (clock) clock.refresh()
+    // Reading the clock starts processes: once the page is on screen, not while it opens.
+    StackView.onActivated: if (clock) clock.refresh()
 
     Timer {
         interval: 1000
