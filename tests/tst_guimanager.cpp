@@ -1,6 +1,6 @@
-// The GUI manager on a real broker, with real configuration and device-id files. A test
-// peer plays the terminal service, board and inspector; the simulator's services the
-// dispenser and the RFID reader.
+// The GUI manager on a real broker, with real configuration and device-id files: what the
+// end-to-end walk (tests/e2e) cannot reach. A test peer plays the terminal service, board,
+// inspector and network service; the simulator's services the dispenser and the RFID reader.
 
 #include "Config.h"
 #include "DispenserService.h"
@@ -9,6 +9,8 @@
 #include "MessageCapture.h"
 #include "QuickSanitizerOptions.h"
 #include "RfidService.h"
+#include "SessionManager.h"
+#include "TableRows.h"
 #include "TestBroker.h"
 #include "TestPeer.h"
 #include "Version.h"
@@ -105,7 +107,11 @@ class TestGUIManager : public QObject
             ? m_peer->last(set).json()["display"].toVariant()
             : QVariant();
     }
-
+    bool login()
+    {
+        m_manager->settingsLoginRequest("4826"); // the default PIN
+        return sync() && m_peer->last(topic("/ui/status")).json()["technician"].toBool();
+    }
     // Returns once the manager has handled everything published before.
     bool sync()
     {
@@ -113,7 +119,6 @@ class TestGUIManager : public QObject
         return m_peer->publish(topic("/ui/info/get"), QByteArray())
             && m_peer->waitForMessages(topic("/ui/info"), before + 1, Wait);
     }
-
     // A manager on its own topics; settings override the defaults of the test,
     // deviceId is the content of the device-id file (no file without it).
     bool start(const QVariantMap& settings = {},
@@ -131,7 +136,7 @@ class TestGUIManager : public QObject
                             {"mqtt/base", topic("/ui")},
                             {"gui/deviceId", idFile()},
                             {"gui/locale", "en_US"}};
-        for (const char* service : {"blm", "board", "inspector", "rfid", "dispenser"})
+        for (const char* service : {"blm", "board", "inspector", "rfid", "dispenser", "network"})
             values.insert(QStringLiteral("topics/") + service, topic("/") + service);
         values.insert(settings);
         for (auto it = values.cbegin(); it != values.cend(); ++it)
@@ -142,7 +147,6 @@ class TestGUIManager : public QObject
         // Connected: it publishes its information.
         return m_peer->waitForMessages(topic("/ui/info"), 1, Wait);
     }
-
     // A manager with its scene, the board's ignition on and the terminal online.
     bool startOnline(const QVariantMap& settings = {})
     {
@@ -151,7 +155,6 @@ class TestGUIManager : public QObject
         m_manager->load();
         return window()->inherits("QQuickWindow") && ignition(true) && terminalStatus("online");
     }
-
     // Returns once the card issuer is ready, as the log tells.
     bool startCardServices()
     {
@@ -163,7 +166,6 @@ class TestGUIManager : public QObject
         return QTest::qWaitFor([&] { return logged("[CardIssuer] State changed : (2) Ready"); },
                                Wait);
     }
-
     QString gatePhase() const
     {
         // The pages are made by a repeater: found among the visual children.
@@ -184,7 +186,6 @@ private Q_SLOTS:
         m_peer.reset(new TestPeer(m_broker));
         QVERIFY(m_peer->connectToBroker() && m_peer->subscribe("#"));
     }
-
     void init()
     {
         m_manager.reset(), m_config.reset(), m_dispenser.reset(), m_rfid.reset();
@@ -193,7 +194,6 @@ private Q_SLOTS:
         m_peer->clear();
         m_log.reset(new MessageCapture);
     }
-
     void idleDecision_data()
     {
         // readers: what is asked of both readers, "... barcode" of the barcode scanner only.
@@ -231,7 +231,6 @@ private Q_SLOTS:
         row("unregistered", "online", "ignition unregistered", "InitPage", "Connected", "", 0,
             "gate page not shown (InitPage)");
     }
-
     void idleDecision()
     {
         QFETCH(QString, status);
@@ -262,7 +261,6 @@ private Q_SLOTS:
         QFETCH(QString, refusal);
         QVERIFY(logged("[GUIManager] Card not issued : " + refusal));
     }
-
     void displayAndShutdownDelay()
     {
         QVERIFY(start({{"gui/displayOffMin", 0}}));
@@ -303,7 +301,6 @@ private Q_SLOTS:
         QVERIFY(logged("[Inspector] Aborting System shutdown"));
         QCOMPARE(resets.count(), 1);
     }
-
     // Requests to the interface's own topics: answers, configuration changes and what they
     // notify (only the first matching key reacts; the kind of gate is followed in any case).
     void remoteRequests_data()
@@ -346,7 +343,6 @@ private Q_SLOTS:
         row("an array", "/config/set", "[1, 2]", "");
         row("truncated", "/config/set", R"({"gui": {"displayOffMin": 1)", "");
     }
-
     void remoteRequests()
     {
         QFETCH(QString, reply);
@@ -393,7 +389,6 @@ private Q_SLOTS:
         // The logger follows its configuration.
         QCOMPARE(manager::Logger::instance()->getStderr(), m_config->get("log/stderr").toBool());
     }
-
     void issuingCards()
     {
         QVERIFY(startOnline());
@@ -456,7 +451,6 @@ private Q_SLOTS:
             resets.clear();
         }
     }
-
     void ticketResults_data()
     {
         for (const char* column : {"gate", "reader", "sound", "screen", "phase", "denyReason"})
@@ -477,7 +471,6 @@ private Q_SLOTS:
         // An entry gate's passage is its card issue: results are only logged.
         row("entry gate", "entry", "barcode", "", "EntryGate", "initial", expired, refused);
     }
-
     void ticketResults()
     {
         QFETCH(QString, reader);
@@ -504,7 +497,6 @@ private Q_SLOTS:
         QCOMPARE(shown(), QString("EntryGate"));
         QCOMPARE(gatePhase(), QString("initial"));
     }
-
     void language()
     {
         QVERIFY(start({{"gui/locale", "el_GR"}}));
@@ -524,7 +516,6 @@ private Q_SLOTS:
         QCOMPARE(m_config->get("gui/locale").toString(), QString("en_GB"));
         QLocale::setDefault(QLocale::c());
     }
-
     // The translation is keyed by context and English text: a text changed in the code
     // silently loses it. Every entry must still be among the texts lupdate finds, and the
     // compiled file in the resources must translate each.
@@ -551,7 +542,6 @@ private Q_SLOTS:
         }
         QVERIFY2(missing.isEmpty(), qPrintable("no longer in the code: " + missing.join("; ")));
     }
-
     void deviceIdFile_data()
     {
         QTest::addColumn<QByteArray>("content"); // "<none>": no file
@@ -561,7 +551,6 @@ private Q_SLOTS:
         QTest::newRow("empty") << QByteArray("") << "";
         QTest::newRow("missing") << QByteArray("<none>") << "";
     }
-
     void deviceIdFile()
     {
         QFETCH(QByteArray, content);
@@ -570,7 +559,6 @@ private Q_SLOTS:
         QTEST(m_manager->deviceId(), "deviceId");
         QCOMPARE(logged("ERROR: Could not load device S/N from file : " + idFile()), !file);
     }
-
     void registration()
     {
         QVERIFY(start({}, std::nullopt));
@@ -578,7 +566,6 @@ private Q_SLOTS:
         QCOMPARE(m_manager->screen(), QString("InitPage"));
         QSignalSpy resets(m_manager.get(), &GUIManager::resetInitialScreen);
         QSignalSpy changed(m_manager.get(), &GUIManager::deviceIdChanged);
-        QSignalSpy errors(m_manager.get(), qOverload<QString>(&GUIManager::errorOccured));
         // Registered: the id is written and the gate page shown.
         m_manager->saveDeviceIdRequest("K00000007");
         QCOMPARE(resets.count(), 1);
@@ -591,15 +578,112 @@ private Q_SLOTS:
             m_manager->saveDeviceIdRequest(id);
         QVERIFY(!file.exists());
         QCOMPARE(changed.count(), 1);
-        // Another file named in the configuration file on the device, that cannot be
-        // written: reported, the id kept in memory.
+        // Another file named in the configuration file on the device is followed.
         const QString unwritable = m_dir->filePath("no/serial");
         QSettings(m_dir->filePath("gui.conf"), QSettings::IniFormat)
             .setValue("gui/deviceId", unwritable);
         QTRY_VERIFY_WITH_TIMEOUT(logged("device S/N from file : " + unwritable), Wait);
-        m_manager->saveDeviceIdRequest("C00000008");
-        QCOMPARE(m_manager->deviceId(), QString("C00000008"));
-        QCOMPARE(errors.count(), 1);
+    }
+    void barcode_data()
+    {
+        // "\/" and "\u0023" stand for "/" and the hash sign: moc misreads them in raw strings.
+        addJsonRows({"barcode", "list", "ethernet"}, R"([
+["network manual", {"network": {"eth0": {"method": "manual", "address": "10.0.0.2", "netmask": "255.0.0.0",
+    "gateway": "10.0.0.1", "dns0": "", "dns1": "1.1.1.1"}}},
+ ["Method : manual", "Address : 10.0.0.2", "Netmask : 255.0.0.0", "Gateway : 10.0.0.1", "DNS \u00230 : ",
+  "DNS \u00231 : 1.1.1.1"], {"method": "manual", "address": "10.0.0.2", "dns1": "1.1.1.1"}],
+["other method clears", {"network": {"eth0": {"method": "dhcp", "address": "10.0.0.2"}}},
+ ["Method : dhcp", "Address : 10.0.0.2", "Netmask : ", "Gateway : ", "DNS \u00230 : ", "DNS \u00231 : "],
+ {"method": "auto", "address": "", "dns1": ""}],
+["neither key", {"other": 1}, [], null],
+["invalid URL", {"validator": {"obc": "mqtt:\/\/obu:99999"}}, [], null],
+["URL without host", {"validator": {"obc": "obu"}}, [], null],
+["wrong types", {"validator": "mqtt:\/\/obu", "network": {"eth0": {"method": 1}}}, [], null],
+["wrong network type", {"validator": {"obc": 7}, "network": ["eth0"]}, [], null],
+["bad address", {"validator": {"obc": "mqtt:\/\/obu"}, "network": {"eth0": {"method": "manual",
+    "address": "999.1.1.1", "netmask": "1.2.3"}}}, ["OBC : mqtt:\/\/obu"], null]
+])");
+    }
+    void barcode()
+    {
+        QVERIFY(start() && ignition(true) && terminalStatus("online"));
+        QVERIFY(publish("/network/ethernet/state", {{"interface", "eth0"}}));
+        QVERIFY(login());
+        QSignalSpy applied(m_manager.get(), &GUIManager::barcodeConfigurationApplied);
+        QVERIFY(publish("/blm/barcode/maintenance/scanned", cell("barcode").toObject()));
+        const QStringList list = cell("list").toVariant().toStringList();
+        QCOMPARE(applied.size(), list.isEmpty() ? 0 : 1);
+        QCOMPARE(applied.value(0).value(0).toStringList(), list);
+        QCOMPARE(m_peer->count(topic("/inspector/audio/play")), list.isEmpty() ? 0 : 1);
+        QCOMPARE(m_peer->count(topic("/board/led/play/request/1")), list.isEmpty() ? 0 : 1);
+        const bool obc = !list.filter("OBC").isEmpty();
+        QCOMPARE(m_peer->count(topic("/blm/config/set")), obc ? 1 : 0);
+        const QJsonObject ethernet = cell("ethernet").toObject();
+        QCOMPARE(m_peer->count(topic("/network/ethernet/config/set")), ethernet.isEmpty() ? 0 : 1);
+        const QJsonObject sent = m_peer->last(topic("/network/ethernet/config/set")).json();
+        for (auto it = ethernet.begin(); it != ethernet.end(); ++it)
+            QCOMPARE(sent[it.key()], it.value());
+    }
+    void powerRequests_data()
+    {
+        addTextRows({"message", "sent"}, R"(
+shutdown | Shutting down | /inspector/power/shutdown/request/1
+reboot   | Rebooting     | /inspector/power/reboot/request/1
+exit     | Exiting       |)");
+    }
+    void powerRequests()
+    {
+        QFETCH(QString, message);
+        QFETCH(QString, sent);
+        QVERIFY(start() && ignition(true) && terminalStatus("online"));
+        QVERIFY(QMetaObject::invokeMethod(
+            m_manager.get(), (QByteArray(QTest::currentDataTag()) + "Request").constData()));
+        QCOMPARE(m_manager->screen(), QString("Busy"));
+        QCOMPARE(m_manager->message(), message);
+        if (!sent.isEmpty()) {
+            QVERIFY(m_peer->waitForMessages(topic(sent)));
+            return;
+        }
+        // The event loop ends by itself, with code 0.
+        QTimer guard;
+        connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        guard.start(Wait);
+        QCOMPARE(QCoreApplication::exec(), 0);
+    }
+    void loginLockout()
+    {
+        // The manager: the fifth wrong PIN locks, a right one is then refused too.
+        QVERIFY(start() && ignition(true) && terminalStatus("online"));
+        QSignalSpy denied(m_manager.get(), &GUIManager::settingsAccessDenied);
+        QSignalSpy lockout(m_manager.get(), &GUIManager::loginLockoutSecChanged);
+        for (int i = 0; i < 5; ++i)
+            m_manager->settingsLoginRequest("0000");
+        QVERIFY(m_manager->loginLockoutSec() > 25 && !lockout.isEmpty());
+        QVERIFY(!login());
+        QCOMPARE(denied.size(), 6);
+        QTRY_VERIFY_WITH_TIMEOUT(lockout.size() > 1, Wait); // it counts down
+
+        // The sequence, on a clock of the test's: wrong PINs, and the lock-out they leave.
+        SessionManager session(*m_config);
+        qint64 now = 0;
+        session.setClock([&now] { return now; });
+        const auto wrong = [&](int times) {
+            for (int i = 0; i < times; ++i) {
+                now += qint64(session.lockoutRemainingSec()) * 1000; // waits it out
+                session.loginRequest("0000");
+            }
+            return session.lockoutRemainingSec();
+        };
+        QCOMPARE(wrong(4), 0);
+        QCOMPARE(wrong(1), 30);
+        session.loginRequest("4826");
+        QVERIFY(!session.sessionActive());
+        for (int expected : {60, 120, 240, 480, 900, 900})
+            QCOMPARE(wrong(1), expected);
+        now += 900 * 1000;
+        session.loginRequest("4826");
+        QVERIFY(session.sessionActive());
+        QCOMPARE(wrong(4), 0); // a right PIN starts the count again
     }
 };
 
