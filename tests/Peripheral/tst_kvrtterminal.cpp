@@ -2,6 +2,7 @@
 #include "KVRTTerminal.h"
 #include "MessageCapture.h"
 #include "SAM.h"
+#include "TableRows.h"
 #include "TestBroker.h"
 #include "Transaction.h"
 
@@ -139,30 +140,20 @@ private Q_SLOTS:
     }
     void configMirrorAndSave_data()
     {
-        QTest::addColumn<QJsonObject>("blm");
-        QTest::addColumn<int>("port");
-        const auto row = [](const char* tag, const char* host, const QJsonValue& port, int expected,
-                            const QJsonObject& more = {}) {
-            QJsonObject blm = more;
-            blm["obu_host"] = host;
-            if (!port.isUndefined())
-                blm["obu_port"] = port;
-            QTest::newRow(tag) << blm << expected;
-        };
-        row("text port", "obu", "1883", 1883);
-        // Credentials with the URL's own delimiters come back as they were reported.
-        row("credentials", "obu", QJsonValue::Undefined, -1,
-            {{"obu_username", "bus@depot:7"}, {"obu_password", "p%41ss/w@rd:"}});
-        row("numeric port", "obu", 1883, -1);
-        row("port out of range", "obu", "70000", -1);
-        // Hosts the URL cannot hold go back to the service as they were reported.
-        row("host with port", "10.0.0.1:1883", QJsonValue::Undefined, -1);
-        row("host with space", "my host", "1884", 1884);
+        // Credentials with the URL's own delimiters, and hosts the URL cannot hold, go back
+        // to the service as they were reported.
+        addJsonRows({"blm", "port"}, R"([
+["text port", {"obu_host": "obu", "obu_port": "1883"}, 1883],
+["credentials", {"obu_host": "obu", "obu_username": "bus@depot:7", "obu_password": "p%41ss/w@rd:"}, -1],
+["numeric port", {"obu_host": "obu", "obu_port": 1883}, -1],
+["port out of range", {"obu_host": "obu", "obu_port": "70000"}, -1],
+["host with port", {"obu_host": "10.0.0.1:1883"}, -1],
+["host with space", {"obu_host": "my host", "obu_port": "1884"}, 1884]])");
     }
     void configMirrorAndSave()
     {
-        QFETCH(QJsonObject, blm);
-        QFETCH(int, port);
+        const QJsonObject blm = cell("blm").toObject();
+        const int port = cell("port").toInt();
         QSignalSpy config(m_terminal, &KVRTTerminal::configChanged);
         MessageCapture log;
         const QJsonObject validator {{"passbackTime", "30"}, {"qr_passback", "true"}};
