@@ -307,6 +307,7 @@ unregistered | online | ignition unregistered | InitPage | Connected | | 0 | gat
         // The out-of-order message is renewed with or without the description.
         set("error description", R"({"gui": {"showErrorDesc": true}})",
             "showErrorDescChanged messageChanged");
+        set("gate kind", R"({"gui": {"isEntryGate": false}})", "isEntryGateChanged");
         set("log", R"({"log": {"stderr": true}})", "");
         // A new connection ("Connecting"), and still every request answered once.
         set("broker", R"({"mqtt": {"username": "u"}})", "messageChanged");
