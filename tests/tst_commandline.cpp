@@ -38,7 +38,6 @@ private Q_SLOTS:
                                               {"mqtt/password", "pw"}, {"config", "c"},
                                               {"log/stderr", true},    {"log/color", true}};
     }
-
     void overrides()
     {
         QFETCH(QStringList, arguments);
@@ -50,7 +49,6 @@ private Q_SLOTS:
             QCOMPARE(it.value().userType(), expected.value(it.key()).userType());
         QVERIFY(!capture.contains("pw"));
     }
-
     void endsEarly_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -65,7 +63,6 @@ private Q_SLOTS:
         QTest::newRow("missing value")
             << QStringList {"-v"} << 1 << QString() << "ERROR: Missing value after '-v'.\n";
     }
-
     void endsEarly()
     {
         QFETCH(QStringList, arguments);
@@ -86,7 +83,6 @@ private Q_SLOTS:
         QVERIFY(!terminal.standardError().contains("Setting "));
         QVERIFY(QDir(dir.path()).isEmpty());
     }
-
     void runsUntilStopped_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -101,7 +97,6 @@ private Q_SLOTS:
             << "other.conf) log/level=3 log/stderr=true log/color=true mqtt/host=broker.local "
                "mqtt/port=0 mqtt/username=terminal mqtt/password=******";
     }
-
     void runsUntilStopped()
     {
         QFETCH(QStringList, arguments);
@@ -123,7 +118,6 @@ private Q_SLOTS:
         QVERIFY(terminal.waitForFinished());
         QCOMPARE(terminal.exitStatus(), QProcess::NormalExit);
         QCOMPARE(terminal.exitCode(), 0);
-
         const QString output = terminal.standardError();
         QStringList entries = printed.split(' ');
         QVERIFY(output.contains("[Config]  SETTINGS (" + entries.takeFirst() + '\n'));
@@ -141,7 +135,6 @@ private Q_SLOTS:
         QVERIFY(stored.contains("\n[log]\ncolor=false\nlevel=2\nstderr=true\n"));
         QVERIFY(stored.contains("host=localhost\npassword=\nport=1883\nusername=\n"));
     }
-
     void brokerCredentialsStayInside()
     {
         TestBroker broker;

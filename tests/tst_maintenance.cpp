@@ -402,7 +402,6 @@ unreadable attributes | 1-1 | usbHub=ERROR)");
     void hardware()
     {
         QFETCH(QString, devices);
-        QFETCH(QString, found);
         Diagnostics& diagnostics = this->diagnostics();
         plug(devices.split(' '));
         diagnostics.start(1); // checks at once
@@ -412,7 +411,7 @@ unreadable attributes | 1-1 | usbHub=ERROR)");
             if (result != "MISSING")
                 shown << name + '=' + result;
         }
-        QCOMPARE(shown.join(' '), found);
+        QTEST(shown.join(' '), "found");
         // The timer keeps checking: unplugged devices turn up missing.
         QVERIFY(QDir(path("usb")).removeRecursively());
         QFile::remove(path("sd"));

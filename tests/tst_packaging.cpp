@@ -40,7 +40,6 @@ private Q_SLOTS:
             QCOMPARE(run("dpkg-deb", {"-x", m_debs[package], m_root}), 0);
         }
     }
-
     // "kind path": a program (with its version option), a sound or another file.
     void files_data()
     {
@@ -56,7 +55,6 @@ private Q_SLOTS:
         for (const QString& row : rows)
             QTest::newRow(qPrintable(row)) << row.section(' ', 0, 0) << row.section(' ', 1);
     }
-
     void files()
     {
         QFETCH(QString, kind);
@@ -75,7 +73,6 @@ private Q_SLOTS:
             QVERIFY(u32(40) == quint32(wav.size() - 44) && u32(40) <= u32(28)); // bytes/second
         }
     }
-
     // "package option field words...": words expected in dpkg-deb's answer.
     void control_data()
     {
@@ -86,7 +83,6 @@ private Q_SLOTS:
         for (const QString& p : Packages)
             QTest::newRow(qPrintable(p + " conffiles")) << p + " -I conffiles /etc/default/" + p;
     }
-
     void control()
     {
         QFETCH(QString, row);
@@ -95,7 +91,6 @@ private Q_SLOTS:
         for (const QString& word : words.mid(3))
             QVERIFY2(m_output.contains(word), qPrintable(word + " not in: " + m_output));
     }
-
     // As installed, but with the programs taken from the unpacked tree. Bad keys and
     // values are only warned about, naming the unit.
     void unitsVerify()

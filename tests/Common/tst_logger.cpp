@@ -118,7 +118,6 @@ private Q_SLOTS:
                                                  "[kvrt.test] colored category"};
         QTest::newRow("both outputs off") << "silent" << QStringList();
     }
-
     void levelsAndFormats()
     {
         QFETCH(QString, label);
@@ -128,7 +127,6 @@ private Q_SLOTS:
             want << (text.contains(label) ? text : label + ' ' + text);
         QCOMPARE(texts().filter(label + ' '), want);
     }
-
     void outputsThreadsAndFatal()
     {
         // Qt's own output before the logger exists; then standard error is off until enabled.

@@ -27,14 +27,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("connection");
         QTest::addColumn<QStringList>("atOnce");
         QTest::addColumn<QStringList>("later"); // from the event loop
-
         const QStringList done {"done 7 x", "doneZero"};
         const QStringList fail {"fail 7 x", "failZero"};
         const QStringList progress {"progress 1 p"};
         // Progress runs only while pending; failures without values reach only failZero.
         QTest::newRow("resolve") << "resolve" << true << 0 << progress + done << QStringList();
-        QTest::newRow("resolve direct")
-            << "resolve" << true << int(Qt::DirectConnection) << progress + done << QStringList();
         QTest::newRow("resolve queued")
             << "resolve" << true << int(Qt::QueuedConnection) << QStringList() << progress + done;
         QTest::newRow("reject") << "reject" << true << 0 << progress + fail << QStringList();
@@ -46,7 +43,6 @@ private Q_SLOTS:
         QTest::newRow("rejected, then registered")
             << "reject" << false << 0 << fail << QStringList();
     }
-
     void settlement()
     {
         QFETCH(QString, settle);
@@ -54,7 +50,6 @@ private Q_SLOTS:
         QFETCH(int, connection);
         QFETCH(QStringList, atOnce);
         QFETCH(QStringList, later);
-
         const auto type = Qt::ConnectionType(connection);
         Deferred<int, QString> d; // several values at once
         QStringList calls;
@@ -81,7 +76,6 @@ private Q_SLOTS:
             registerAll();
         QCOMPARE(calls, atOnce);
         QTRY_COMPARE(calls, atOnce + later);
-
         // Settled once: later attempts change nothing (they only warn).
         const DeferredState state = d.state();
         QCOMPARE(state, settle == "resolve" ? DeferredState::RESOLVED : DeferredState::REJECTED);
@@ -92,7 +86,6 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         QVERIFY(calls == atOnce + later && d.state() == state);
     }
-
     void threads()
     {
         // Settled in another thread: run in the registering thread, by its event loop,
@@ -111,7 +104,6 @@ private Q_SLOTS:
         QVERIFY(directOn == settler.get() && ranOn == nullptr);
         QTRY_COMPARE(got.code, 5);
         QVERIFY(got.error == "Timeout" && ranOn == QThread::currentThread());
-
         // Registered in a worker thread: run there; dropped once that thread has finished.
         QThread worker;
         worker.start();
@@ -137,7 +129,6 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         QCOMPARE(lateCalls.load(), 0);
     }
-
     void thenAlias()
     {
         // Follows the next step: its progress, its values, its failure with values.
@@ -161,7 +152,6 @@ private Q_SLOTS:
                      succeeds ? QString("next 1, progress ejecting, done 7")
                               : QString("next 1, progress ejecting, fail 3, failZero"));
         }
-
         // A failure inside a nested chain settles the outer result too (without values).
         Deferred<int> outer, inner;
         Deferred<int> result = outer.thenAlias<int>(
@@ -171,7 +161,6 @@ private Q_SLOTS:
         result.fail([&](int) { calls << "fail"; }).failZero([&] { calls << "failZero"; });
         inner.reject(5);
         QCOMPARE(calls, QStringList {"failZero"});
-
         // Queued chaining waits for the event loop.
         Deferred<int> queued;
         int doubled = 0;
@@ -188,7 +177,6 @@ private Q_SLOTS:
         QCOMPARE(doubled, 0);
         QTRY_COMPARE(doubled, 42);
     }
-
     void sharedDataIsFreedWithLastHandle()
     {
         // Callbacks holding a handle to their own deferred must not keep it alive once it
@@ -207,7 +195,6 @@ private Q_SLOTS:
             d.fail([d, token](int) {}).progress([d, token](int) {});
         }
         QCOMPARE(token.use_count(), 1L);
-
         // A queued call keeps what it needs until it has run.
         bool ran = false;
         {

@@ -25,7 +25,6 @@ private Q_SLOTS:
         QFETCH(bool, accepted);
         QCOMPARE(IPv4::checkInput(text), accepted);
     }
-
     void checkConfig_data()
     {
         QTest::addColumn<QStringList>("fields"); // method, address, netmask, gateway, dns0, dns1

@@ -160,7 +160,6 @@ no content | null | | | No card content to issue)")
         QCOMPARE(issuer.failCount(), int(binned));
         QCOMPARE(rig.dispenserService.cardAtRfid(), rest == "reader");
     }
-
     void tooManyFailures()
     {
         CardIssuingRig& rig = *m_rig;
@@ -172,7 +171,6 @@ no content | null | | | No card content to issue)")
         for (int i = 0; i < 4; ++i)
             QVERIFY(failWrite());
         QTRY_COMPARE_WITH_TIMEOUT(issuer.reason(), QStringLiteral("Too many failures"), Wait);
-
         // Refused at once and nothing moves; a card at the reader changes nothing.
         rig.requestLog.clear();
         const QString refused = run(issuer.prepareCard())->value.error + ","
@@ -184,7 +182,6 @@ no content | null | | | No card content to issue)")
         QVERIFY(issuer.currCard() && failWrite());
         QCOMPARE(issuer.failCount(), 4);
         QVERIFY(run(rig.rfid.disable())->resolved());
-
         // Opening the door clears the failures, and so do a card written and a dispenser
         // gone inactive.
         rig.dispenserService.setDoorOpen(true);
@@ -198,7 +195,6 @@ no content | null | | | No card content to issue)")
         rig.dispenserService.setActive(false);
         QTRY_COMPARE_WITH_TIMEOUT(issuer.failCount(), 0, Wait);
     }
-
     void manyCardsInARowLeaveNothingBehind()
     {
         CardIssuingRig& rig = *m_rig;

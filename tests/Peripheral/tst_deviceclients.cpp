@@ -196,7 +196,6 @@ void TestDeviceClients::garbageIsLoggedAndChangesNothing_data()
     QTest::addColumn<QString>("topic");
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<bool>("json");
-
     const QList<QPair<const char*, QByteArray>> notJson {
         {"truncated", R"({"service": true, "device": {)"},
         {"binary", QByteArray("\xff\xfe{\x01\x00\x02", 6)},
@@ -234,7 +233,6 @@ void TestDeviceClients::garbageIsLoggedAndChangesNothing()
     QFETCH(QString, topic);
     QFETCH(QByteArray, payload);
     QFETCH(bool, json);
-
     const Kind& k = kinds[kind];
     if (kind != m_kind) {
         m_bench.reset();
@@ -250,7 +248,6 @@ void TestDeviceClients::garbageIsLoggedAndChangesNothing()
         }
         QVERIFY2(k.state(m_client) != initial, "the seed changes the client's state");
     }
-
     const QString before = k.state(m_client);
     std::vector<std::unique_ptr<QSignalSpy>> spies;
     const QMetaObject* meta = m_client->metaObject();

@@ -2,6 +2,7 @@
 #include "KVRTTerminal.h"
 #include "MessageCapture.h"
 #include "SAM.h"
+#include "TableRows.h"
 #include "TestBroker.h"
 #include "Transaction.h"
 
@@ -60,7 +61,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<QStringList>("changes");
-
         const auto row = [](const char* tag, const QJsonObject& before, const QJsonObject& report,
                             const char* status, const char* reason, const QStringList& changes) {
             QTest::newRow(tag) << before << report << status << reason << changes;
@@ -90,26 +90,20 @@ private Q_SLOTS:
         row("flag unreadable", report("FOT"),
             {{"service", true}, {"state", QJsonObject {{"hasRfid", 1}}}}, "online", " ", {});
     }
-
     void statusRules()
     {
         QFETCH(QJsonObject, before);
         QFETCH(QJsonObject, report);
-        QFETCH(QString, status);
-        QFETCH(QString, reason);
-        QFETCH(QStringList, changes);
-
         if (!before.isEmpty())
             QVERIFY(this->status(before));
         QStringList seen;
         connect(m_terminal, &KVRTTerminal::statusChanged, this,
                 [&] { seen << m_terminal->status(); });
         QVERIFY(this->status(report));
-        QCOMPARE(m_terminal->status(), status);
-        QCOMPARE(m_terminal->reasonCode() + ' ' + m_terminal->reason(), reason);
-        QCOMPARE(seen, changes);
+        QTEST(m_terminal->status(), "status");
+        QTEST(m_terminal->reasonCode() + ' ' + m_terminal->reason(), "reason");
+        QTEST(seen, "changes");
     }
-
     void vehicleRouteAndBrokerLoss()
     {
         QJsonObject running = report("FOT");
@@ -121,7 +115,6 @@ private Q_SLOTS:
                  QStringLiteral("bus-17|Line 4"));
         QVERIFY(status(report("FOT"))); // a running service without them has none
         QCOMPARE(m_terminal->vehicle() + '|' + m_terminal->route(), QStringLiteral("|"));
-
         // However many SAMs a report lists, a reader has a few sockets.
         QJsonArray sams;
         for (int slot = 1; slot <= 1000; ++slot)
@@ -145,36 +138,22 @@ private Q_SLOTS:
         QVERIFY(status(report("FOT")));
         QCOMPARE(m_terminal->status() + m_terminal->reasonCode(), QStringLiteral("online"));
     }
-
     void configMirrorAndSave_data()
     {
-        QTest::addColumn<QJsonObject>("blm");
-        QTest::addColumn<int>("port");
-
-        const auto row = [](const char* tag, const char* host, const QJsonValue& port, int expected,
-                            const QJsonObject& more = {}) {
-            QJsonObject blm = more;
-            blm["obu_host"] = host;
-            if (!port.isUndefined())
-                blm["obu_port"] = port;
-            QTest::newRow(tag) << blm << expected;
-        };
-        row("text port", "obu", "1883", 1883);
-        // Credentials with the URL's own delimiters come back as they were reported.
-        row("credentials", "obu", QJsonValue::Undefined, -1,
-            {{"obu_username", "bus@depot:7"}, {"obu_password", "p%41ss/w@rd:"}});
-        row("numeric port", "obu", 1883, -1);
-        row("port out of range", "obu", "70000", -1);
-        // Hosts the URL cannot hold go back to the service as they were reported.
-        row("host with port", "10.0.0.1:1883", QJsonValue::Undefined, -1);
-        row("host with space", "my host", "1884", 1884);
+        // Credentials with the URL's own delimiters, and hosts the URL cannot hold, go back
+        // to the service as they were reported.
+        addJsonRows({"blm", "port"}, R"([
+["text port", {"obu_host": "obu", "obu_port": "1883"}, 1883],
+["credentials", {"obu_host": "obu", "obu_username": "bus@depot:7", "obu_password": "p%41ss/w@rd:"}, -1],
+["numeric port", {"obu_host": "obu", "obu_port": 1883}, -1],
+["port out of range", {"obu_host": "obu", "obu_port": "70000"}, -1],
+["host with port", {"obu_host": "10.0.0.1:1883"}, -1],
+["host with space", {"obu_host": "my host", "obu_port": "1884"}, 1884]])");
     }
-
     void configMirrorAndSave()
     {
-        QFETCH(QJsonObject, blm);
-        QFETCH(int, port);
-
+        const QJsonObject blm = cell("blm").toObject();
+        const int port = cell("port").toInt();
         QSignalSpy config(m_terminal, &KVRTTerminal::configChanged);
         MessageCapture log;
         const QJsonObject validator {{"passbackTime", "30"}, {"qr_passback", "true"}};
@@ -185,7 +164,6 @@ private Q_SLOTS:
         // The password stays out of the terminal's log (the connection logs payloads when
         // debugging).
         QVERIFY(!log.messages().filter("[KVRTTerminal]").join('\n').contains("41ss"));
-
         // A report of one part leaves the other as it was; one of neither is no report.
         QVERIFY(m_bench->deliver(
             base + "/config", QJsonObject {{"validator", QJsonObject {{"passbackTime", "abc"}}}}));
@@ -193,7 +171,6 @@ private Q_SLOTS:
         QCOMPARE(m_terminal->config()->obuUrl().port(), port);
         QCOMPARE(m_terminal->config()->passbackSecs(), 0);
         QCOMPARE(config.count(), 2);
-
         m_terminal->config()->setPassbackQrEnabled(true);
         m_terminal->saveConfig();
         m_terminal->refreshConfig();
@@ -215,7 +192,6 @@ private Q_SLOTS:
         QVERIFY(m_bench->sync());
         QCOMPARE(service.count(base + "/config/set"), 1);
     }
-
     void faultReportsSwitchOnce()
     {
         // The screen's decision on every status change, as the GUI manager takes it.
@@ -255,7 +231,6 @@ private Q_SLOTS:
         QVERIFY(settle());
         QCOMPARE(topics(), QStringLiteral("rfid/disable"));
     }
-
     void cardsAndTickets()
     {
         QSignalSpy found(m_terminal, &KVRTTerminal::cardDetected);
@@ -300,7 +275,6 @@ private:
             sent << message.topic.mid(6);
         return sent.join(' ');
     }
-
     TestBroker m_broker;
     std::unique_ptr<DeviceTestBench> m_bench;
     KVRTTerminal* m_terminal = nullptr;

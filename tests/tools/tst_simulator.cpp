@@ -9,7 +9,6 @@
 
 namespace {
 constexpr int Wait = 20000;
-
 } // namespace
 
 class TestSimulator : public QObject
@@ -22,7 +21,6 @@ private Q_SLOTS:
     void commands_data()
     {
         addJsonRows({"services", "steps", "topic", "path", "expected"}, R"([
-["take-card", "dispenser", [{"ovant/dispenser/issue/request/1": {}}, {"ovant/dispenser/eject/request/2": {}}, "take-card"], "ovant/dispenser/card/removed", "", {}],
 ["insert-card", "dispenser", [{"ovant/dispenser/accept/enable/request/1": {}}, "insert-card 04AB"], "ovant/dispenser/status", "device/cardInMouth", true],
 ["jam off", "dispenser", ["jam", "jam off"], "ovant/dispenser/status", "device/isJammed", false],
 ["door", "dispenser", ["door open"], "ovant/dispenser/status", "device/isCartridgeDoorOpen", true],
@@ -31,23 +29,13 @@ private Q_SLOTS:
 ["offline", "terminal", ["offline terminal"], "ovant/blm/status", "", {"service": false}],
 ["offline all", "clock,update", ["offline all"], "ovant/device/status", "", {"service": false}],
 ["online", "board,network", ["offline all", "online board"], "ovant/board/status", "device/active", true],
-["terminal init", "terminal", ["terminal init"], "ovant/blm/status", "state/init", true],
 ["terminal no-rfid", "terminal", ["terminal no-rfid"], "ovant/blm/status", "device/rfid/state", 5],
-["terminal no-obu", "terminal", ["terminal no-obu"], "ovant/blm/status", "obu/vehicleUuid", ""],
-["terminal no-route", "terminal", ["terminal no-route"], "ovant/blm/status", "route/axisName", ""],
 ["terminal ntp-unsync", "terminal,clock", ["terminal ntp-unsync"], "ovant/device/clock/ntp/status", "synced", false],
-["terminal ok", "terminal", ["terminal no-obu", "terminal ok"], "ovant/blm/status", "state/hasObu", true],
 ["scan card", "terminal", ["scan pass refused 201 force"], "ovant/blm/rfid/scanned", "transaction/denyReason/id", 201],
 ["scan barcode", "terminal", ["scan barcode valid 0 force"], "ovant/blm/barcode/scanned", "transaction/result", true],
-["maintenance", "terminal", ["maintenance both force"], "ovant/blm/barcode/maintenance/scanned", "network/eth0/method", "manual"],
 ["retry", "terminal", ["retry"], "ovant/blm/rfid/retry", "", {}],
-["ignition", "board", ["ignition off"], "ovant/board/event", "", {"name": "IgnitionChanged", "data": 0}],
-["temperature", "board", ["temperature -12.5"], "ovant/board/status", "device/temperature", -12.5],
 ["voltage", "board", ["voltage 11.8"], "ovant/board/status", "device/voltage", 11.8],
 ["rtc", "board", ["rtc failed"], "ovant/board/status", "device/hardwareStatus/rtcFailed", true],
-["light", "board", ["light 10"], "ovant/board/display", "sensor", 10],
-["ethernet", "network", ["ethernet down"], "ovant/network/ethernet/state", "stateStr", "Disconnected"],
-["update", "update", ["update 9.0", {"ovant/device/software/check": {}}], "ovant/device/update/software/status", "pending", "9.0"],
 ["status", "", ["jam", "status"], "ovant/simulator/control/response/+", "services/dispenser/jammed", true]])");
     }
     void commands()
