@@ -11,6 +11,7 @@
 #include <QSettings>
 
 #include <algorithm>
+#include <new>
 
 namespace {
 
@@ -55,8 +56,18 @@ void EventManager::load()
     // size (a billion, text, too small) must neither cost a read per missing entry
     // nor hide entries that are there.
     file.beginGroup(ArrayName);
+    // The first look parses the whole file. Qt decodes a typed value (@DateTime,
+    // @Variant) with its data stream reader, which a damaged one can send after any
+    // amount of memory: that file is unreadable too.
+    QStringList groups;
+    try {
+        groups = file.childGroups();
+    } catch (const std::bad_alloc&) {
+        setAside(QStringLiteral("unreadable"));
+        return;
+    }
     QList<int> indexes;
-    for (const QString& group : file.childGroups()) {
+    for (const QString& group : qAsConst(groups)) {
         bool ok = false;
         const int index = group.toInt(&ok);
         if (ok && index >= 1)
