@@ -33,8 +33,11 @@ if [ ${#harnesses[@]} -eq 0 ]; then
 fi
 targets=()
 for name in "${harnesses[@]}"; do targets+=("fuzz_$name"); done
-kvrt_log "building ${targets[*]}"
-cmake --build "$build" --parallel "$(nproc)" --target "${targets[@]}"
+kvrt_log "building ${targets[*]} (log: $build/fuzz-build.log)"
+if ! cmake --build "$build" --parallel "$(nproc)" --target "${targets[@]}" >"$build/fuzz-build.log" 2>&1; then
+    tail -n 40 "$build/fuzz-build.log" >&2
+    exit 1
+fi
 
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
