@@ -72,9 +72,8 @@ void init()
 
 QString scratchDir()
 {
-    // In memory where there is a tmpfs: the program syncs what it saves, and a disk
-    // would set the pace.
-    // Removed when the process ends.
+    // In memory where there is a tmpfs (the program syncs what it saves, and a disk
+    // would set the pace); removed when the process ends.
     static QTemporaryDir root(QFileInfo(QStringLiteral("/dev/shm")).isWritable()
                                   ? QStringLiteral("/dev/shm/kvrt-fuzz-XXXXXX")
                                   : QDir::tempPath() + QStringLiteral("/kvrt-fuzz-XXXXXX"));
