@@ -51,23 +51,22 @@ void EventManager::load()
         setAside(QStringLiteral("unreadable"));
         return;
     }
+    // Every value of the file is parsed here, not only the events': Qt decodes a typed
+    // value (@DateTime, @Variant) with its data stream reader, which a damaged one can
+    // send after any amount of memory. That file is unreadable too.
+    try {
+        file.allKeys();
+    } catch (const std::bad_alloc&) {
+        setAside(QStringLiteral("unreadable"));
+        return;
+    }
 
     // The entries are found by what the file holds, not by its "size": a damaged
     // size (a billion, text, too small) must neither cost a read per missing entry
     // nor hide entries that are there.
     file.beginGroup(ArrayName);
-    // The first look parses the whole file. Qt decodes a typed value (@DateTime,
-    // @Variant) with its data stream reader, which a damaged one can send after any
-    // amount of memory: that file is unreadable too.
-    QStringList groups;
-    try {
-        groups = file.childGroups();
-    } catch (const std::bad_alloc&) {
-        setAside(QStringLiteral("unreadable"));
-        return;
-    }
     QList<int> indexes;
-    for (const QString& group : qAsConst(groups)) {
+    for (const QString& group : file.childGroups()) {
         bool ok = false;
         const int index = group.toInt(&ok);
         if (ok && index >= 1)
@@ -115,22 +114,28 @@ void EventManager::setAside(const QString& reason)
 
 void EventManager::save()
 {
-    QSettings file(m_filename, QSettings::IniFormat);
-    file.clear();
-    file.beginWriteArray(ArrayName, m_data.size());
-    for (int i = 0; i < m_data.size(); ++i) {
-        const Event* event = m_data.at(i);
-        file.setArrayIndex(i);
-        file.setValue(QStringLiteral("category"), event->category());
-        file.setValue(QStringLiteral("name"), event->name());
-        file.setValue(QStringLiteral("desc"), event->description());
-        file.setValue(QStringLiteral("timestamp"), event->timestamp());
+    bool failed = false;
+    try {
+        QSettings file(m_filename, QSettings::IniFormat);
+        file.clear();
+        file.beginWriteArray(ArrayName, m_data.size());
+        for (int i = 0; i < m_data.size(); ++i) {
+            const Event* event = m_data.at(i);
+            file.setArrayIndex(i);
+            file.setValue(QStringLiteral("category"), event->category());
+            file.setValue(QStringLiteral("name"), event->name());
+            file.setValue(QStringLiteral("desc"), event->description());
+            file.setValue(QStringLiteral("timestamp"), event->timestamp());
+        }
+        file.endArray();
+        file.sync();
+        failed = file.status() != QSettings::NoError;
+    } catch (const std::bad_alloc&) {
+        // Clearing parses the file first: a damaged file that could not be set aside.
+        failed = true;
     }
-    file.endArray();
-    file.sync();
 
     // Reported once per failing streak, not on every event.
-    const bool failed = file.status() != QSettings::NoError;
     if (failed && !m_writeFailed)
         qWarning().noquote().nospace() << Tag << "WARN: Cannot write the events file " << m_filename
                                        << "; the log is kept in memory only";
