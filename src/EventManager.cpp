@@ -114,28 +114,22 @@ void EventManager::setAside(const QString& reason)
 
 void EventManager::save()
 {
-    bool failed = false;
-    try {
-        QSettings file(m_filename, QSettings::IniFormat);
-        file.clear();
-        file.beginWriteArray(ArrayName, m_data.size());
-        for (int i = 0; i < m_data.size(); ++i) {
-            const Event* event = m_data.at(i);
-            file.setArrayIndex(i);
-            file.setValue(QStringLiteral("category"), event->category());
-            file.setValue(QStringLiteral("name"), event->name());
-            file.setValue(QStringLiteral("desc"), event->description());
-            file.setValue(QStringLiteral("timestamp"), event->timestamp());
-        }
-        file.endArray();
-        file.sync();
-        failed = file.status() != QSettings::NoError;
-    } catch (const std::bad_alloc&) {
-        // Clearing parses the file first: a damaged file that could not be set aside.
-        failed = true;
+    QSettings file(m_filename, QSettings::IniFormat);
+    file.clear();
+    file.beginWriteArray(ArrayName, m_data.size());
+    for (int i = 0; i < m_data.size(); ++i) {
+        const Event* event = m_data.at(i);
+        file.setArrayIndex(i);
+        file.setValue(QStringLiteral("category"), event->category());
+        file.setValue(QStringLiteral("name"), event->name());
+        file.setValue(QStringLiteral("desc"), event->description());
+        file.setValue(QStringLiteral("timestamp"), event->timestamp());
     }
+    file.endArray();
+    file.sync();
 
     // Reported once per failing streak, not on every event.
+    const bool failed = file.status() != QSettings::NoError;
     if (failed && !m_writeFailed)
         qWarning().noquote().nospace() << Tag << "WARN: Cannot write the events file " << m_filename
                                        << "; the log is kept in memory only";
