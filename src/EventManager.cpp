@@ -12,6 +12,7 @@
 #include <QSettings>
 
 #include <algorithm>
+#include <new>
 
 namespace {
 
@@ -48,6 +49,15 @@ void EventManager::load()
         return;
     QSettings file(m_filename, QSettings::IniFormat);
     if (file.status() != QSettings::NoError) {
+        setAside(QStringLiteral("unreadable"));
+        return;
+    }
+    // Every value of the file is parsed here, not only the events': Qt decodes a typed
+    // value (@DateTime, @Variant) with its data stream reader, which a damaged one can
+    // send after any amount of memory. That file is unreadable too.
+    try {
+        file.allKeys();
+    } catch (const std::bad_alloc&) {
         setAside(QStringLiteral("unreadable"));
         return;
     }

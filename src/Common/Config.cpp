@@ -15,6 +15,7 @@
 #include <QTemporaryFile>
 
 #include <algorithm>
+#include <new>
 
 Config::Config(const QString& filename, const QVariantMap& defaults, QObject* parent)
     : QObject(parent)
@@ -271,9 +272,17 @@ QVariantMap Config::readChanges()
     const bool haveSnapshot
         = snapshot.open() && snapshot.write(contents) == contents.size() && snapshot.flush();
     QSettings file(haveSnapshot ? snapshot.fileName() : m_filename, QSettings::defaultFormat());
-    const QStringList fileKeys = file.allKeys();
+    // Qt decodes a typed value (@Variant, @DateTime) with its data stream reader, which a
+    // damaged one can send after any amount of memory: such a file is malformed too.
+    QStringList fileKeys;
+    bool decoded = true;
+    try {
+        fileKeys = file.allKeys();
+    } catch (const std::bad_alloc&) {
+        decoded = false;
+    }
     m_readFailed = false;
-    m_malformed = file.status() != QSettings::NoError;
+    m_malformed = !decoded || file.status() != QSettings::NoError;
     if (m_malformed) {
         qWarning().noquote().nospace()
             << "[Config] Config file has syntax errors : " << m_filename
