@@ -32,16 +32,31 @@ EventManager::EventManager(Config& config, QObject* parent)
 { }
 
 EventManager::EventManager(Config& config, const QString& directory, QObject* parent)
+    : EventManager(config, directory, Loading::Now, parent)
+{ }
+
+EventManager::EventManager(Config& config, const QString& directory, Loading loading,
+                           QObject* parent)
     : QObject(parent)
     , m_config(&config)
     , m_filename(QDir(directory).filePath(QStringLiteral("events.ini")))
 {
-    load();
-    clear(QDateTime::currentDateTime().addDays(-RetentionDays));
+    if (loading == Loading::Now)
+        ensureLoaded();
 }
 
 // The events are children of the manager and go with it.
 EventManager::~EventManager() = default;
+
+void EventManager::ensureLoaded()
+{
+    if (m_loaded)
+        return;
+    m_loaded = true;
+    load();
+    clear(QDateTime::currentDateTime().addDays(-RetentionDays));
+    Q_EMIT loaded();
+}
 
 void EventManager::load()
 {
@@ -146,6 +161,7 @@ void EventManager::push(Event* event)
                                        << (event ? "already in the log" : "missing");
         return;
     }
+    ensureLoaded();
     event->setParent(this);
     if (m_data.size() > MaxEvents) {
         Event* oldest = m_data.takeFirst();
@@ -165,6 +181,7 @@ void EventManager::push(Event* event)
 
 void EventManager::clear(const QDateTime& before)
 {
+    ensureLoaded();
     int removed = 0;
     for (auto it = m_data.begin(); it != m_data.end();) {
         Event* event = *it;
@@ -187,6 +204,7 @@ void EventManager::clear(const QDateTime& before)
 
 void EventManager::clear()
 {
+    ensureLoaded();
     if (m_data.isEmpty())
         return;
     for (Event* event : qAsConst(m_data))

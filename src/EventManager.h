@@ -23,10 +23,16 @@ public:
     static constexpr int MaxEvents = 1000;
     static constexpr int RetentionDays = 30;
 
+    // When the file is read: at once, or on the first ensureLoaded(), push() or clear(),
+    // so that a program can show its first frame before paying for a long log.
+    enum class Loading { Now, Deferred };
+
     // The file lives in the program's directory.
     explicit EventManager(Config& config, QObject* parent = nullptr);
     // The file lives in the given directory.
     EventManager(Config& config, const QString& directory, QObject* parent = nullptr);
+    EventManager(Config& config, const QString& directory, Loading loading,
+                 QObject* parent = nullptr);
     ~EventManager() override;
 
     // The visible events (QList<QObject*>), for a QML model.
@@ -34,6 +40,11 @@ public:
     int count() const { return m_data.size(); }
     const QList<Event*>& events() const { return m_data; }
     QString filename() const { return m_filename; }
+    bool isLoaded() const { return m_loaded; }
+
+    // Reads the file and drops the entries past retention, once. Every change goes
+    // through it first: a save before it would replace the stored log with a part of it.
+    void ensureLoaded();
 
     // The time bounds of a named period at the given moment; invalid bounds for a
     // period that has none ("All history" and any unknown name).
@@ -41,6 +52,9 @@ public:
 
 Q_SIGNALS:
     void dataChanged();
+    // The file has been read; emitted within ensureLoaded(), before the change that
+    // asked for it, so that what is pushed from here comes first in the log.
+    void loaded();
 
 public Q_SLOTS:
     void push(Event* event);
@@ -68,4 +82,5 @@ private:
     QDateTime m_filterFrom;
     QDateTime m_filterTo;
     bool m_writeFailed = false;
+    bool m_loaded = false;
 };

@@ -71,6 +71,8 @@ const QString Tag_ = QStringLiteral("[GUIManager] ");
 // The validator's RFID reader, whose topics the terminal client uses as they stand.
 const QString ValidatorReaderBase = QStringLiteral("ovant/rfid");
 constexpr int StartScreenMsec = 10000;
+// Should no frame come, the event log is read anyway after this.
+constexpr int EventLogFallbackMsec = 500;
 constexpr int InvalidScreenMsec = 3000;
 constexpr int LoginScreenMsec = 15000;
 
@@ -123,6 +125,23 @@ void registerQmlTypes()
                                            QStringLiteral("Available as 'manager' only"));
 }
 
+// Reads the log once the window has shown its first frame, swapped in the render thread
+// and so queued to this one.
+void loadAfterFirstFrame(EventManager& log, QQuickWindow* window)
+{
+    if (window) {
+        auto connection = std::make_shared<QMetaObject::Connection>();
+        *connection = QObject::connect(
+            window, &QQuickWindow::frameSwapped, &log,
+            [&log, connection] {
+                QObject::disconnect(*connection);
+                log.ensureLoaded();
+            },
+            Qt::QueuedConnection);
+    }
+    QTimer::singleShot(EventLogFallbackMsec, &log, [&log] { log.ensureLoaded(); });
+}
+
 } // namespace
 
 GUIManager::GUIManager(Config& config, QObject* parent)
@@ -144,7 +163,7 @@ GUIManager::GUIManager(Config& config, const QString& eventLogDirectory, QObject
     , m_dispenser(m_mqtt, config.get(key("topics/dispenser")).toString())
     , m_cardIssuer(m_rfid, m_dispenser)
     , m_session(config)
-    , m_eventLog(config, eventLogDirectory)
+    , m_eventLog(config, eventLogDirectory, EventManager::Loading::Deferred)
     , m_diagnostics(m_deviceIdFile.id(), m_board, m_network, m_kvrtTerminal)
     , m_issueFlow(m_cardIssuer, m_dispenser)
     , m_boardPower(m_board, config)
@@ -202,8 +221,19 @@ void GUIManager::load()
     }
     setLanguage(m_config->get(key("gui/locale")).toString());
     StartupTrace::mark("translator");
-    m_maintenance.pushEvent(QStringLiteral("General"), QStringLiteral("Application started"),
-                            QString());
+    // A full log takes tens of milliseconds to read and rewrite: it waits for the first
+    // frame. Whatever is logged before reads it first, "Application started" ahead of it.
+    const auto started = [this] {
+        m_maintenance.pushEvent(QStringLiteral("General"), QStringLiteral("Application started"),
+                                QString());
+    };
+    if (m_eventLog.isLoaded()) {
+        started();
+    } else {
+        connect(&m_eventLog, &EventManager::loaded, this, started);
+        loadAfterFirstFrame(m_eventLog,
+                            roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(roots.first()));
+    }
 }
 
 // ---------------------------------------------------------------------------

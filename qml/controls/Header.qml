@@ -20,6 +20,8 @@ Rectangle {
         height: 74
         sourceSize: Qt.size(266, 74)
         fillMode: Image.Stretch
+        // Decoded off the GUI thread: the first frame does not wait for the SVG renderer.
+        asynchronous: true
         source: "qrc:/qml/images/Icons/pelmo-logo-top-gr.svg"
     }
 
