@@ -1,4 +1,5 @@
 import QtQuick 2.15
+import QtQuick.Window 2.15
 
 // The on-screen keyboard of a page. It uses the platform's keyboard when its
 // input method is installed and otherwise the built-in OnScreenKeyboard, which
@@ -18,6 +19,23 @@ Item {
         Qt.inputMethod.hide()
         if (!platform && loader.item)
             loader.item.dismiss()
+    }
+
+    // The built-in keyboard is made the first time a text field inside `scope` takes the
+    // focus: most pages never need it, and none needs it for its first frame.
+    function wanted(item) {
+        if (item === null || typeof item.insert !== "function")
+            return false
+        for (let p = item; p !== null; p = p.parent) {
+            if (p === scope)
+                return true
+        }
+        return false
+    }
+    readonly property Item focusItem: Window.activeFocusItem
+    onFocusItemChanged: {
+        if (!loader.active && wanted(focusItem))
+            loader.active = true
     }
 
     implicitHeight: 250
@@ -41,6 +59,7 @@ Item {
             loader.sourceComponent = platformKeyboard
         } else {
             console.info("[QML] Platform keyboard not available, using the built-in keyboard.")
+            loader.active = wanted(focusItem)
             loader.source = "OnScreenKeyboard.qml"
         }
     }

@@ -39,7 +39,7 @@ TestCase {
                                  isEntryGate: true, errorOccured: false, calls: [] })
         manager.setTransaction(manager.emptyTransaction())
         window = Qt.createComponent("qrc:/qml/main.qml").createObject(test)
-        tryCompare(window, "active", true, 5000)
+        tryVerify(() => window.active && window.allPages, 5000)
     }
 
     function cleanup() {
