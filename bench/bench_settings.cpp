@@ -14,6 +14,7 @@
 //
 // Usage: bench_settings [rounds (default 5)]
 
+#include "BenchSupport.h"
 #include "ChildProcess.h"
 #include "Config.h"
 #include "GUIManager.h"
@@ -43,6 +44,10 @@
 #include <map>
 #include <vector>
 
+using bench::median;
+using bench::monotonicMs;
+using bench::spread;
+
 namespace {
 
 constexpr double PageRatioGoal = 3.0;
@@ -50,7 +55,6 @@ constexpr double PageMsGoal = 150;
 constexpr double GrowthGoal = 0.10;
 constexpr int TimeoutMs = 60000;
 constexpr int FullEventLog = 1000;
-const QString TraceMark = QStringLiteral("[startup] ");
 const QString OnlineMark = QStringLiteral("KVRTTerminal status changed : online");
 
 // Pages as the area opens them (the menu's, then those the pages open themselves).
@@ -59,23 +63,6 @@ const char* const Pages[]
        "Network",   "Update",      "EventLog", "ValidatorConfig", "EthernetConfig"};
 const char* const EmptyPage = "(empty page)";
 const char* const EmptyQml = "import QtQuick 2.15\nItem { property string title }\n";
-
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-double spread(const std::vector<double>& values)
-{
-    if (values.empty())
-        return 0;
-    return *std::max_element(values.begin(), values.end())
-        - *std::min_element(values.begin(), values.end());
-}
 
 // Processes events until the condition holds, waking at least every 20 ms.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
@@ -178,19 +165,7 @@ int runPages(int argc, char** argv)
         return 1;
     serial.close(), empty.close();
     // A terminal that has run for a while: its event log is full.
-    {
-        QSettings events(dir.filePath(QStringLiteral("events.ini")), QSettings::IniFormat);
-        events.beginWriteArray(QStringLiteral("events"), FullEventLog);
-        const QDateTime start = QDateTime::currentDateTime().addDays(-30);
-        for (int i = 0; i < FullEventLog; ++i) {
-            events.setArrayIndex(i);
-            events.setValue(QStringLiteral("category"), QStringLiteral("Board"));
-            events.setValue(QStringLiteral("name"), i % 2 ? "Ignition on" : "Ignition off");
-            events.setValue(QStringLiteral("desc"), QStringLiteral("Event number %1").arg(i));
-            events.setValue(QStringLiteral("timestamp"), start.addSecs(i * 600));
-        }
-        events.endArray();
-    }
+    bench::writeEventLog(dir.filePath(QStringLiteral("events.ini")), FullEventLog);
     Config config(dir.filePath(QStringLiteral("gui.conf")), GUIManager::Defaults);
     config.addOverrides({{QStringLiteral("mqtt/host"), host},
                          {QStringLiteral("mqtt/port"), port},
@@ -292,27 +267,6 @@ int runPages(int argc, char** argv)
 // ---------------------------------------------------------------------------
 // Start-up with and without the area, in the parent
 
-// The terminal's start-up marks, in milliseconds since its launch.
-std::map<QString, double> startupMarks(const QString& log, double launchMs)
-{
-    std::map<QString, double> marks;
-    for (const QString& line : log.split(QLatin1Char('\n'))) {
-        const int space = line.lastIndexOf(QLatin1Char(' '));
-        bool ok = false;
-        const double at = line.mid(space + 1).toDouble(&ok);
-        if (line.startsWith(TraceMark) && ok && space > TraceMark.size())
-            marks[line.mid(TraceMark.size(), space - TraceMark.size())] = at - launchMs;
-    }
-    return marks;
-}
-
-double monotonicMs()
-{
-    timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
-}
-
 void startupGrowth(TerminalRig& rig, int runs)
 {
     TerminalRig::Options options;
@@ -327,7 +281,8 @@ void startupGrowth(TerminalRig& rig, int runs)
             continue;
         }
         QTest::qWait(500);
-        const std::map<QString, double> marks = startupMarks(rig.log(), launchMs);
+        const auto ordered = bench::startupMarks(rig.log(), launchMs);
+        const std::map<QString, double> marks(ordered.begin(), ordered.end());
         rig.stopTerminal();
         // The area is made between the page before it and itself.
         double last = -1, before = -1, settings = -1;

@@ -18,6 +18,7 @@
 //
 // Usage: bench_terminal [runs (default 5)] [idle seconds (default 30)]
 
+#include "BenchSupport.h"
 #include "ChildProcess.h"
 #include "StartupTrace.h"
 #include "TerminalRig.h"
@@ -45,6 +46,11 @@
 #include <map>
 #include <vector>
 
+using bench::median;
+using bench::monotonicMs;
+using bench::spread;
+using bench::startupMarks;
+
 namespace {
 
 // Printed by the software render loop for every frame it renders and shows.
@@ -56,15 +62,6 @@ constexpr int TimeoutMs = 60000;
 constexpr double FrameGoal = 1.2;
 constexpr double MemoryGoal = 1.3;
 constexpr double AllPagesGoalMs = 1000;
-const QString TraceMark = QStringLiteral("[startup] ");
-
-// The monotonic clock, as the terminal's start-up marks read it.
-double monotonicMs()
-{
-    timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
-}
 
 const char* const AnchorQml = R"(
 import QtQuick 2.15
@@ -125,15 +122,6 @@ long long cpuTicks(qint64 pid)
     return fields.at(11).toLongLong() + fields.at(12).toLongLong();
 }
 
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
 // Waits on the process's output itself rather than polling it, so that a frame is seen
 // as soon as its line comes (polling would add up to its period to every figure).
 bool waitFor(ChildProcess& process, const QString& text)
@@ -153,21 +141,6 @@ struct Sample
     // The terminal's start-up marks, in milliseconds since its launch, in their order.
     std::vector<std::pair<QString, double>> marks;
 };
-
-std::vector<std::pair<QString, double>> startupMarks(const QString& log, double launchMs)
-{
-    std::vector<std::pair<QString, double>> marks;
-    for (const QString& line : log.split(QLatin1Char('\n'))) {
-        if (!line.startsWith(TraceMark))
-            continue;
-        const int space = line.lastIndexOf(QLatin1Char(' '));
-        bool ok = false;
-        const double at = line.mid(space + 1).toDouble(&ok);
-        if (ok && space > TraceMark.size())
-            marks.emplace_back(line.mid(TraceMark.size(), space - TraceMark.size()), at - launchMs);
-    }
-    return marks;
-}
 
 bool startAnchor(ChildProcess& anchor, TerminalRig& rig)
 {
@@ -273,14 +246,6 @@ void printBreakdown(const std::vector<Sample>& samples, const std::vector<Sample
                     AllPagesGoalMs, lastPage <= AllPagesGoalMs ? "OK" : "OVER");
 }
 
-double spread(const std::vector<double>& values)
-{
-    if (values.empty())
-        return 0;
-    return *std::max_element(values.begin(), values.end())
-        - *std::min_element(values.begin(), values.end());
-}
-
 void startup(TerminalRig& rig, int runs)
 {
     std::vector<double> anchorFrame, terminalFrame, anchorRss, terminalRss;
@@ -368,17 +333,7 @@ public:
     {
         QFile::remove(m_path + Saved);
         m_saved = QFile::rename(m_path, m_path + Saved);
-        QSettings events(m_path, QSettings::IniFormat);
-        events.beginWriteArray(QStringLiteral("events"), Size);
-        const QDateTime start = QDateTime::currentDateTime().addDays(-30);
-        for (int i = 0; i < Size; ++i) {
-            events.setArrayIndex(i);
-            events.setValue(QStringLiteral("category"), QStringLiteral("Board"));
-            events.setValue(QStringLiteral("name"), i % 2 ? "Ignition on" : "Ignition off");
-            events.setValue(QStringLiteral("desc"), QStringLiteral("Event number %1").arg(i));
-            events.setValue(QStringLiteral("timestamp"), start.addSecs(i * 600));
-        }
-        events.endArray();
+        bench::writeEventLog(m_path, Size);
     }
     ~FullEventLog()
     {
