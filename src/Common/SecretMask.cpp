@@ -20,8 +20,8 @@ const QRegularExpression& memberPattern()
 // run of letters would be tried from each of its letters (quadratic on hostile input).
 const QRegularExpression& urlPattern()
 {
-    static const QRegularExpression pattern(
-        QStringLiteral(R"(((?<![A-Za-z0-9+.\-])[A-Za-z][A-Za-z0-9+.\-]*:(?:\\?/){2}[^\s/"@:]*:)([^\s/"]+)@)"));
+    static const QRegularExpression pattern(QStringLiteral(
+        R"(((?<![A-Za-z0-9+.\-])[A-Za-z][A-Za-z0-9+.\-]*:(?:\\?/){2}[^\s/"@:]*:)([^\s/"]+)@)"));
     return pattern;
 }
 
