@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 #include "Config.h"
 #include "GUIManager.h"
+#include "RuntimeCensus.h"
 #include "SignalWatcher.h"
 #include "StartupTrace.h"
 #include "Version.h"
@@ -61,6 +62,9 @@ int main(int argc, char* argv[])
     QGuiApplication::setApplicationVersion(QString::fromLatin1(kvrt::ApplicationVersion));
     QGuiApplication::setOrganizationName(QString::fromLatin1(kvrt::OrganizationName));
     QGuiApplication::setOrganizationDomain(QString::fromLatin1(kvrt::OrganizationDomain));
+
+    // Counts of subscriptions, timers and deferred results on SIGUSR1, for long runs.
+    RuntimeCensus census;
 
     // A stop request (service manager, Ctrl+C) ends the event loop, so that
     // everything is destroyed in order.

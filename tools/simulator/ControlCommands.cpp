@@ -74,6 +74,10 @@ const QList<ControlCommands::Definition>& ControlCommands::all()
         {QStringLiteral("status"),
          {},
          QStringLiteral("reports the state of every simulated service")},
+        {QStringLiteral("cards"),
+         {},
+         QStringLiteral(
+             "reports the cards taken from the mouth, with what the reader holds on each")},
     };
     return definitions;
 }

@@ -50,6 +50,7 @@ bool DispenserService::takeCard()
     if (!cardInMouth())
         return false;
     m_takeTimer.stop();
+    m_takenUids.append(m_mouthCard);
     m_mouthCard.clear();
     ++m_taken;
     deviceUpdated();

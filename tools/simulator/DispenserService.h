@@ -2,6 +2,7 @@
 
 #include "SimulatedService.h"
 
+#include <QStringList>
 #include <QTimer>
 
 // Stand-in for the card dispenser service: a cartridge with a finite number of
@@ -83,6 +84,8 @@ public:
     int issuedCount() const { return m_issued; }
     int disposedCount() const { return m_disposed; }
     int takenCount() const { return m_taken; }
+    // The cards the user took from the mouth, oldest first.
+    const QStringList& takenUids() const { return m_takenUids; }
 
 Q_SIGNALS:
     // A card reached or left the RFID position: what an RFID reader there sees.
@@ -122,4 +125,5 @@ private:
     int m_issued = 0;
     int m_disposed = 0;
     int m_taken = 0;
+    QStringList m_takenUids;
 };

@@ -239,6 +239,25 @@ QJsonObject Simulator::run(const QString& name, const QJsonObject& command)
 
     if (name == QLatin1String("status"))
         return statusReport();
+    if (name == QLatin1String("cards")) {
+        if (!m_dispenser)
+            return missing(QStringLiteral("dispenser"));
+        // Each card the user took, as the reader last saw it (null: never written).
+        QJsonArray cards;
+        for (const QString& uid : m_dispenser->takenUids()) {
+            const QJsonObject content = m_rfid ? m_rfid->cardContent(uid) : QJsonObject();
+            cards.append(QJsonObject {
+                {QStringLiteral("uid"), uid},
+                {QStringLiteral("content"),
+                 content.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(content)}});
+        }
+        QJsonObject reply = success(QStringLiteral("%1 card(s) taken, %2 disposed of")
+                                        .arg(cards.size())
+                                        .arg(m_dispenser->disposedCount()));
+        reply.insert(QStringLiteral("cards"), cards);
+        reply.insert(QStringLiteral("disposed"), m_dispenser->disposedCount());
+        return reply;
+    }
 
     if (name == QLatin1String("online") || name == QLatin1String("offline")) {
         const QString service

@@ -9,6 +9,7 @@
 
 QMap<QThread*, DeferredProxyObject*> DeferredDataBase::s_threadMap;
 quint64 DeferredDataBase::s_lastSerial = 0;
+QAtomicInt DeferredDataBase::s_live;
 QMutex DeferredDataBase::s_mutex;
 // Defined last so that it is destroyed first at exit, while the registry still exists.
 QObject DeferredDataBase::s_objExitCleaner;

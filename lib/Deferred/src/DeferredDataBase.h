@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAtomicInt>
 #include <QMap>
 #include <QMutex>
 #include <QObject>
@@ -26,13 +27,20 @@ public:
     static void dispatch(QThread* thread, quint64 proxySerial, Qt::ConnectionType type,
                          std::function<void()> call);
 
+    // Deferred results alive in the process, for leak checks of long runs.
+    static int liveCount() { return s_live.loadRelaxed(); }
+
 protected:
-    DeferredDataBase() = default;
-    ~DeferredDataBase() = default;
+    DeferredDataBase() { s_live.ref(); }
+    ~DeferredDataBase() { s_live.deref(); }
+    DeferredDataBase(const DeferredDataBase&)
+        : DeferredDataBase()
+    { }
 
 private:
     static QMap<QThread*, DeferredProxyObject*> s_threadMap;
     static quint64 s_lastSerial;
     static QMutex s_mutex; // guards s_threadMap and s_lastSerial
     static QObject s_objExitCleaner;
+    static QAtomicInt s_live;
 };
