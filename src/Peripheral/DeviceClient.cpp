@@ -48,16 +48,9 @@ void DeviceClient::handleMessage(const QByteArray& payload, const QString& topic
     if (text.isEmpty() && m_emptyPayload == EmptyPayload::AsEmptyObject)
         text = QByteArrayLiteral("{}");
 
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
-    if (error.error != QJsonParseError::NoError) {
-        parseFailed(text, topic, error);
+    QJsonObject json;
+    if (!parseObject(text, topic, json))
         return;
-    }
-
-    // A document that is valid JSON but not an object (an array, a bare value)
-    // reads as an empty object: every field is then missing.
-    const QJsonObject json = doc.object();
     for (const auto& route : qAsConst(m_routes)) {
         if (route.first == topic) {
             route.second(json, topic);
@@ -65,6 +58,22 @@ void DeviceClient::handleMessage(const QByteArray& payload, const QString& topic
         }
     }
     unrouted(json, topic);
+}
+
+bool DeviceClient::parseObject(const QByteArray& text, const QString& topic, QJsonObject& object)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
+    // Every message of the services is an object: an array must not read as an object
+    // whose fields are all missing (a status without "service" means the service is down).
+    if (error.error == QJsonParseError::NoError && !doc.isObject())
+        error.error = QJsonParseError::IllegalValue;
+    if (error.error != QJsonParseError::NoError) {
+        parseFailed(text, topic, error);
+        return false;
+    }
+    object = doc.object();
+    return true;
 }
 
 void DeviceClient::parseFailed(const QByteArray&, const QString&, const QJsonParseError& error)

@@ -55,7 +55,10 @@ protected:
     // Entry point of every message the MQTT client delivers. The default filters,
     // parses and dispatches; clients with topics outside their base extend it.
     virtual void handleMessage(const QByteArray& payload, const QString& topic);
-    // Called for a message under the base that is not valid JSON. The default logs
+    // The payload as a JSON object into `object`; for anything else (broken text, an
+    // array, a bare value) calls parseFailed and returns false.
+    bool parseObject(const QByteArray& text, const QString& topic, QJsonObject& object);
+    // Called for a message under the base that is not a JSON object. The default logs
     // "Failed to parse JSON message: " and the parser's error text at critical level.
     virtual void parseFailed(const QByteArray& payload, const QString& topic,
                              const QJsonParseError& error);

@@ -132,14 +132,9 @@ void KVRTTerminal::handleMessage(const QByteArray& payload, const QString& topic
     // The card-found topic lies outside the base, which the shared dispatch
     // filters on, so it is parsed here under the same rules.
     if (topic == CardFoundTopic) {
-        QJsonParseError error;
-        const QByteArray text = payload.isEmpty() ? QByteArrayLiteral("{}") : payload;
-        const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
-        if (error.error != QJsonParseError::NoError) {
-            parseFailed(text, topic, error);
-            return;
-        }
-        onCardFound(doc.object());
+        QJsonObject json;
+        if (parseObject(payload.isEmpty() ? QByteArrayLiteral("{}") : payload, topic, json))
+            onCardFound(json);
         return;
     }
 

@@ -199,7 +199,8 @@ void TestDeviceClients::garbageIsLoggedAndChangesNothing_data()
     const QList<QPair<const char*, QByteArray>> notJson {
         {"truncated", R"({"service": true, "device": {)"},
         {"binary", QByteArray("\xff\xfe{\x01\x00\x02", 6)},
-        // A document is an object or an array; a bare value is none.
+        // Every message is an object: an array or a bare value is none.
+        {"array", "[]"},
         {"bare value", "42"},
         {"1 MB", QByteArray(1024 * 1024, 'x')},
         {"nested too deep", nested(100000)},
