@@ -8,14 +8,7 @@
 #include <QCoreApplication>
 #include <QMutex>
 #include <QSet>
-#include <QSocketNotifier>
 #include <QThread>
-
-#include <atomic>
-#include <cerrno>
-#include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
 
 // QtCore's hook table for introspection tools (stable across Qt 5): entry 3 is called
 // for every QObject created, entry 4 for every QObject destroyed.
@@ -30,7 +23,6 @@ using Hook = void (*)(QObject*);
 QMutex s_mutex;
 QSet<QObject*>* s_objects = nullptr; // guarded by s_mutex
 quintptr s_previous[2] = {0, 0};
-std::atomic<int> s_writeFd {-1};
 
 void added(QObject* object)
 {
@@ -54,15 +46,6 @@ void removed(QObject* object)
         reinterpret_cast<Hook>(s_previous[1])(object);
 }
 
-extern "C" void onUsr1(int)
-{
-    const int savedErrno = errno;
-    const int fd = s_writeFd.load();
-    const char byte = 1;
-    if (fd >= 0) [[maybe_unused]]
-        const ssize_t written = ::write(fd, &byte, 1);
-    errno = savedErrno;
-}
 } // namespace
 
 RuntimeCensus::RuntimeCensus(QObject* parent)
@@ -77,18 +60,6 @@ RuntimeCensus::RuntimeCensus(QObject* parent)
     qtHookData[AddQObject] = reinterpret_cast<quintptr>(&added);
     qtHookData[RemoveQObject] = reinterpret_cast<quintptr>(&removed);
 
-    if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-        s_writeFd.store(m_pipe[1]);
-        m_notifier = new QSocketNotifier(m_pipe[0], QSocketNotifier::Read, this);
-        connect(m_notifier, &QSocketNotifier::activated, this, &RuntimeCensus::onSignal);
-        struct sigaction action
-        {
-        };
-        action.sa_handler = onUsr1;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        ::sigaction(SIGUSR1, &action, nullptr);
-    }
     if (QCoreApplication::instance())
         connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
                 &RuntimeCensus::report);
@@ -103,20 +74,12 @@ RuntimeCensus::~RuntimeCensus()
         delete s_objects;
         s_objects = nullptr;
     }
-    if (m_pipe[1] >= 0) {
-        signal(SIGUSR1, SIG_DFL);
-        s_writeFd.store(-1);
-        delete m_notifier;
-        ::close(m_pipe[0]);
-        ::close(m_pipe[1]);
-    }
 }
 
-void RuntimeCensus::onSignal()
+int RuntimeCensus::objects() const
 {
-    char buffer[16];
-    while (::read(m_pipe[0], buffer, sizeof buffer) > 0) { }
-    report();
+    QMutexLocker locker(&s_mutex);
+    return s_objects ? s_objects->size() : 0;
 }
 
 void RuntimeCensus::report() const

@@ -2,11 +2,10 @@
 
 #include <QObject>
 
-class QSocketNotifier;
-
 // Counts what a long-running terminal must not pile up: MQTT subscriptions and
 // one-shot waits, active timers, deferred results and live objects. The counts
-// are logged on SIGUSR1 and when the application quits, as one line:
+// are logged by report() (the program calls it on SIGUSR1) and when the application
+// quits, as one line:
 //     [Census] subscriptions=N waits=N timers=N deferred=N objects=N
 // Objects are followed through the hooks QtCore offers to introspection tools,
 // from the census's construction on. One census per process.
@@ -18,11 +17,7 @@ public:
     explicit RuntimeCensus(QObject* parent = nullptr);
     ~RuntimeCensus() override;
 
+    // Objects created since the census began and not yet destroyed.
+    int objects() const;
     void report() const;
-
-private:
-    void onSignal();
-
-    int m_pipe[2] = {-1, -1};
-    QSocketNotifier* m_notifier = nullptr;
 };

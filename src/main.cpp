@@ -12,6 +12,7 @@
 #include <QResource>
 
 #include <csignal>
+#include <memory>
 
 #if defined(__SANITIZE_ADDRESS__)
 // Sanitizer builds only: Qt Quick's pixmap cache keeps the images of the pages
@@ -63,13 +64,21 @@ int main(int argc, char* argv[])
     QGuiApplication::setOrganizationName(QString::fromLatin1(kvrt::OrganizationName));
     QGuiApplication::setOrganizationDomain(QString::fromLatin1(kvrt::OrganizationDomain));
 
-    // Counts of subscriptions, timers and deferred results on SIGUSR1, for long runs.
-    RuntimeCensus census;
+    // On request (KVRT_CENSUS set, as by the soak run) the program counts what must not
+    // pile up, and reports it on SIGUSR1 and at the end.
+    std::unique_ptr<RuntimeCensus> census;
+    if (qEnvironmentVariableIsSet("KVRT_CENSUS"))
+        census = std::make_unique<RuntimeCensus>();
 
     // A stop request (service manager, Ctrl+C) ends the event loop, so that
     // everything is destroyed in order.
-    SignalWatcher stopSignals({SIGTERM, SIGINT});
-    QObject::connect(&stopSignals, &SignalWatcher::signalReceived, &app, &QGuiApplication::quit);
+    SignalWatcher signalWatcher({SIGTERM, SIGINT, SIGUSR1});
+    QObject::connect(&signalWatcher, &SignalWatcher::signalReceived, &app, [&](int signal) {
+        if (signal != SIGUSR1)
+            QGuiApplication::quit();
+        else if (census)
+            census->report();
+    });
 
     // May end the process (help, version, command-line error) before any file is touched.
     const QVariantMap overrides = parseCLIArgs();

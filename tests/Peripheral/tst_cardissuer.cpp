@@ -2,7 +2,7 @@
 
 #include "CardIssuingRig.h"
 #include "MessageCapture.h"
-#include "ObjectCensus.h"
+#include "RuntimeCensus.h"
 #include "Settlement.h"
 #include "TableRows.h"
 #include "TestBroker.h"
@@ -199,7 +199,7 @@ no content | null | | | No card content to issue)")
     {
         CardIssuingRig& rig = *m_rig;
         CardIssuer& issuer = rig.issuer;
-        ObjectCensus census;
+        RuntimeCensus census;
         // As the terminal runs it: issue, then prepare the next card.
         auto round = [&] {
             rig.requestLog.clear();
@@ -212,7 +212,7 @@ no content | null | | | No card content to issue)")
         QCOMPARE(usual, Issue.mid(6) + " issue enable disable");
         QTest::qWait(50);
         const auto standing = [&] {
-            QList<qint64> counts {census.alive(), rig.mqtt.subscriptionCount(),
+            QList<qint64> counts {census.objects(), rig.mqtt.subscriptionCount(),
                                   rig.mqtt.pendingWaits(),
                                   rig.mqtt.receiverCount(SIGNAL(received(QByteArray, QByteArray))),
                                   rig.mqtt.receiverCount(SIGNAL(connected()))};

@@ -163,6 +163,8 @@ bool Soak::startTerminal()
     environment.insert(QStringLiteral("DISPLAY"), m_displayName);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     environment.insert(QStringLiteral("QT_QUICK_BACKEND"), QStringLiteral("software"));
+    // The terminal counts what must not pile up, and reports it on SIGUSR1.
+    environment.insert(QStringLiteral("KVRT_CENSUS"), QStringLiteral("1"));
     m_terminalProcess.setProcessEnvironment(environment);
     m_terminalProcess.setWorkingDirectory(dir);
     m_terminalProcess.start(m_options.terminal, {QStringLiteral("-f"), configFile, "-e"});
