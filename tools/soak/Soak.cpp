@@ -484,8 +484,9 @@ void Soak::injectFault(int card)
 
 void Soak::garbageBurst()
 {
+    // No empty message: the services' protocol reads it as an empty report, one without
+    // "service", which says that the service is gone. Not garbage, a statement.
     QList<QByteArray> payloads {
-        QByteArray(),
         "{",
         "{\"state\":",
         "[1,2",
