@@ -43,9 +43,12 @@ ApplicationWindow {
         color: "#FFFFFF"
     }
 
-    // The program has installed the font before the first frame already.
+    // Loads the font where it is not there yet. The program has installed it before the
+    // first frame: loading it again would keep two more copies of it (1.7 MB).
     FontLoader {
-        source: window.allPages ? "qrc:/qml/fonts/DejaVuSans.ttf" : ""
+        objectName: "fontLoader"
+        source: window.allPages && Qt.fontFamilies().indexOf("DejaVu Sans") < 0
+                ? "qrc:/qml/fonts/DejaVuSans.ttf" : ""
     }
 
     header: Header {
@@ -108,8 +111,7 @@ ApplicationWindow {
 
         function onErrorOccured(error) {
             console.info("[QML] Error occured : " + error)
-            errorPopup.text = error
-            errorPopup.open()
+            window.showError(error)
         }
 
         function onLanguageChanged() {
@@ -121,10 +123,23 @@ ApplicationWindow {
         }
     }
 
-    CustomPopup {
-        id: errorPopup
-        objectName: "errorPopup"
-        isDialog: false
+    // The error popup is made when the first error comes, not before the first frame.
+    property CustomPopup errorPopup: null
+
+    function showError(error) {
+        if (!errorPopup)
+            errorPopup = errorPopupComponent.createObject(window.contentItem)
+        errorPopup.text = error
+        errorPopup.open()
+    }
+
+    Component {
+        id: errorPopupComponent
+
+        CustomPopup {
+            objectName: "errorPopup"
+            isDialog: false
+        }
     }
 
     Text {

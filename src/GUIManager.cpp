@@ -18,6 +18,9 @@
 #include <QUrl>
 #include <QtQml>
 
+#include <functional>
+#include <utility>
+
 // Values keep their types (integers, booleans, strings): readers convert with
 // toInt(), toBool() and toString() because values read back from the file are text.
 const QVariantMap GUIManager::Defaults = {
@@ -71,8 +74,8 @@ const QString Tag_ = QStringLiteral("[GUIManager] ");
 // The validator's RFID reader, whose topics the terminal client uses as they stand.
 const QString ValidatorReaderBase = QStringLiteral("ovant/rfid");
 constexpr int StartScreenMsec = 10000;
-// Should no frame come, the event log is read anyway after this.
-constexpr int EventLogFallbackMsec = 500;
+// Should no frame come, what waits for the first one runs anyway after this.
+constexpr int FirstFrameFallbackMsec = 500;
 constexpr int InvalidScreenMsec = 3000;
 constexpr int LoginScreenMsec = 15000;
 
@@ -125,21 +128,26 @@ void registerQmlTypes()
                                            QStringLiteral("Available as 'manager' only"));
 }
 
-// Reads the log once the window has shown its first frame, swapped in the render thread
-// and so queued to this one.
-void loadAfterFirstFrame(EventManager& log, QQuickWindow* window)
+// Calls work once the window has shown its first frame (swapped in the render thread and
+// so queued to this one), or after a while should no frame come; work is called once.
+void afterFirstFrame(QQuickWindow* window, QObject* context, const std::function<void()>& work)
 {
+    auto pending = std::make_shared<std::function<void()>>(work);
+    const auto once = [pending] {
+        if (const std::function<void()> call = std::exchange(*pending, nullptr))
+            call();
+    };
     if (window) {
         auto connection = std::make_shared<QMetaObject::Connection>();
         *connection = QObject::connect(
-            window, &QQuickWindow::frameSwapped, &log,
-            [&log, connection] {
+            window, &QQuickWindow::frameSwapped, context,
+            [once, connection] {
                 QObject::disconnect(*connection);
-                log.ensureLoaded();
+                once();
             },
             Qt::QueuedConnection);
     }
-    QTimer::singleShot(EventLogFallbackMsec, &log, [&log] { log.ensureLoaded(); });
+    QTimer::singleShot(FirstFrameFallbackMsec, context, once);
 }
 
 } // namespace
@@ -158,7 +166,8 @@ GUIManager::GUIManager(Config& config, const QString& eventLogDirectory, QObject
     , m_inspector(m_mqtt, config.get(key("topics/inspector")).toString())
     , m_network(m_mqtt, config.get(key("topics/network")).toString())
     , m_update(m_mqtt, config.get(key("topics/device")).toString())
-    , m_clock(m_mqtt, config.get(key("topics/device")).toString())
+    , m_clock(m_mqtt, config.get(key("topics/device")).toString(), nullptr,
+              QStringLiteral("timedatectl"), manager::Clock::ToolStart::Held)
     , m_rfid(m_mqtt, config.get(key("topics/rfid")).toString())
     , m_dispenser(m_mqtt, config.get(key("topics/dispenser")).toString())
     , m_cardIssuer(m_rfid, m_dispenser)
@@ -221,19 +230,22 @@ void GUIManager::load()
     }
     setLanguage(m_config->get(key("gui/locale")).toString());
     StartupTrace::mark("translator");
-    // A full log takes tens of milliseconds to read and rewrite: it waits for the first
-    // frame. Whatever is logged before reads it first, "Application started" ahead of it.
+    // A full log takes tens of milliseconds to read and rewrite, and the clock's tool is a
+    // process to start: both wait for the first frame. Whatever is logged before reads
+    // the log first, "Application started" ahead of it.
     const auto started = [this] {
         m_maintenance.pushEvent(QStringLiteral("General"), QStringLiteral("Application started"),
                                 QString());
     };
-    if (m_eventLog.isLoaded()) {
+    if (m_eventLog.isLoaded())
         started();
-    } else {
+    else
         connect(&m_eventLog, &EventManager::loaded, this, started);
-        loadAfterFirstFrame(m_eventLog,
-                            roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(roots.first()));
-    }
+    afterFirstFrame(roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(roots.first()), this,
+                    [this] {
+                        m_eventLog.ensureLoaded();
+                        m_clock.releaseTool();
+                    });
 }
 
 // ---------------------------------------------------------------------------

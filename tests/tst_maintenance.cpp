@@ -222,7 +222,12 @@ tool hanging | hang | Europe/Athens | |)");
         write("mode", mode.toUtf8()), write("zone", "Europe/Athens");
         MqttClient mqtt; // never connected: the tool alone is under test
         MessageCapture log;
-        Clock clock(mqtt, "test", nullptr, path(mode == "missing" ? "absent" : "timedatectl"));
+        write("calls", "");
+        Clock clock(mqtt, "test", nullptr, path(mode == "missing" ? "absent" : "timedatectl"),
+                    Clock::ToolStart::Held);
+        QTest::qWait(50); // held: nothing runs until released
+        QVERIFY(read("calls").isEmpty());
+        clock.releaseTool();
         // The event loop keeps turning while the tool runs, or hangs.
         bool busyLater = false;
         QTimer::singleShot(100, &clock, [&] { busyLater = clock.toolBusy(); });

@@ -18,10 +18,15 @@ Item {
 
     Image {
         id: image
+        objectName: "iconImage"
         anchors.centerIn: parent
         width: box.iconSize.width
         height: box.iconSize.height
-        sourceSize: box.iconSize
+        // Qt fits a scalable image to a source size by the larger of the two scale
+        // factors: a wide logo in a square box was drawn four times as wide as shown
+        // (1.3 MB for the screen saver's). The width alone bounds a wide or square
+        // image to the size it is shown at.
+        sourceSize.width: box.iconSize.width
         fillMode: Image.PreserveAspectFit
         source: box.icon
         visible: !box.tinted

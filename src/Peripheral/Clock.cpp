@@ -15,9 +15,11 @@
 
 namespace manager {
 
-Clock::Clock(MqttClient& mqtt, const QString& base, QObject* parent, const QString& program)
+Clock::Clock(MqttClient& mqtt, const QString& base, QObject* parent, const QString& program,
+             ToolStart start)
     : DeviceClient(mqtt, base + QStringLiteral("/clock/ntp"), QString(), parent)
     , m_program(program)
+    , m_held(start == ToolStart::Held)
 {
     readTimezones();
     readTimezone();
@@ -162,6 +164,13 @@ void Clock::writeTimezone(const QString& tz)
     });
 }
 
+void Clock::releaseTool()
+{
+    m_held = false;
+    if (!m_running)
+        startNextRun();
+}
+
 void Clock::runTool(const QStringList& arguments, ToolDone done)
 {
     m_queue.append({arguments, std::move(done)});
@@ -171,7 +180,7 @@ void Clock::runTool(const QStringList& arguments, ToolDone done)
 
 void Clock::startNextRun()
 {
-    if (m_queue.isEmpty())
+    if (m_held || m_queue.isEmpty())
         return;
     const ToolRun run = m_queue.takeFirst();
     m_running = true;

@@ -33,9 +33,15 @@ class Clock : public DeviceClient
 public:
     static constexpr int ToolTimeoutMsec = 1000;
 
+    // When the tool first runs: at construction, or once releaseTool() is called. The
+    // terminal holds it back until its first frame is on screen: starting a process
+    // would compete with that frame.
+    enum class ToolStart { Immediate, Held };
+
     // program: the time-zone tool, found on the PATH unless it is a path.
     Clock(MqttClient& mqtt, const QString& base, QObject* parent = nullptr,
-          const QString& program = QStringLiteral("timedatectl"));
+          const QString& program = QStringLiteral("timedatectl"),
+          ToolStart start = ToolStart::Immediate);
     ~Clock() override;
 
     const QStringList& timezones() const { return m_timezones; }
@@ -50,6 +56,8 @@ public:
 
     // Whether a run of the tool is under way or waiting.
     bool toolBusy() const { return m_running || !m_queue.isEmpty(); }
+    // Lets a held tool run, starting with the runs queued meanwhile.
+    void releaseTool();
 
 Q_SIGNALS:
     void timezonesChanged();
@@ -95,6 +103,7 @@ private:
     bool m_ntpSynced = false;
     QList<ToolRun> m_queue;
     bool m_running = false;
+    bool m_held = false;
 };
 
 } // namespace manager

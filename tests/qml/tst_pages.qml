@@ -51,6 +51,9 @@ TestCase {
         compare([window.width, window.height, window.currentScreen], [1024, 600, "Busy"])
         const version = find("versionText")
         compare([version.text, version.x + version.width], ["v" + Qt.application.version, window.width - 10])
+        // The font is there already: the page does not load a second copy of it.
+        verify(Qt.fontFamilies().indexOf("DejaVu Sans") >= 0)
+        compare(String(findChild(window, "fontLoader").source), "")
     }
 
     function test_screens_data() {
@@ -168,8 +171,8 @@ TestCase {
     }
 
     function test_errorPopupAndMaintenance() {
-        const popup = findChild(window, "errorPopup")
         manager.reportError("Permission denied")
+        const popup = findChild(window, "errorPopup")
         tryCompare(popup, "opened", true)
         compare(popup.text, "Permission denied")
         mouseClick(window.contentItem, 512, 300)
@@ -189,6 +192,10 @@ TestCase {
         manager.screenSaverBg = "navy"
         verify(Qt.colorEqual(saver.color, "navy"))
         compare(String(findChild(saver, "screenSaverImage").icon), "qrc:/qml/images/Icons/pelmo-logo-top-gr.svg")
+        // The logo is drawn at the size it is shown at, not several times larger.
+        const logo = findChild(saver, "iconImage")
+        tryCompare(logo, "status", Image.Ready)
+        verify(logo.implicitWidth <= 300 && logo.implicitHeight <= 300, logo.implicitWidth + "x" + logo.implicitHeight)
         compare(saver.imageUrl("/opt/ovant/saver.png"), "file:///opt/ovant/saver.png")
         const area = find("cursorArea")
         verify(!area.enabled)

@@ -28,7 +28,7 @@ bool TerminalRig::startSimulator(const QStringList& arguments)
     return ready;
 }
 
-bool TerminalRig::startTerminal(const Options& options)
+bool TerminalRig::prepareTerminal(const Options& options)
 {
     if (m_terminal.isRunning())
         return false;
@@ -69,8 +69,15 @@ bool TerminalRig::startTerminal(const Options& options)
         environment.insert(it.key(), it.value());
     m_terminal.setEnvironment(environment);
     m_terminal.setWorkingDirectory(m_dir.path());
-    return m_terminal.start(QStringLiteral(KVRT_TERMINAL_BINARY),
-                            {QStringLiteral("-f"), configFile, QStringLiteral("-e")});
+    return true;
+}
+
+bool TerminalRig::launchTerminal()
+{
+    return !m_terminal.isRunning()
+        && m_terminal.start(QStringLiteral(KVRT_TERMINAL_BINARY),
+                            {QStringLiteral("-f"), m_dir.filePath(QStringLiteral("gui.conf")),
+                             QStringLiteral("-e")});
 }
 
 bool TerminalRig::stop(ChildProcess& process, int timeoutMs)

@@ -31,7 +31,13 @@ public:
     // Starts kvrt-simulator with these arguments; returns once it answers commands.
     bool startSimulator(const QStringList& arguments = {});
     // Writes the configuration and starts the terminal (log to standard error).
-    bool startTerminal(const Options& options);
+    bool startTerminal(const Options& options)
+    {
+        return prepareTerminal(options) && launchTerminal();
+    }
+    // The two halves of startTerminal: writing its files, and starting the program.
+    bool prepareTerminal(const Options& options);
+    bool launchTerminal();
     // SIGTERM and wait; true if it ended by itself with exit code 0. Killed otherwise.
     bool stopTerminal(int timeoutMs = 30000) { return stop(m_terminal, timeoutMs); }
     bool stopSimulator(int timeoutMs = 30000) { return stop(m_simulator, timeoutMs); }
