@@ -105,37 +105,38 @@ Item {
             font.pixelSize: 28
             onClicked: menu.open()
 
-            Menu {
+            PopupLoader {
                 id: menu
-                objectName: "settingsMenuPopup"
-                x: parent.width - width
-                y: parent.height
-                width: 280
-                // No shadow: the software renderer would drop the background with it.
-                Material.elevation: 0
+                anchors.fill: parent
 
-                MenuItem {
-                    text: manager.dynTr + qsTr("Scan Config QR")
-                    onTriggered: {
-                        configPopup.text = manager.dynTr + qsTr("Scan Configuration QR code")
-                        configPopup.open()
+                sourceComponent: Menu {
+                    objectName: "settingsMenuPopup"
+                    x: parent.width - width
+                    y: parent.height
+                    width: 280
+                    // No shadow: the software renderer would drop the background with it.
+                    Material.elevation: 0
+
+                    MenuItem {
+                        text: manager.dynTr + qsTr("Scan Config QR")
+                        onTriggered: configPopup.open({ text: manager.dynTr + qsTr("Scan Configuration QR code") })
                     }
-                }
-                MenuItem {
-                    text: manager.dynTr + qsTr("Restart Application")
-                    onTriggered: confirmation.ask("restart")
-                }
-                MenuItem {
-                    text: manager.dynTr + qsTr("Reboot")
-                    onTriggered: confirmation.ask("reboot")
-                }
-                MenuItem {
-                    text: manager.dynTr + qsTr("Shutdown")
-                    onTriggered: confirmation.ask("shutdown")
-                }
-                MenuItem {
-                    text: manager.dynTr + qsTr("Logout")
-                    onTriggered: manager.settingsLogoutRequest()
+                    MenuItem {
+                        text: manager.dynTr + qsTr("Restart Application")
+                        onTriggered: confirmation.ask("restart")
+                    }
+                    MenuItem {
+                        text: manager.dynTr + qsTr("Reboot")
+                        onTriggered: confirmation.ask("reboot")
+                    }
+                    MenuItem {
+                        text: manager.dynTr + qsTr("Shutdown")
+                        onTriggered: confirmation.ask("shutdown")
+                    }
+                    MenuItem {
+                        text: manager.dynTr + qsTr("Logout")
+                        onTriggered: manager.settingsLogoutRequest()
+                    }
                 }
             }
         }
@@ -148,8 +149,7 @@ Item {
         // Opens the shell's kind of message popup over the settings, for the pages.
         property alias message: messagePopup
         function showMessage(text) {
-            messagePopup.text = text
-            messagePopup.open()
+            messagePopup.open({ text: text })
         }
 
         anchors.top: header.bottom
@@ -195,49 +195,61 @@ Item {
         }
     }
 
-    CustomPopup {
+    // The menu and the popups are made when first opened: most visits open none.
+    PopupLoader {
         id: messagePopup
-        objectName: "settingsMessage"
+
+        sourceComponent: CustomPopup {
+            objectName: "settingsMessage"
+        }
     }
 
-    CustomPopup {
+    // Asks before a restart, reboot or shutdown.
+    PopupLoader {
         id: confirmation
-        objectName: "settingsConfirmation"
 
         property string command
 
         function ask(name) {
             command = name
-            text = manager.dynTr + qsTr("Are you sure?")
-            open()
+            open({ text: manager.dynTr + qsTr("Are you sure?") })
         }
 
-        isDialog: true
-        onButtonYesPressed: {
-            waitPopup.open()
-            if (command === "restart")
-                manager.exitRequest()
-            else if (command === "reboot")
-                manager.rebootRequest()
-            else if (command === "shutdown")
-                manager.shutdownRequest()
+        sourceComponent: CustomPopup {
+            objectName: "settingsConfirmation"
+            isDialog: true
+            onButtonYesPressed: {
+                waitPopup.open()
+                if (confirmation.command === "restart")
+                    manager.exitRequest()
+                else if (confirmation.command === "reboot")
+                    manager.rebootRequest()
+                else if (confirmation.command === "shutdown")
+                    manager.shutdownRequest()
+            }
         }
     }
 
     // Until the manager leaves the settings for its busy screen.
-    CustomPopup {
+    PopupLoader {
         id: waitPopup
-        objectName: "settingsWait"
-        text: manager.dynTr + qsTr("Please Wait")
-        closePolicy: Popup.NoAutoClose
+
+        sourceComponent: CustomPopup {
+            objectName: "settingsWait"
+            text: manager.dynTr + qsTr("Please Wait")
+            closePolicy: Popup.NoAutoClose
+        }
     }
 
     // Open while a configuration barcode may be scanned: only then is the scanner on.
-    CustomPopup {
+    PopupLoader {
         id: configPopup
-        objectName: "configPopup"
-        onOpened: validatorManager.enableBarcode()
-        onClosed: validatorManager.disableBarcode()
+
+        sourceComponent: CustomPopup {
+            objectName: "configPopup"
+            onOpened: validatorManager.enableBarcode()
+            onClosed: validatorManager.disableBarcode()
+        }
     }
 
     Connections {
@@ -245,8 +257,7 @@ Item {
         ignoreUnknownSignals: true
 
         function onBarcodeConfigurationApplied(configList) {
-            configPopup.text = manager.dynTr + qsTr("CONFIGURATION APPLIED") + "\n" + configList.join("\n")
-            configPopup.open()
+            configPopup.open({ text: manager.dynTr + qsTr("CONFIGURATION APPLIED") + "\n" + configList.join("\n") })
         }
     }
 }
