@@ -9,6 +9,7 @@ Item {
     property int longPressMsec: 800
     property string dateFormat: "ddd, d MMM yyyy"
     property string timeFormat: "hh:mm:ss"
+    property bool made: false
 
     readonly property alias dateText: dateLabel.text
     readonly property alias timeText: timeLabel.text
@@ -25,9 +26,14 @@ Item {
         timeLabel.text = now.toLocaleTimeString(locale, timeFormat)
     }
 
-    onDateFormatChanged: refresh()
-    onTimeFormatChanged: refresh()
-    onLocaleChanged: refresh()
+    // Shown once the clock is made, with what its user set meanwhile; then as it changes.
+    Component.onCompleted: {
+        made = true
+        refresh()
+    }
+    onDateFormatChanged: if (made) refresh()
+    onTimeFormatChanged: if (made) refresh()
+    onLocaleChanged: if (made) refresh()
 
     Column {
         anchors.right: parent.right
@@ -59,7 +65,6 @@ Item {
         interval: 1000
         repeat: true
         running: true
-        triggeredOnStart: true
         onTriggered: clock.refresh()
     }
 

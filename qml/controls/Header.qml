@@ -7,6 +7,11 @@ Rectangle {
 
     signal magicButtonPressed()
 
+    // The logo is asked for once the first frame is up: decoding it loads the SVG
+    // plug-in and the widgets library, which competed with that frame (which it never
+    // made anyway).
+    property bool logoWanted: true
+
     color: "transparent"
     implicitWidth: 1024
     implicitHeight: 120
@@ -22,7 +27,7 @@ Rectangle {
         fillMode: Image.Stretch
         // Decoded off the GUI thread: the first frame does not wait for the SVG renderer.
         asynchronous: true
-        source: "qrc:/qml/images/Icons/pelmo-logo-top-gr.svg"
+        source: header.logoWanted ? "qrc:/qml/images/Icons/pelmo-logo-top-gr.svg" : ""
     }
 
     Clock {

@@ -1,7 +1,6 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Controls.Material 2.15
-import QtQuick.Layouts 1.15
 import "../controls"
 import "ScreenText.js" as ScreenText
 
@@ -89,21 +88,23 @@ Item {
         }
     }
 
-    RowLayout {
+    // Plain positioners: the page is made at start, and needs no layout engine.
+    Row {
         anchors.centerIn: parent
         spacing: 80
 
-        ColumnLayout {
+        Column {
+            anchors.verticalCenter: parent.verticalCenter
             spacing: 16
 
             Image {
-                Layout.alignment: Qt.AlignHCenter
+                anchors.horizontalCenter: parent.horizontalCenter
                 source: "qrc:/qml/images/Icons/tools.svg"
                 sourceSize: Qt.size(72, 72)
             }
 
             Text {
-                Layout.alignment: Qt.AlignHCenter
+                anchors.horizontalCenter: parent.horizontalCenter
                 text: manager.dynTr + qsTr("Maintenance")
                 color: "#112D63"
                 font.family: "DejaVu Sans"
@@ -114,7 +115,7 @@ Item {
             TextField {
                 id: pin
                 objectName: "pinField"
-                Layout.preferredWidth: 300
+                width: 300
                 // Digits come from the keypad: no input method pops up.
                 readOnly: true
                 activeFocusOnPress: false
@@ -132,8 +133,8 @@ Item {
 
             Text {
                 objectName: "loginMessage"
-                Layout.preferredWidth: 300
-                Layout.preferredHeight: 44
+                width: 300
+                height: 44
                 horizontalAlignment: Text.AlignHCenter
                 wrapMode: Text.Wrap
                 text: manager.dynTr + (page.locked ? qsTr("Too many wrong PINs. Try again in %1 s").arg(page.lockoutSec)
@@ -145,9 +146,9 @@ Item {
 
             CustomButton {
                 objectName: "loginButton"
-                Layout.alignment: Qt.AlignHCenter
-                Layout.preferredWidth: 300
-                Layout.preferredHeight: 60
+                anchors.horizontalCenter: parent.horizontalCenter
+                width: 300
+                height: 60
                 enabled: !page.locked && pin.text !== ""
                 color: "#00ADD7"
                 text: manager.dynTr + qsTr("LOGIN")
@@ -157,6 +158,7 @@ Item {
 
         Grid {
             objectName: "keypad"
+            anchors.verticalCenter: parent.verticalCenter
             columns: 3
             spacing: 10
 

@@ -51,6 +51,7 @@ TestCase {
         compare([window.width, window.height, window.currentScreen], [1024, 600, "Busy"])
         const version = find("versionText")
         compare([version.text, version.x + version.width], ["v" + Qt.application.version, window.width - 10])
+        tryCompare(find("headerLogo"), "status", Image.Ready) // asked for after the first frame
         // The font is there already: the page does not load a second copy of it.
         verify(Qt.fontFamilies().indexOf("DejaVu Sans") >= 0)
         compare(String(findChild(window, "fontLoader").source), "")
