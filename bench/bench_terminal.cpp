@@ -124,14 +124,25 @@ long long cpuTicks(qint64 pid)
 
 // Waits on the process's output itself rather than polling it, so that a frame is seen
 // as soon as its line comes (polling would add up to its period to every figure).
+// Only what came since the last look is searched: the terminal writes much before its
+// first frame, and this process shares the machine with it.
 bool waitFor(ChildProcess& process, const QString& text)
 {
     QDeadlineTimer deadline(TimeoutMs);
     QTimer wake; // lets the wait notice the deadline and an ended process
     wake.start(50);
-    while (!process.standardError().contains(text) && process.isRunning() && !deadline.hasExpired())
+    const QByteArray mark = text.toUtf8();
+    int from = 0;
+    const auto seen = [&] {
+        const QByteArray& output = process.standardErrorBytes();
+        if (output.indexOf(mark, from) >= 0)
+            return true;
+        from = std::max(0, int(output.size()) - int(mark.size()));
+        return false;
+    };
+    while (!seen() && process.isRunning() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    return process.standardError().contains(text);
+    return seen();
 }
 
 struct Sample
