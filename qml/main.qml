@@ -112,7 +112,7 @@ ApplicationWindow {
 
         function onErrorOccured(error) {
             console.info("[QML] Error occured : " + error)
-            window.showError(error)
+            errorPopup.open({ text: error })
         }
 
         function onLanguageChanged() {
@@ -124,20 +124,11 @@ ApplicationWindow {
         }
     }
 
-    // The error popup is made when the first error comes, not before the first frame.
-    property CustomPopup errorPopup: null
+    // Made when the first error comes, not before the first frame.
+    PopupLoader {
+        id: errorPopup
 
-    function showError(error) {
-        if (!errorPopup)
-            errorPopup = errorPopupComponent.createObject(window.contentItem)
-        errorPopup.text = error
-        errorPopup.open()
-    }
-
-    Component {
-        id: errorPopupComponent
-
-        CustomPopup {
+        sourceComponent: CustomPopup {
             objectName: "errorPopup"
             isDialog: false
         }

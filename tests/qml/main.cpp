@@ -27,7 +27,8 @@ class StandInManager : public QObject
     Q_PROPERTY(bool isEntryGate MEMBER m_isEntryGate NOTIFY changed)
     Q_PROPERTY(bool errorOccured MEMBER m_errorOccured NOTIFY changed)
     Q_PROPERTY(QString errorMessageScreen MEMBER m_errorMessageScreen NOTIFY changed)
-    // What the pages asked for: "issueCard", "setMaintenanceScreen", "save <id>".
+    // What the pages asked for: "issueCard", "setMaintenanceScreen", "save <id>",
+    // "shutdownRequest".
     Q_PROPERTY(QStringList calls MEMBER m_calls NOTIFY changed)
 
 public:
@@ -66,6 +67,7 @@ public Q_SLOTS:
     void issueCard() { m_calls << "issueCard", Q_EMIT changed(); }
     void setMaintenanceScreen() { m_calls << "setMaintenanceScreen", Q_EMIT changed(); }
     void saveDeviceIdRequest(const QString& id) { m_calls << "save " + id, Q_EMIT changed(); }
+    void shutdownRequest() { m_calls << "shutdownRequest", Q_EMIT changed(); }
 
 private:
     QString m_screen, m_deviceId, m_language, m_message, m_errorMessageScreen;

@@ -187,6 +187,21 @@ TestCase {
         mouseRelease(clock)
     }
 
+    // The settings' menu and popups are made when first opened, and work as before.
+    function test_settingsShutdown() {
+        manager.screen = "Settings"
+        const settings = page("Settings")
+        mouseClick(findChild(settings, "settingsMenuButton"))
+        const menu = findChild(settings, "settingsMenuPopup")
+        tryCompare(menu, "opened", true)
+        mouseClick(menu.itemAt(3)) // "Shutdown"
+        const dialog = findChild(settings, "settingsConfirmation")
+        tryCompare(dialog, "opened", true)
+        mouseClick(findChild(dialog.contentItem, "popupYes"))
+        compare(manager.calls, ["shutdownRequest"])
+        tryCompare(findChild(settings, "settingsWait"), "opened", true)
+    }
+
     function test_screenSaverAndCursor() {
         manager.screen = "ScreenSaver"
         const saver = page("ScreenSaver")
