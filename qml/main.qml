@@ -124,14 +124,13 @@ ApplicationWindow {
         }
     }
 
-    // Made when the first error comes, not before the first frame.
+    // Made when the first error comes. Named by its file, its type is not even read
+    // before the first frame.
     PopupLoader {
         id: errorPopup
 
-        sourceComponent: CustomPopup {
-            objectName: "errorPopup"
-            isDialog: false
-        }
+        source: "controls/CustomPopup.qml"
+        onLoaded: item.objectName = "errorPopup"
     }
 
     Text {
