@@ -1,7 +1,10 @@
 #pragma once
 
 // Small pieces the benchmarks share: statistics over runs, the clock the terminal's
-// start-up marks use, and a full event log like that of a terminal that has run a while.
+// start-up marks use, a full event log like that of a terminal that has run a while, and
+// the start of the rig the terminal runs on.
+
+#include "TerminalRig.h"
 
 #include <QDateTime>
 #include <QSettings>
@@ -9,6 +12,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <utility>
 #include <vector>
@@ -72,6 +76,21 @@ inline void writeEventLog(const QString& path, int size)
         events.setValue(QStringLiteral("timestamp"), start.addSecs(i * 600));
     }
     events.endArray();
+}
+
+// Starts the rig's display, broker and simulator. Returns -1 when the bench can go on,
+// otherwise the code to end it with: 0 when tools are missing (skipped), 1 on failure.
+inline int startRig(TerminalRig& rig, const char* name)
+{
+    if (const QString missing = TerminalRig::missingTools(); !missing.isEmpty()) {
+        std::printf("%s: SKIPPED (missing: %s)\n", name, qPrintable(missing));
+        return 0;
+    }
+    if (!rig.startDisplay() || !rig.startBroker() || !rig.startSimulator()) {
+        std::fprintf(stderr, "%s: cannot start the display, broker or simulator\n", name);
+        return 1;
+    }
+    return -1;
 }
 
 } // namespace bench

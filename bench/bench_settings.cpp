@@ -330,15 +330,9 @@ int main(int argc, char** argv)
 
     QCoreApplication app(argc, argv);
     const int rounds = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 5;
-    if (const QString missing = TerminalRig::missingTools(); !missing.isEmpty()) {
-        std::printf("bench_settings: SKIPPED (missing: %s)\n", qPrintable(missing));
-        return 0;
-    }
     TerminalRig rig;
-    if (!rig.startDisplay() || !rig.startBroker() || !rig.startSimulator()) {
-        std::fprintf(stderr, "bench_settings: cannot start the display, broker or simulator\n");
-        return 1;
-    }
+    if (const int code = bench::startRig(rig, "bench_settings"); code >= 0)
+        return code;
     std::printf("settings area (%d rounds, virtual display, software renderer):\n", rounds);
     std::fflush(stdout);
 

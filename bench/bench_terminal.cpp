@@ -375,15 +375,9 @@ int main(int argc, char** argv)
     const int runs = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 5;
     const int idleSeconds = argc > 2 ? qMax(1, QByteArray(argv[2]).toInt()) : 30;
 
-    if (const QString missing = TerminalRig::missingTools(); !missing.isEmpty()) {
-        std::printf("bench_terminal: SKIPPED (missing: %s)\n", qPrintable(missing));
-        return 0;
-    }
     TerminalRig rig;
-    if (!rig.startDisplay() || !rig.startBroker() || !rig.startSimulator()) {
-        std::fprintf(stderr, "bench_terminal: cannot start the display, broker or simulator\n");
-        return 1;
-    }
+    if (const int code = bench::startRig(rig, "bench_terminal"); code >= 0)
+        return code;
     const FullEventLog eventLog;
     std::printf("terminal start-up (%d runs, virtual display, software renderer, %d events in "
                 "the log):\n",

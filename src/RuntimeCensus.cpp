@@ -24,26 +24,21 @@ QMutex s_mutex;
 QSet<QObject*>* s_objects = nullptr; // guarded by s_mutex
 quintptr s_previous[2] = {0, 0};
 
-void added(QObject* object)
+// Records the object's coming or going, then calls the hook that was there before.
+template<bool Adding>
+void follow(QObject* object)
 {
     {
         QMutexLocker locker(&s_mutex);
-        if (s_objects)
-            s_objects->insert(object);
+        if (s_objects) {
+            if (Adding)
+                s_objects->insert(object);
+            else
+                s_objects->remove(object);
+        }
     }
-    if (s_previous[0])
-        reinterpret_cast<Hook>(s_previous[0])(object);
-}
-
-void removed(QObject* object)
-{
-    {
-        QMutexLocker locker(&s_mutex);
-        if (s_objects)
-            s_objects->remove(object);
-    }
-    if (s_previous[1])
-        reinterpret_cast<Hook>(s_previous[1])(object);
+    if (const quintptr previous = s_previous[Adding ? 0 : 1])
+        reinterpret_cast<Hook>(previous)(object);
 }
 
 } // namespace
@@ -57,8 +52,8 @@ RuntimeCensus::RuntimeCensus(QObject* parent)
     }
     s_previous[0] = qtHookData[AddQObject];
     s_previous[1] = qtHookData[RemoveQObject];
-    qtHookData[AddQObject] = reinterpret_cast<quintptr>(&added);
-    qtHookData[RemoveQObject] = reinterpret_cast<quintptr>(&removed);
+    qtHookData[AddQObject] = reinterpret_cast<quintptr>(&follow<true>);
+    qtHookData[RemoveQObject] = reinterpret_cast<quintptr>(&follow<false>);
 
     if (QCoreApplication::instance())
         connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
