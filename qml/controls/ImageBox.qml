@@ -28,7 +28,8 @@ Item {
         // image to the size it is shown at.
         sourceSize.width: box.iconSize.width
         fillMode: Image.PreserveAspectFit
-        source: box.icon
+        // Drawn while shown only: a hidden page holds no decoded image.
+        source: visible ? box.icon : ""
         visible: !box.tinted
         smooth: true
     }

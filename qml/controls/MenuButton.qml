@@ -32,7 +32,8 @@ AbstractButton {
             width: Math.min(40, button.height - 16)
             height: width
             sourceSize: Qt.size(width, height)
-            source: button.iconSource
+            // Drawn while shown only: a hidden page holds no decoded image.
+            source: visible ? button.iconSource : ""
         }
 
         Column {

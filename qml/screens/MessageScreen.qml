@@ -18,7 +18,8 @@ Item {
         Image {
             objectName: "messageIcon"
             anchors.horizontalCenter: parent.horizontalCenter
-            source: page.icon
+            // Drawn while shown only: a hidden page holds no decoded image.
+            source: visible ? page.icon : ""
             fillMode: Image.PreserveAspectFit
         }
 

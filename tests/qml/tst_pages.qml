@@ -92,6 +92,11 @@ TestCase {
         compare(page(data.screen).message, data.message)
         if (data.detail)
             compare(page(data.screen).detail, data.detail)
+        // The icon is drawn while the page is shown only.
+        const icon = findChild(page(data.screen), "messageIcon")
+        tryCompare(icon, "status", Image.Ready)
+        manager.screen = "InitPage"
+        compare(icon.status, Image.Null)
     }
 
     function test_gateTexts_data() {
