@@ -4,6 +4,8 @@
 #include <QHostAddress>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 const QStringList IPv4::Keys {QStringLiteral("address"), QStringLiteral("netmask"),
                               QStringLiteral("gateway"), QStringLiteral("dns0"),
                               QStringLiteral("dns1")};
@@ -61,18 +63,27 @@ void IPv4::fromMap(const QVariantMap& map)
 
 bool IPv4::isAddress(const QString& text)
 {
-    // QHostAddress alone also takes short forms such as "10.1" or "167772161".
-    static const QRegularExpression dottedQuad(
-        QStringLiteral("^\\d{1,3}\\.\\d{1,3}\\.\\d{1,3}\\.\\d{1,3}$"));
+    // QHostAddress alone also takes short forms such as "10.1" or "167772161". Checked
+    // by hand: this runs on every network state, and a pattern would page in the regular
+    // expression engine and its compiler at start.
+    const QVector<QStringRef> parts = text.splitRef(QLatin1Char('.'));
+    const bool dottedQuad = parts.size() == 4
+        && std::all_of(parts.cbegin(), parts.cend(), [](const QStringRef& part) {
+               return !part.isEmpty() && part.size() <= 3
+                   && std::all_of(part.cbegin(), part.cend(), [](QChar c) {
+                          return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+                      });
+           });
     QHostAddress address;
-    return dottedQuad.match(text).hasMatch() && address.setAddress(text)
+    return dottedQuad && address.setAddress(text)
         && address.protocol() == QAbstractSocket::IPv4Protocol;
 }
 
 bool IPv4::checkInput(const QString& text)
 {
-    static const QRegularExpression quad(
-        QStringLiteral("^((25[0-5]|(2[0-4]|1\\d|[1-9]|)\\d)\\.?\\b){4}$"));
+    // Anchored as a whole: "$" alone would also take a trailing line break.
+    static const QRegularExpression quad(QRegularExpression::anchoredPattern(
+        QStringLiteral("((25[0-5]|(2[0-4]|1\\d|[1-9]|)\\d)\\.?\\b){4}")));
     return text.isEmpty() || quad.match(text).hasMatch();
 }
 

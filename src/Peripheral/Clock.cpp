@@ -8,10 +8,28 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QRegularExpression>
 #include <QTimer>
 
 #include <memory>
+
+namespace {
+
+// The zone of the status line "Time zone: Europe/Athens (EET, +0200)"; empty if there
+// is none.
+QString zoneOf(const QString& status)
+{
+    const QLatin1String label("Time zone:");
+    const int start = status.indexOf(label);
+    if (start < 0)
+        return QString();
+    const int end = status.indexOf(QLatin1Char('\n'), start);
+    const QStringRef line = status.midRef(start + label.size(),
+                                          end < 0 ? -1 : end - start - label.size());
+    const int details = line.lastIndexOf(QLatin1String(" ("));
+    return details < 0 ? QString() : line.left(details).trimmed().toString();
+}
+
+} // namespace
 
 namespace manager {
 
@@ -140,10 +158,9 @@ void Clock::readTimezone(std::function<void(const QString&)> next)
 {
     runTool({QStringLiteral("status")}, [this, next](bool ok, const QByteArray& output) {
         if (ok) {
-            static const QRegularExpression zoneLine(QStringLiteral("Time zone:\\s(.+)\\s\\("));
-            const QRegularExpressionMatch match = zoneLine.match(QString::fromUtf8(output));
-            if (match.hasMatch())
-                updateProperty(m_timezone, match.captured(1), this, &Clock::timezoneChanged);
+            const QString zone = zoneOf(QString::fromUtf8(output));
+            if (!zone.isEmpty())
+                updateProperty(m_timezone, zone, this, &Clock::timezoneChanged);
             else
                 qWarning().noquote().nospace()
                     << "WARN: No time zone in the output of " << m_program << " status";

@@ -9,21 +9,28 @@ class TestIPv4 : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // What may be typed into an address field, and what is taken as an address.
     void checkInput_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("accepted");
-        for (const char* good : {"", "0.0.0.0", "192.168.1.10", "255.255.255.0", "10.0.249.1"})
-            QTest::newRow(good) << good << true;
-        for (const char* bad : {"256.1.1.1", "1.2.3", "1.2.3.4.5", "1.2.3.4.", "01.2.3.4", "1234",
-                                "a.b.c.d", " 1.2.3.4", "1.2.3.-4", "1..2.3"})
-            QTest::newRow(bad) << bad << false;
+        QTest::addColumn<bool>("typed");
+        QTest::addColumn<bool>("address");
+        QTest::newRow("empty") << "" << true << false;
+        for (const char* good : {"0.0.0.0", "192.168.1.10", "255.255.255.0", "10.0.249.1"})
+            QTest::newRow(good) << good << true << true;
+        for (const char* bad : {"256.1.1.1", "1.2.3", "1.2.3.4.5", "1.2.3.4.", "1234", "a.b.c.d",
+                                " 1.2.3.4", "1.2.3.4\n", "1.2.3.-4", "1..2.3", "1.2.3.1000",
+                                "1.2.3.\u0664"})
+            QTest::newRow(bad) << QString::fromUtf8(bad) << false << false;
+        QTest::newRow("leading zero") << "01.2.3.4" << false << true;
     }
     void checkInput()
     {
         QFETCH(QString, text);
-        QFETCH(bool, accepted);
-        QCOMPARE(IPv4::checkInput(text), accepted);
+        QFETCH(bool, typed);
+        QFETCH(bool, address);
+        QCOMPARE(IPv4::checkInput(text), typed);
+        QCOMPARE(IPv4::isAddress(text), address);
     }
     void checkConfig_data()
     {
