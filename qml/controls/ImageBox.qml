@@ -29,7 +29,7 @@ Item {
         sourceSize.width: box.iconSize.width
         fillMode: Image.PreserveAspectFit
         // Drawn while shown only: a hidden page holds no decoded image.
-        source: visible ? box.icon : ""
+        source: box.visible ? box.icon : ""
         visible: !box.tinted
         smooth: true
     }
