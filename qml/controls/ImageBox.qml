@@ -1,5 +1,4 @@
 import QtQuick 2.15
-import QtGraphicalEffects 1.15
 
 // An image tinted with a colour. A fully transparent colour shows the image in
 // its own colours; the effect is then left out, so that the image also shows on
@@ -35,11 +34,13 @@ Item {
     }
 
     Loader {
+        objectName: "iconTint"
         anchors.fill: image
         active: box.tinted
-        sourceComponent: ColorOverlay {
-            source: image
-            color: box.iconColor
+        source: "ImageTint.qml"
+        onLoaded: {
+            item.source = image
+            item.color = Qt.binding(() => box.iconColor)
         }
     }
 }

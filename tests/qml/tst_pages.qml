@@ -217,6 +217,12 @@ TestCase {
         const logo = findChild(saver, "iconImage")
         tryCompare(logo, "status", Image.Ready)
         verify(logo.implicitWidth <= 300 && logo.implicitHeight <= 300, logo.implicitWidth + "x" + logo.implicitHeight)
+        // Shown in its own colours, it needs no overlay; tinted, it is drawn through one.
+        const tint = findChild(saver, "iconTint")
+        compare(tint.item, null)
+        findChild(saver, "screenSaverImage").iconColor = "red"
+        tryVerify(() => tint.item !== null && Qt.colorEqual(tint.item.color, "red"))
+        compare([tint.item.source, logo.status, logo.visible], [logo, Image.Ready, false])
         compare(saver.imageUrl("/opt/ovant/saver.png"), "file:///opt/ovant/saver.png")
         const area = find("cursorArea")
         verify(!area.enabled)
