@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QSettings>
 
 #include <algorithm>
@@ -104,10 +105,13 @@ void EventManager::load()
                                 << QStringLiteral("Loading saved events : from=%1 to=%2")
                                        .arg(indexes.first() - 1)
                                        .arg(indexes.last());
+    // A log repeats a handful of categories and names: each is kept once, shared.
+    QSet<QString> texts;
+    const auto shared = [&texts](const QVariant& value) { return *texts.insert(value.toString()); };
     for (int index : qAsConst(indexes)) {
         file.beginGroup(QString::number(index));
-        m_data.append(new Event(file.value(QStringLiteral("category")).toString(),
-                                file.value(QStringLiteral("name")).toString(),
+        m_data.append(new Event(shared(file.value(QStringLiteral("category"))),
+                                shared(file.value(QStringLiteral("name"))),
                                 file.value(QStringLiteral("desc")).toString(),
                                 file.value(QStringLiteral("timestamp")).toDateTime(), this));
         file.endGroup();
