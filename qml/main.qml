@@ -129,8 +129,8 @@ ApplicationWindow {
     PopupLoader {
         id: errorPopup
 
-        source: "controls/CustomPopup.qml"
-        onLoaded: item.objectName = "errorPopup"
+        popup: "controls/CustomPopup.qml"
+        initial: ({ objectName: "errorPopup" })
     }
 
     Text {

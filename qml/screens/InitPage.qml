@@ -19,8 +19,7 @@ Item {
             return
         keyboard.hide()
         confirmation.serial = serialField.text
-        confirmation.text = manager.dynTr + qsTr("Please confirm the serial number") + "\n\n" + confirmation.serial
-        confirmation.open()
+        confirmation.open({ text: manager.dynTr + qsTr("Please confirm the serial number") + "\n\n" + serialField.text })
     }
 
     // The page sits on the white window; keep the controls in light colours.
@@ -112,13 +111,20 @@ Item {
         }
     }
 
-    CustomPopup {
+    // Made when first asked.
+    PopupLoader {
         id: confirmation
-        objectName: "confirmation"
+        popup: "../controls/CustomPopup.qml"
+        initial: ({ objectName: "confirmation", isDialog: true })
 
         property string serial
+    }
 
-        isDialog: true
-        onButtonYesPressed: manager.saveDeviceIdRequest(serial)
+    Connections {
+        target: confirmation.item
+
+        function onButtonYesPressed() {
+            manager.saveDeviceIdRequest(confirmation.serial)
+        }
     }
 }

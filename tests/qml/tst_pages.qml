@@ -155,7 +155,7 @@ TestCase {
     function test_registration() {
         manager.screen = "InitPage"
         const initPage = page("InitPage"), field = findChild(initPage, "serialField")
-        const keyboard = findChild(initPage, "keyboard"), dialog = findChild(initPage, "confirmation")
+        const keyboard = findChild(initPage, "keyboard")
         const key = name => findChild(keyboard, "key_" + name)
         manager.deviceId = "C87654321"
         compare([field.text, field.placeholderText], ["C87654321", "K00000000"])
@@ -168,6 +168,7 @@ TestCase {
         compare(field.text, "K12345678")
         // Enter confirms like SAVE and puts the keyboard away; "Yes" saves.
         mouseClick(key("enter"))
+        const dialog = findChild(initPage, "confirmation")
         tryCompare(dialog, "opened", true)
         compare(dialog.text, "Please confirm the serial number\n\nK12345678")
         tryCompare(keyboard, "active", false)

@@ -1,6 +1,7 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Controls.Material 2.15
+import QtQuick.Templates 2.15 as T
 import "../../controls"
 import "../ScreenText.js" as ScreenText
 
@@ -108,35 +109,18 @@ Item {
             PopupLoader {
                 id: menu
                 anchors.fill: parent
+                popup: "PowerMenu.qml"
+                initial: ({ objectName: "settingsMenuPopup" })
+            }
 
-                sourceComponent: Menu {
-                    objectName: "settingsMenuPopup"
-                    x: parent.width - width
-                    y: parent.height
-                    width: 280
-                    // No shadow: the software renderer would drop the background with it.
-                    Material.elevation: 0
+            Connections {
+                target: menu.item
 
-                    MenuItem {
-                        text: manager.dynTr + qsTr("Scan Config QR")
-                        onTriggered: configPopup.open({ text: manager.dynTr + qsTr("Scan Configuration QR code") })
-                    }
-                    MenuItem {
-                        text: manager.dynTr + qsTr("Restart Application")
-                        onTriggered: confirmation.ask("restart")
-                    }
-                    MenuItem {
-                        text: manager.dynTr + qsTr("Reboot")
-                        onTriggered: confirmation.ask("reboot")
-                    }
-                    MenuItem {
-                        text: manager.dynTr + qsTr("Shutdown")
-                        onTriggered: confirmation.ask("shutdown")
-                    }
-                    MenuItem {
-                        text: manager.dynTr + qsTr("Logout")
-                        onTriggered: manager.settingsLogoutRequest()
-                    }
+                function onScanChosen() {
+                    configPopup.open({ text: manager.dynTr + qsTr("Scan Configuration QR code") })
+                }
+                function onCommandChosen(command) {
+                    confirmation.ask(command)
                 }
             }
         }
@@ -198,15 +182,15 @@ Item {
     // The menu and the popups are made when first opened: most visits open none.
     PopupLoader {
         id: messagePopup
-
-        sourceComponent: CustomPopup {
-            objectName: "settingsMessage"
-        }
+        popup: "../../controls/CustomPopup.qml"
+        initial: ({ objectName: "settingsMessage" })
     }
 
     // Asks before a restart, reboot or shutdown.
     PopupLoader {
         id: confirmation
+        popup: "../../controls/CustomPopup.qml"
+        initial: ({ objectName: "settingsConfirmation", isDialog: true })
 
         property string command
 
@@ -214,41 +198,44 @@ Item {
             command = name
             open({ text: manager.dynTr + qsTr("Are you sure?") })
         }
+    }
 
-        sourceComponent: CustomPopup {
-            objectName: "settingsConfirmation"
-            isDialog: true
-            onButtonYesPressed: {
-                waitPopup.open()
-                if (confirmation.command === "restart")
-                    manager.exitRequest()
-                else if (confirmation.command === "reboot")
-                    manager.rebootRequest()
-                else if (confirmation.command === "shutdown")
-                    manager.shutdownRequest()
-            }
+    Connections {
+        target: confirmation.item
+
+        function onButtonYesPressed() {
+            waitPopup.open({ text: manager.dynTr + qsTr("Please Wait") })
+            if (confirmation.command === "restart")
+                manager.exitRequest()
+            else if (confirmation.command === "reboot")
+                manager.rebootRequest()
+            else if (confirmation.command === "shutdown")
+                manager.shutdownRequest()
         }
     }
 
     // Until the manager leaves the settings for its busy screen.
     PopupLoader {
         id: waitPopup
-
-        sourceComponent: CustomPopup {
-            objectName: "settingsWait"
-            text: manager.dynTr + qsTr("Please Wait")
-            closePolicy: Popup.NoAutoClose
-        }
+        popup: "../../controls/CustomPopup.qml"
+        initial: ({ objectName: "settingsWait", closePolicy: T.Popup.NoAutoClose })
     }
 
     // Open while a configuration barcode may be scanned: only then is the scanner on.
     PopupLoader {
         id: configPopup
+        popup: "../../controls/CustomPopup.qml"
+        initial: ({ objectName: "configPopup" })
+    }
 
-        sourceComponent: CustomPopup {
-            objectName: "configPopup"
-            onOpened: validatorManager.enableBarcode()
-            onClosed: validatorManager.disableBarcode()
+    Connections {
+        target: configPopup.item
+
+        function onOpened() {
+            validatorManager.enableBarcode()
+        }
+        function onClosed() {
+            validatorManager.disableBarcode()
         }
     }
 
