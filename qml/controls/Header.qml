@@ -25,8 +25,9 @@ Rectangle {
         height: 74
         sourceSize: Qt.size(266, 74)
         fillMode: Image.Stretch
-        // Decoded off the GUI thread: the first frame does not wait for the SVG renderer.
-        asynchronous: true
+        // Decoded on the GUI thread, once the first frame is up: a reader thread of its
+        // own would keep more memory than the few milliseconds it saves.
+        asynchronous: false
         source: header.logoWanted ? "qrc:/qml/images/Icons/pelmo-logo-top-gr.svg" : ""
     }
 
