@@ -99,8 +99,9 @@ Item {
 
             Image {
                 anchors.horizontalCenter: parent.horizontalCenter
-                source: "qrc:/qml/images/Icons/tools.svg"
                 sourceSize: Qt.size(72, 72)
+                // Drawn while shown only: a hidden page holds no decoded image.
+                source: visible ? "qrc:/qml/images/Icons/tools.svg" : ""
             }
 
             Text {
