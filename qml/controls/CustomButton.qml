@@ -1,10 +1,10 @@
 import QtQuick 2.15
-import QtQuick.Controls 2.15
+import QtQuick.Templates 2.15 as T
 import QtQuick.Controls.Material 2.15
 
 // A flat button that shrinks a little while pressed. It never takes the focus,
 // so pressing it leaves a text field (and its keyboard) as it is.
-AbstractButton {
+T.AbstractButton {
     id: control
 
     property color color: Material.accent

@@ -1,8 +1,8 @@
 import QtQuick 2.15
-import QtQuick.Controls 2.15
+import QtQuick.Templates 2.15 as T
 
 // A row of the settings menu: icon, title and hint, and an arrow to the page.
-AbstractButton {
+T.AbstractButton {
     id: button
 
     property url iconSource
