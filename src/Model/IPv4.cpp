@@ -6,6 +6,18 @@
 
 #include <algorithm>
 
+namespace {
+
+// One to three decimal digits: a group of a dotted address.
+bool isGroup(const QStringRef& text)
+{
+    return !text.isEmpty() && text.size() <= 3
+        && std::all_of(text.cbegin(), text.cend(),
+                       [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+}
+
+} // namespace
+
 const QStringList IPv4::Keys {QStringLiteral("address"), QStringLiteral("netmask"),
                               QStringLiteral("gateway"), QStringLiteral("dns0"),
                               QStringLiteral("dns1")};
@@ -67,13 +79,7 @@ bool IPv4::isAddress(const QString& text)
     // by hand: this runs on every network state, and a pattern would page in the regular
     // expression engine and its compiler at start.
     const QVector<QStringRef> parts = text.splitRef(QLatin1Char('.'));
-    const bool dottedQuad = parts.size() == 4
-        && std::all_of(parts.cbegin(), parts.cend(), [](const QStringRef& part) {
-               return !part.isEmpty() && part.size() <= 3
-                   && std::all_of(part.cbegin(), part.cend(), [](QChar c) {
-                          return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-                      });
-           });
+    const bool dottedQuad = parts.size() == 4 && std::all_of(parts.cbegin(), parts.cend(), isGroup);
     QHostAddress address;
     return dottedQuad && address.setAddress(text)
         && address.protocol() == QAbstractSocket::IPv4Protocol;

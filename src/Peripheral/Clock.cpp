@@ -23,8 +23,8 @@ QString zoneOf(const QString& status)
     if (start < 0)
         return QString();
     const int end = status.indexOf(QLatin1Char('\n'), start);
-    const QStringRef line = status.midRef(start + label.size(),
-                                          end < 0 ? -1 : end - start - label.size());
+    const QStringRef line
+        = status.midRef(start + label.size(), end < 0 ? -1 : end - start - label.size());
     const int details = line.lastIndexOf(QLatin1String(" ("));
     return details < 0 ? QString() : line.left(details).trimmed().toString();
 }

@@ -18,9 +18,9 @@ private Q_SLOTS:
         QTest::newRow("empty") << "" << true << false;
         for (const char* good : {"0.0.0.0", "192.168.1.10", "255.255.255.0", "10.0.249.1"})
             QTest::newRow(good) << good << true << true;
-        for (const char* bad : {"256.1.1.1", "1.2.3", "1.2.3.4.5", "1.2.3.4.", "1234", "a.b.c.d",
-                                " 1.2.3.4", "1.2.3.4\n", "1.2.3.-4", "1..2.3", "1.2.3.1000",
-                                "1.2.3.\u0664"})
+        for (const char* bad :
+             {"256.1.1.1", "1.2.3", "1.2.3.4.5", "1.2.3.4.", "1234", "a.b.c.d", " 1.2.3.4",
+              "1.2.3.4\n", "1.2.3.-4", "1..2.3", "1.2.3.1000", "1.2.3.\u0664"})
             QTest::newRow(bad) << QString::fromUtf8(bad) << false << false;
         QTest::newRow("leading zero") << "01.2.3.4" << false << true;
     }
