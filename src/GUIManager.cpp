@@ -212,7 +212,15 @@ GUIManager::GUIManager(Config& config, const QString& eventLogDirectory, QObject
     StartupTrace::mark("log and configuration");
     initQml();
     StartupTrace::mark("QML set-up");
-    initMqtt();
+    // Started from the event loop, unless load() holds it back for the first frame.
+    setMessage(QT_TR_NOOP("Connecting"));
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_mqttStart == MqttStart::Pending)
+                startMqtt();
+        },
+        Qt::QueuedConnection);
     initManagers();
     StartupTrace::mark("MQTT set-up");
 }
@@ -236,6 +244,10 @@ GUIManager::~GUIManager()
 
 void GUIManager::load()
 {
+    // The broker answers at once and its first traffic (subscriptions, states) would be
+    // handled ahead of the first frame: the connection waits for that frame.
+    if (m_mqttStart == MqttStart::Pending)
+        m_mqttStart = MqttStart::Held;
     m_engine.load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
     StartupTrace::mark("main.qml");
     const QList<QObject*> roots = m_engine.rootObjects();
@@ -260,6 +272,8 @@ void GUIManager::load()
         connect(&m_eventLog, &EventManager::loaded, this, started);
     afterFirstFrame(roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(roots.first()), this,
                     [this] {
+                        if (m_mqttStart == MqttStart::Held)
+                            startMqtt();
                         m_eventLog.ensureLoaded();
                         m_clock.releaseTool();
                         QTimer::singleShot(StartupSettledMsec, this, returnFreedMemory);
@@ -302,6 +316,12 @@ void GUIManager::initQml()
     setScreen(QStringLiteral("Busy"), StartScreenMsec);
     setMessage(QT_TR_NOOP("Initializing"));
     setShowCursor(m_config->get(key("gui/showCursor")).toBool());
+}
+
+void GUIManager::startMqtt()
+{
+    m_mqttStart = MqttStart::Started;
+    initMqtt();
 }
 
 void GUIManager::initMqtt()

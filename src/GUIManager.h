@@ -207,6 +207,7 @@ private:
     void initConfig();
     void initQml();
     void initMqtt();
+    void startMqtt();
     void initManagers();
     void initConfigReactions();
 
@@ -275,5 +276,9 @@ private:
     bool m_gatePageShown = false;
     // The terminal reported a status or reason while a passage was on screen.
     bool m_decisionDeferred = false;
+    // The broker connection starts from the event loop; a window being loaded holds it
+    // back until its first frame is up (see load()).
+    enum class MqttStart { Pending, Held, Started };
+    MqttStart m_mqttStart = MqttStart::Pending;
     QTimer m_gateResultTimer;
 };
