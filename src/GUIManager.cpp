@@ -436,7 +436,9 @@ void GUIManager::initConfigReactions()
                    })
         .onPattern(QStringLiteral("mqtt\\/.+"), [this](const QVariant&) {
             infoLog() << "MQTT configuration changed. Applying.";
-            initMqtt();
+            // A connection not started yet reads the settings when it starts.
+            if (m_mqttStart == MqttStart::Started)
+                initMqtt();
         });
 }
 
