@@ -100,13 +100,13 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Shared libraries are found by dpkg-shlibdeps; what is loaded at run time (QML
-# modules, the SVG image plug-in) and the broker are named here.
+# modules, the SVG image plug-in, libmosquitto) and the broker are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_TERMINAL_PACKAGE_DEPENDS
-    "mosquitto, qml-module-qtquick2, qml-module-qtquick-window2, qml-module-qtquick-layouts, \
+    "mosquitto, libmosquitto1, qml-module-qtquick2, qml-module-qtquick-window2, qml-module-qtquick-layouts, \
 qml-module-qtquick-controls2, qml-module-qtquick-templates2, qml-module-qtqml-statemachine, \
 qml-module-qtgraphicaleffects, libqt5svg5")
-set(CPACK_DEBIAN_SIMULATOR_PACKAGE_DEPENDS "mosquitto")
+set(CPACK_DEBIAN_SIMULATOR_PACKAGE_DEPENDS "mosquitto, libmosquitto1")
 set(CPACK_DEBIAN_TERMINAL_DESCRIPTION "touch-screen user interface of a KVRT gate terminal
 KVRTTerminal UI shows the passenger screens of an unattended gate terminal:
 it issues RFID cards at an entry gate and shows ticket validations at an exit

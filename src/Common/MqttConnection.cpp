@@ -1,5 +1,6 @@
 #include "MqttConnection.h"
 
+#include "MosquittoLibrary.h"
 #include "MqttSubscription.h"
 
 #include <QDebug>
@@ -8,8 +9,6 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QVarLengthArray>
-
-#include <mosquitto.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -21,19 +20,17 @@ constexpr int MaxPacketsPerWakeup = 64;
 // libmosquitto sends its pings and notices a silent broker from mosquitto_loop_misc().
 constexpr int HousekeepingMillis = 1000;
 
-void initLibrary()
+void registerTypes()
 {
-    // Thread-safe, once per process; the library stays initialised until exit.
-    static const bool initialised = [] {
-        mosquitto_lib_init();
-        // For queued connections and signal spies.
+    // For queued connections and signal spies; once per process.
+    static const bool registered = [] {
         qRegisterMetaType<MqttConnection::ClientState>();
         qRegisterMetaType<MqttConnection::ClientError>();
         qRegisterMetaType<MqttConnection::ProtocolVersion>();
         qRegisterMetaType<MqttSubscription::SubscriptionState>();
         return true;
     }();
-    Q_UNUSED(initialised)
+    Q_UNUSED(registered)
 }
 
 MqttConnection::ClientError errorOfLibrary(int rc)
@@ -61,13 +58,13 @@ MqttConnection::ClientError errorOfConnack(int rc)
 MqttConnection::MqttConnection(QObject* parent)
     : QObject(parent)
 {
-    initLibrary();
+    registerTypes();
 }
 
 MqttConnection::~MqttConnection()
 {
     if (m_mosq && m_state == Connected)
-        mosquitto_disconnect(m_mosq); // best effort; written at once on an idle socket
+        m_lib->mosquitto_disconnect(m_mosq); // best effort; written at once on an idle socket
     m_events.clear();
     destroyInstance();
 }
@@ -187,6 +184,13 @@ void MqttConnection::connectToHost()
     m_events.clear();
     destroyInstance();
 
+    if (!m_lib)
+        m_lib = MosquittoLibrary::instance();
+    if (!m_lib) {
+        failAttemptLater(TransportInvalid);
+        setState(Connecting);
+        return;
+    }
     if (!createInstance()) {
         failAttemptLater(IdRejected);
         setState(Connecting);
@@ -233,17 +237,18 @@ void MqttConnection::openSocket(const QString& address)
 {
     // libmosquitto refuses keep-alive intervals of 1 to 4 seconds; use its shortest.
     const int keepAlive = m_keepAlive > 0 && m_keepAlive < 5 ? 5 : m_keepAlive;
-    const int rc = mosquitto_connect_async(m_mosq, address.toUtf8().constData(), m_port, keepAlive);
+    const int rc
+        = m_lib->mosquitto_connect_async(m_mosq, address.toUtf8().constData(), m_port, keepAlive);
     if (rc != MOSQ_ERR_SUCCESS) {
         qDebug().noquote().nospace() << "[MqttConnection] Connecting to " << m_hostname << ":"
-                                     << m_port << " failed: " << mosquitto_strerror(rc);
+                                     << m_port << " failed: " << m_lib->mosquitto_strerror(rc);
         destroyInstance();
         failAttemptLater(TransportInvalid);
         setState(Connecting);
         return;
     }
 
-    const int fd = mosquitto_socket(m_mosq);
+    const int fd = m_lib->mosquitto_socket(m_mosq);
     m_readNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     // String-based: the signal is overloaded with a private tag.
     QObject::connect(m_readNotifier, SIGNAL(activated(QSocketDescriptor, QSocketNotifier::Type)),
@@ -277,7 +282,7 @@ void MqttConnection::disconnectFromHost()
     case Connected:
         // The DISCONNECT normally goes out at once and libmosquitto then reports the end;
         // otherwise the write notifier finishes it.
-        if (mosquitto_disconnect(m_mosq) != MOSQ_ERR_SUCCESS) {
+        if (m_lib->mosquitto_disconnect(m_mosq) != MOSQ_ERR_SUCCESS) {
             m_events.clear();
             destroyInstance();
             finishDisconnected(NoError);
@@ -303,7 +308,8 @@ MqttSubscription* MqttConnection::subscribe(const QString& topicFilter, quint8 q
     if (m_state != Connected || qos > 2)
         return nullptr;
     const QByteArray filter = topicFilter.toUtf8();
-    if (filter.isEmpty() || mosquitto_sub_topic_check(filter.constData()) != MOSQ_ERR_SUCCESS)
+    if (filter.isEmpty()
+        || m_lib->mosquitto_sub_topic_check(filter.constData()) != MOSQ_ERR_SUCCESS)
         return nullptr;
 
     MqttSubscription* subscription = m_subscriptions.value(topicFilter);
@@ -313,7 +319,8 @@ MqttSubscription* MqttConnection::subscribe(const QString& topicFilter, quint8 q
         if (qos > subscription->qos() || subscription->state() == MqttSubscription::Error) {
             const quint8 wanted = qMax(qos, subscription->qos());
             int mid = 0;
-            if (mosquitto_subscribe(m_mosq, &mid, filter.constData(), wanted) != MOSQ_ERR_SUCCESS)
+            if (m_lib->mosquitto_subscribe(m_mosq, &mid, filter.constData(), wanted)
+                != MOSQ_ERR_SUCCESS)
                 return nullptr;
             m_pendingSubacks.insert(mid, subscription);
             subscription->setQos(wanted);
@@ -325,7 +332,7 @@ MqttSubscription* MqttConnection::subscribe(const QString& topicFilter, quint8 q
     }
 
     int mid = 0;
-    if (mosquitto_subscribe(m_mosq, &mid, filter.constData(), qos) != MOSQ_ERR_SUCCESS)
+    if (m_lib->mosquitto_subscribe(m_mosq, &mid, filter.constData(), qos) != MOSQ_ERR_SUCCESS)
         return nullptr;
     subscription = new MqttSubscription(topicFilter, qos, this);
     m_subscriptions.insert(topicFilter, subscription);
@@ -351,7 +358,7 @@ void MqttConnection::release(MqttSubscription* subscription)
         return;
     m_subscriptions.remove(subscription->topic());
     if (m_mosq && m_state == Connected) {
-        mosquitto_unsubscribe(m_mosq, nullptr, subscription->m_topicUtf8.constData());
+        m_lib->mosquitto_unsubscribe(m_mosq, nullptr, subscription->m_topicUtf8.constData());
         updateWriteNotifier();
     }
     subscription->deleteLater();
@@ -364,11 +371,11 @@ int MqttConnection::publish(const QString& topic, const QByteArray& message, qui
     if (m_state != Connected || qos > 2)
         return -1;
     const QByteArray name = topic.toUtf8();
-    if (name.isEmpty() || mosquitto_pub_topic_check(name.constData()) != MOSQ_ERR_SUCCESS)
+    if (name.isEmpty() || m_lib->mosquitto_pub_topic_check(name.constData()) != MOSQ_ERR_SUCCESS)
         return -1;
     int mid = 0;
-    const int rc = mosquitto_publish(m_mosq, &mid, name.constData(), message.size(),
-                                     message.constData(), qos, retain);
+    const int rc = m_lib->mosquitto_publish(m_mosq, &mid, name.constData(), message.size(),
+                                            message.constData(), qos, retain);
     updateWriteNotifier();
     if (rc != MOSQ_ERR_SUCCESS)
         return -1;
@@ -378,37 +385,39 @@ int MqttConnection::publish(const QString& topic, const QByteArray& message, qui
 bool MqttConnection::createInstance()
 {
     const QByteArray id = m_clientId.toUtf8();
-    m_mosq = mosquitto_new(id.isEmpty() ? nullptr : id.constData(), m_cleanSession, this);
+    m_mosq = m_lib->mosquitto_new(id.isEmpty() ? nullptr : id.constData(), m_cleanSession, this);
     if (!m_mosq) {
         qWarning().noquote().nospace()
             << "[MqttConnection] Client id '" << m_clientId
             << "' not usable with clean session = " << (m_cleanSession ? "true" : "false") << ".";
         return false;
     }
-    mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION,
-                         m_protocolVersion == MQTT_3_1 ? MQTT_PROTOCOL_V31 : MQTT_PROTOCOL_V311);
+    m_lib->mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION,
+                                m_protocolVersion == MQTT_3_1 ? MQTT_PROTOCOL_V31
+                                                              : MQTT_PROTOCOL_V311);
     // Requests are small packets sent back to back (SUBSCRIBE, then PUBLISH): with Nagle's
     // algorithm the second one would wait for the peer's delayed acknowledgement.
-    mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
-    mosquitto_connect_callback_set(m_mosq, &MqttConnection::onConnectCallback);
-    mosquitto_disconnect_callback_set(m_mosq, &MqttConnection::onDisconnectCallback);
-    mosquitto_subscribe_callback_set(m_mosq, &MqttConnection::onSubscribeCallback);
-    mosquitto_message_callback_set(m_mosq, &MqttConnection::onMessageCallback);
+    m_lib->mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
+    m_lib->mosquitto_connect_callback_set(m_mosq, &MqttConnection::onConnectCallback);
+    m_lib->mosquitto_disconnect_callback_set(m_mosq, &MqttConnection::onDisconnectCallback);
+    m_lib->mosquitto_subscribe_callback_set(m_mosq, &MqttConnection::onSubscribeCallback);
+    m_lib->mosquitto_message_callback_set(m_mosq, &MqttConnection::onMessageCallback);
 
     if (!m_username.isEmpty() || !m_password.isEmpty()) {
         const QByteArray user = m_username.toUtf8();
         const QByteArray password = m_password.toUtf8();
-        mosquitto_username_pw_set(m_mosq, user.constData(),
-                                  m_password.isEmpty() ? nullptr : password.constData());
+        m_lib->mosquitto_username_pw_set(m_mosq, user.constData(),
+                                         m_password.isEmpty() ? nullptr : password.constData());
     }
     if (!m_willTopic.isEmpty()) {
         const QByteArray topic = m_willTopic.toUtf8();
-        const int rc = mosquitto_will_set(m_mosq, topic.constData(), m_willMessage.size(),
-                                          m_willMessage.constData(), m_willQoS, m_willRetain);
+        const int rc
+            = m_lib->mosquitto_will_set(m_mosq, topic.constData(), m_willMessage.size(),
+                                        m_willMessage.constData(), m_willQoS, m_willRetain);
         if (rc != MOSQ_ERR_SUCCESS)
             qWarning().noquote().nospace()
                 << "[MqttConnection] Will on topic '" << m_willTopic << "' refused ("
-                << mosquitto_strerror(rc) << "); connecting without a will.";
+                << m_lib->mosquitto_strerror(rc) << "); connecting without a will.";
     }
     return true;
 }
@@ -431,7 +440,7 @@ void MqttConnection::destroyInstance()
         m_housekeeping = nullptr;
     }
     if (m_mosq) {
-        mosquitto_destroy(m_mosq);
+        m_lib->mosquitto_destroy(m_mosq);
         m_mosq = nullptr;
     }
 }
@@ -442,10 +451,10 @@ void MqttConnection::onReadable()
         return;
     for (int i = 0; i < MaxPacketsPerWakeup; ++i) {
         errno = 0;
-        const int rc = mosquitto_loop_read(m_mosq, 1);
+        const int rc = m_lib->mosquitto_loop_read(m_mosq, 1);
         // Stop once the socket is drained (the library leaves EAGAIN behind) or gone.
         if (rc != MOSQ_ERR_SUCCESS || errno == EAGAIN || errno == EWOULDBLOCK
-            || mosquitto_socket(m_mosq) < 0)
+            || m_lib->mosquitto_socket(m_mosq) < 0)
             break;
     }
     afterLoop();
@@ -455,7 +464,7 @@ void MqttConnection::onWritable()
 {
     if (!m_mosq)
         return;
-    mosquitto_loop_write(m_mosq, 1);
+    m_lib->mosquitto_loop_write(m_mosq, 1);
     afterLoop();
 }
 
@@ -463,7 +472,7 @@ void MqttConnection::onHousekeeping()
 {
     if (!m_mosq)
         return;
-    mosquitto_loop_misc(m_mosq);
+    m_lib->mosquitto_loop_misc(m_mosq);
     afterLoop();
 }
 
@@ -473,7 +482,7 @@ void MqttConnection::afterLoop()
     processEvents();
     if (!self || !m_mosq)
         return;
-    if (mosquitto_socket(m_mosq) < 0) {
+    if (m_lib->mosquitto_socket(m_mosq) < 0) {
         // The library closed the socket without telling (should not happen): same as a loss.
         if (m_state != Disconnected) {
             m_events.clear();
@@ -543,8 +552,8 @@ void MqttConnection::dispatch(const QByteArray& topic, const QByteArray& payload
     QVarLengthArray<QPointer<MqttSubscription>, 8> targets;
     for (MqttSubscription* subscription : qAsConst(m_subscriptions)) {
         bool matches = false;
-        if (mosquitto_topic_matches_sub(subscription->m_topicUtf8.constData(), topic.constData(),
-                                        &matches)
+        if (m_lib->mosquitto_topic_matches_sub(subscription->m_topicUtf8.constData(),
+                                               topic.constData(), &matches)
                 == MOSQ_ERR_SUCCESS
             && matches)
             targets.append(subscription);
@@ -564,7 +573,7 @@ void MqttConnection::dispatch(const QByteArray& topic, const QByteArray& payload
 void MqttConnection::updateWriteNotifier()
 {
     if (m_writeNotifier && m_mosq)
-        m_writeNotifier->setEnabled(mosquitto_want_write(m_mosq));
+        m_writeNotifier->setEnabled(m_lib->mosquitto_want_write(m_mosq));
 }
 
 void MqttConnection::failAttemptLater(ClientError error)

@@ -8,6 +8,7 @@
 
 #include <deque>
 
+class MosquittoLibrary;
 class MqttSubscription;
 class QHostInfo;
 class QSocketNotifier;
@@ -207,6 +208,7 @@ private:
     ClientError m_refusal = NoError; // CONNACK refusal of the current attempt
     quint64 m_attempt = 0; // invalidates posted failures of earlier attempts
 
+    const MosquittoLibrary* m_lib = nullptr; // loaded by the first attempt
     mosquitto* m_mosq = nullptr;
     QSocketNotifier* m_readNotifier = nullptr;
     QSocketNotifier* m_writeNotifier = nullptr;

@@ -1,0 +1,79 @@
+#include "MosquittoLibrary.h"
+
+#include <QDebug>
+#include <QLibrary>
+#include <QStringList>
+
+namespace {
+
+// The soname of the library's ABI (Debian package libmosquitto1).
+constexpr int LibraryVersion = 1;
+
+template<typename Function>
+void resolve(QLibrary& library, const char* name, Function& function, QStringList& missing)
+{
+    function = reinterpret_cast<Function>(library.resolve(name));
+    if (!function)
+        missing.append(QString::fromLatin1(name));
+}
+
+} // namespace
+
+const MosquittoLibrary* MosquittoLibrary::instance()
+{
+    // Thread-safe, once per process; a library that failed stays failed.
+    static const MosquittoLibrary* const library = [] {
+        static MosquittoLibrary loaded;
+        return loaded.load() ? &loaded : nullptr;
+    }();
+    return library;
+}
+
+bool MosquittoLibrary::load()
+{
+    // Never unloaded: the QLibrary object going out of scope leaves the library mapped.
+    QLibrary library(QStringLiteral("mosquitto"), LibraryVersion);
+    if (!library.load()) {
+        qWarning().noquote().nospace() << "[MqttConnection] libmosquitto could not be loaded ("
+                                       << library.errorString() << "): no broker connection.";
+        return false;
+    }
+
+    QStringList missing;
+#define KVRT_RESOLVE(name) resolve(library, #name, name, missing)
+    KVRT_RESOLVE(mosquitto_new);
+    KVRT_RESOLVE(mosquitto_destroy);
+    KVRT_RESOLVE(mosquitto_int_option);
+    KVRT_RESOLVE(mosquitto_username_pw_set);
+    KVRT_RESOLVE(mosquitto_will_set);
+    KVRT_RESOLVE(mosquitto_connect_callback_set);
+    KVRT_RESOLVE(mosquitto_disconnect_callback_set);
+    KVRT_RESOLVE(mosquitto_subscribe_callback_set);
+    KVRT_RESOLVE(mosquitto_message_callback_set);
+    KVRT_RESOLVE(mosquitto_connect_async);
+    KVRT_RESOLVE(mosquitto_disconnect);
+    KVRT_RESOLVE(mosquitto_socket);
+    KVRT_RESOLVE(mosquitto_want_write);
+    KVRT_RESOLVE(mosquitto_loop_read);
+    KVRT_RESOLVE(mosquitto_loop_write);
+    KVRT_RESOLVE(mosquitto_loop_misc);
+    KVRT_RESOLVE(mosquitto_subscribe);
+    KVRT_RESOLVE(mosquitto_unsubscribe);
+    KVRT_RESOLVE(mosquitto_publish);
+    KVRT_RESOLVE(mosquitto_sub_topic_check);
+    KVRT_RESOLVE(mosquitto_pub_topic_check);
+    KVRT_RESOLVE(mosquitto_topic_matches_sub);
+    KVRT_RESOLVE(mosquitto_strerror);
+#undef KVRT_RESOLVE
+    decltype(&::mosquitto_lib_init) libInit = nullptr;
+    resolve(library, "mosquitto_lib_init", libInit, missing);
+
+    if (!missing.isEmpty()) {
+        qWarning().noquote().nospace()
+            << "[MqttConnection] " << library.fileName() << " lacks functions this program needs ("
+            << missing.join(QStringLiteral(", ")) << "): no broker connection.";
+        return false;
+    }
+    libInit();
+    return true;
+}
