@@ -14,17 +14,18 @@ Item {
     readonly property int lockoutSec: manager.loginLockoutSec !== undefined ? manager.loginLockoutSec : 0
     readonly property bool locked: lockoutSec > 0
     property bool wrongPin: false
+    property string pin: ""
 
     // A hidden page keeps the keyboard focus: what is typed then is not for it.
     function type(digit) {
-        if (!visible || locked || pin.text.length >= maxDigits)
+        if (!visible || locked || pin.length >= maxDigits)
             return
         wrongPin = false
-        pin.text += digit
+        pin += digit
     }
 
     function erase() {
-        pin.text = pin.text.slice(0, -1)
+        pin = pin.slice(0, -1)
     }
 
     function press(index, key) {
@@ -37,15 +38,15 @@ Item {
     }
 
     function login() {
-        if (!visible || locked || pin.text === "")
+        if (!visible || locked || pin === "")
             return
-        manager.settingsLoginRequest(pin.text)
+        manager.settingsLoginRequest(pin)
     }
 
     // A fresh page each time it is shown.
     onVisibleChanged: {
         console.info("[QML] Login page " + (visible ? "shown" : "hidden"))
-        pin.text = ""
+        pin = ""
         wrongPin = false
         if (visible)
             forceActiveFocus()
@@ -78,106 +79,112 @@ Item {
         ignoreUnknownSignals: true
 
         function onSettingsAccessGranted() {
-            pin.text = ""
+            page.pin = ""
             if (page.visible)
                 manager.setMaintenanceScreen()
         }
         function onSettingsAccessDenied() {
-            pin.text = ""
+            page.pin = ""
             page.wrongPin = true
         }
     }
 
-    // Plain positioners: the page is made at start, and needs no layout engine.
-    Row {
+    // What the page shows. The page starts over at every visit, so it is made the first
+    // time it is shown; plain positioners, as it needs no layout engine.
+    FirstShowLoader {
         anchors.centerIn: parent
-        spacing: 80
 
-        Column {
-            anchors.verticalCenter: parent.verticalCenter
-            spacing: 16
+        sourceComponent: Component {
+            Row {
+                spacing: 80
 
-            Image {
-                anchors.horizontalCenter: parent.horizontalCenter
-                sourceSize: Qt.size(72, 72)
-                // Drawn while shown only: a hidden page holds no decoded image.
-                source: visible ? "qrc:/qml/images/Icons/tools.svg" : ""
-            }
+                Column {
+                    anchors.verticalCenter: parent.verticalCenter
+                    spacing: 16
 
-            Text {
-                anchors.horizontalCenter: parent.horizontalCenter
-                text: manager.dynTr + qsTr("Maintenance")
-                color: "#112D63"
-                font.family: "DejaVu Sans"
-                font.pointSize: 18
-                font.bold: true
-            }
+                    Image {
+                        anchors.horizontalCenter: parent.horizontalCenter
+                        sourceSize: Qt.size(72, 72)
+                        // Drawn while shown only: a hidden page holds no decoded image.
+                        source: visible ? "qrc:/qml/images/Icons/tools.svg" : ""
+                    }
 
-            TextField {
-                id: pin
-                objectName: "pinField"
-                width: 300
-                // Digits come from the keypad: no input method pops up.
-                readOnly: true
-                activeFocusOnPress: false
-                echoMode: TextInput.Password
-                passwordCharacter: "\u25CF"
-                placeholderText: manager.dynTr + qsTr("Pin")
-                horizontalAlignment: TextInput.AlignHCenter
-                color: "#112D63"
-                font.family: "DejaVu Sans"
-                font.pointSize: 20
-                font.letterSpacing: 4
-                Material.accent: "#00ADD7"
-                enabled: !page.locked
-            }
+                    Text {
+                        anchors.horizontalCenter: parent.horizontalCenter
+                        text: manager.dynTr + qsTr("Maintenance")
+                        color: "#112D63"
+                        font.family: "DejaVu Sans"
+                        font.pointSize: 18
+                        font.bold: true
+                    }
 
-            Text {
-                objectName: "loginMessage"
-                width: 300
-                height: 44
-                horizontalAlignment: Text.AlignHCenter
-                wrapMode: Text.Wrap
-                text: manager.dynTr + (page.locked ? qsTr("Too many wrong PINs. Try again in %1 s").arg(page.lockoutSec)
-                                                   : page.wrongPin ? qsTr("Wrong PIN, please try again") : "")
-                color: "#D32F2F"
-                font.family: "DejaVu Sans"
-                font.pointSize: 11
-            }
+                    TextField {
+                        objectName: "pinField"
+                        text: page.pin
+                        width: 300
+                        // Digits come from the keypad: no input method pops up.
+                        readOnly: true
+                        activeFocusOnPress: false
+                        echoMode: TextInput.Password
+                        passwordCharacter: "\u25CF"
+                        placeholderText: manager.dynTr + qsTr("Pin")
+                        horizontalAlignment: TextInput.AlignHCenter
+                        color: "#112D63"
+                        font.family: "DejaVu Sans"
+                        font.pointSize: 20
+                        font.letterSpacing: 4
+                        Material.accent: "#00ADD7"
+                        enabled: !page.locked
+                    }
 
-            CustomButton {
-                objectName: "loginButton"
-                anchors.horizontalCenter: parent.horizontalCenter
-                width: 300
-                height: 60
-                enabled: !page.locked && pin.text !== ""
-                color: "#00ADD7"
-                text: manager.dynTr + qsTr("LOGIN")
-                onClicked: page.login()
-            }
-        }
+                    Text {
+                        objectName: "loginMessage"
+                        width: 300
+                        height: 44
+                        horizontalAlignment: Text.AlignHCenter
+                        wrapMode: Text.Wrap
+                        text: manager.dynTr + (page.locked ? qsTr("Too many wrong PINs. Try again in %1 s").arg(page.lockoutSec)
+                                                           : page.wrongPin ? qsTr("Wrong PIN, please try again") : "")
+                        color: "#D32F2F"
+                        font.family: "DejaVu Sans"
+                        font.pointSize: 11
+                    }
 
-        Grid {
-            objectName: "keypad"
-            anchors.verticalCenter: parent.verticalCenter
-            columns: 3
-            spacing: 10
+                    CustomButton {
+                        objectName: "loginButton"
+                        anchors.horizontalCenter: parent.horizontalCenter
+                        width: 300
+                        height: 60
+                        enabled: !page.locked && page.pin !== ""
+                        color: "#00ADD7"
+                        text: manager.dynTr + qsTr("LOGIN")
+                        onClicked: page.login()
+                    }
+                }
 
-            Repeater {
-                model: ["1", "2", "3", "4", "5", "6", "7", "8", "9", "\u232B", "0", "\u23CE"]
+                Grid {
+                    objectName: "keypad"
+                    anchors.verticalCenter: parent.verticalCenter
+                    columns: 3
+                    spacing: 10
 
-                CustomButton {
-                    objectName: "pinKey_" + index
-                    width: 96
-                    height: 76
-                    enabled: !page.locked
-                    color: index === 11 ? "#00ADD7" : index === 9 ? "#D2DAE2" : "#E6EBF0"
-                    textColor: index === 11 ? "#FFFFFF" : "#112D63"
-                    textPointSize: 22
-                    text: modelData
-                    onClicked: page.press(index, modelData)
-                    // A quick second tap is a double click: it is a key press all the same.
-                    onDoubleClicked: page.press(index, modelData)
+                    Repeater {
+                        model: ["1", "2", "3", "4", "5", "6", "7", "8", "9", "\u232B", "0", "\u23CE"]
+
+                        CustomButton {
+                            objectName: "pinKey_" + index
+                            width: 96
+                            height: 76
+                            enabled: !page.locked
+                            color: index === 11 ? "#00ADD7" : index === 9 ? "#D2DAE2" : "#E6EBF0"
+                            textColor: index === 11 ? "#FFFFFF" : "#112D63"
+                            textPointSize: 22
+                            text: modelData
+                            onClicked: page.press(index, modelData)
+                            // A quick second tap is a double click: it is a key press all the same.
+                            onDoubleClicked: page.press(index, modelData)
+                        }
+                    }
                 }
             }
         }

@@ -60,16 +60,26 @@ TestCase {
     function test_screens_data() {
         return [{ tag: "InitPage", header: true }, { tag: "OutOfOrder", header: true },
                 { tag: "OutOfService", header: true }, { tag: "Invalid", header: true },
-                { tag: "ScreenSaver", header: false }, { tag: "Settings", header: false },
-                { tag: "Login", header: true }]
+                { tag: "ScreenSaver", header: false },
+                { tag: "Settings", header: false, madeWhenShown: "settingsStack" },
+                { tag: "Login", header: true, madeWhenShown: "keypad" }]
     }
 
     function test_screens(data) {
+        // A page that starts over at every visit makes its content when first shown, then keeps it.
+        if (data.madeWhenShown)
+            compare(findChild(page(data.tag), data.madeWhenShown), null)
         manager.screen = data.tag
         compare(window.currentScreen, data.tag)
         compare(window.screens.map(e => e.name).filter(name => find("page_" + name).visible),
                 data.none ? [] : [data.tag])
         compare([find("header").visible, find("versionText").visible], [data.header, true])
+        if (data.madeWhenShown) {
+            const content = findChild(page(data.tag), data.madeWhenShown)
+            verify(content !== null)
+            manager.screen = "InitPage"
+            compare(findChild(page(data.tag), data.madeWhenShown), content)
+        }
     }
 
     // What a screen says, in English and Greek, with the reason or refusal below it.
