@@ -55,7 +55,7 @@ ApplicationWindow {
         height: 120
         visible: window.currentScreen !== "Settings" && window.currentScreen !== "ScreenSaver"
         onMagicButtonPressed: manager.setMaintenanceScreen()
-        logoWanted: window.allPages
+        decorated: window.allPages
     }
 
     // For start-up measurements: each page, once made.

@@ -7,10 +7,10 @@ Rectangle {
 
     signal magicButtonPressed()
 
-    // The logo is asked for once the first frame is up: decoding it loads the SVG
-    // plug-in and the widgets library, which competed with that frame (which it never
-    // made anyway).
-    property bool logoWanted: true
+    // The logo and the clock come once the first frame is up, a frame or two later. The
+    // logo's decoding loads the SVG plug-in and the widgets library, and the clock's bold
+    // and medium faces are looked up and opened: both competed with that frame.
+    property bool decorated: true
 
     color: "transparent"
     implicitWidth: 1024
@@ -28,18 +28,21 @@ Rectangle {
         // Decoded on the GUI thread, once the first frame is up: a reader thread of its
         // own would keep more memory than the few milliseconds it saves.
         asynchronous: false
-        source: header.logoWanted ? "qrc:/qml/images/Icons/pelmo-logo-top-gr.svg" : ""
+        source: header.decorated ? "qrc:/qml/images/Icons/pelmo-logo-top-gr.svg" : ""
     }
 
-    Clock {
-        id: clock
-        objectName: "headerClock"
+    Loader {
         anchors.right: parent.right
         anchors.rightMargin: 25
         anchors.verticalCenter: parent.verticalCenter
-        dateFormat: "dd-MM-yyyy"
-        timeFormat: "hh:mm"
-        onClicked: console.info("[QML] Clock tapped.")
-        onPressAndHold: header.magicButtonPressed()
+        active: header.decorated
+
+        sourceComponent: Clock {
+            objectName: "headerClock"
+            dateFormat: "dd-MM-yyyy"
+            timeFormat: "hh:mm"
+            onClicked: console.info("[QML] Clock tapped.")
+            onPressAndHold: header.magicButtonPressed()
+        }
     }
 }
