@@ -258,8 +258,7 @@ int runPages(int argc, char** argv)
                 PageMsGoal, allOk ? "OK" : "OVER");
     std::printf("event log page: %d events listed once it is in place %s\n", listed,
                 listed > 0 ? "OK" : "FAILED");
-    std::printf("showing the settings area the first time (made then): %.1f ms\n",
-                firstShowMs);
+    std::printf("showing the settings area the first time (made then): %.1f ms\n", firstShowMs);
     std::fflush(stdout);
     return 0;
 }
