@@ -40,30 +40,8 @@ bool MosquittoLibrary::load()
     }
 
     QStringList missing;
-#define KVRT_RESOLVE(name) resolve(library, #name, name, missing)
-    KVRT_RESOLVE(mosquitto_new);
-    KVRT_RESOLVE(mosquitto_destroy);
-    KVRT_RESOLVE(mosquitto_int_option);
-    KVRT_RESOLVE(mosquitto_username_pw_set);
-    KVRT_RESOLVE(mosquitto_will_set);
-    KVRT_RESOLVE(mosquitto_connect_callback_set);
-    KVRT_RESOLVE(mosquitto_disconnect_callback_set);
-    KVRT_RESOLVE(mosquitto_subscribe_callback_set);
-    KVRT_RESOLVE(mosquitto_message_callback_set);
-    KVRT_RESOLVE(mosquitto_connect_async);
-    KVRT_RESOLVE(mosquitto_disconnect);
-    KVRT_RESOLVE(mosquitto_socket);
-    KVRT_RESOLVE(mosquitto_want_write);
-    KVRT_RESOLVE(mosquitto_loop_read);
-    KVRT_RESOLVE(mosquitto_loop_write);
-    KVRT_RESOLVE(mosquitto_loop_misc);
-    KVRT_RESOLVE(mosquitto_subscribe);
-    KVRT_RESOLVE(mosquitto_unsubscribe);
-    KVRT_RESOLVE(mosquitto_publish);
-    KVRT_RESOLVE(mosquitto_sub_topic_check);
-    KVRT_RESOLVE(mosquitto_pub_topic_check);
-    KVRT_RESOLVE(mosquitto_topic_matches_sub);
-    KVRT_RESOLVE(mosquitto_strerror);
+#define KVRT_RESOLVE(name) resolve(library, #name, name, missing);
+    KVRT_MOSQUITTO_FUNCTIONS(KVRT_RESOLVE)
 #undef KVRT_RESOLVE
     decltype(&::mosquitto_lib_init) libInit = nullptr;
     resolve(library, "mosquitto_lib_init", libInit, missing);

@@ -2,6 +2,33 @@
 
 #include <mosquitto.h>
 
+// The functions used, listed once: each member below is declared, and resolved, from this
+// list.
+#define KVRT_MOSQUITTO_FUNCTIONS(F) \
+    F(mosquitto_new) \
+    F(mosquitto_destroy) \
+    F(mosquitto_int_option) \
+    F(mosquitto_username_pw_set) \
+    F(mosquitto_will_set) \
+    F(mosquitto_connect_callback_set) \
+    F(mosquitto_disconnect_callback_set) \
+    F(mosquitto_subscribe_callback_set) \
+    F(mosquitto_message_callback_set) \
+    F(mosquitto_connect_async) \
+    F(mosquitto_disconnect) \
+    F(mosquitto_socket) \
+    F(mosquitto_want_write) \
+    F(mosquitto_loop_read) \
+    F(mosquitto_loop_write) \
+    F(mosquitto_loop_misc) \
+    F(mosquitto_subscribe) \
+    F(mosquitto_unsubscribe) \
+    F(mosquitto_publish) \
+    F(mosquitto_sub_topic_check) \
+    F(mosquitto_pub_topic_check) \
+    F(mosquitto_topic_matches_sub) \
+    F(mosquitto_strerror)
+
 // The functions of libmosquitto, resolved from the shared library when a connection is
 // first made rather than linked. Linked, the library and the OpenSSL libraries it needs
 // would be mapped and relocated before main() at every start, ahead of the first frame;
@@ -15,29 +42,9 @@ public:
     // Null when the library or one of its functions is missing (said once in the log).
     static const MosquittoLibrary* instance();
 
-    decltype(&::mosquitto_new) mosquitto_new = nullptr;
-    decltype(&::mosquitto_destroy) mosquitto_destroy = nullptr;
-    decltype(&::mosquitto_int_option) mosquitto_int_option = nullptr;
-    decltype(&::mosquitto_username_pw_set) mosquitto_username_pw_set = nullptr;
-    decltype(&::mosquitto_will_set) mosquitto_will_set = nullptr;
-    decltype(&::mosquitto_connect_callback_set) mosquitto_connect_callback_set = nullptr;
-    decltype(&::mosquitto_disconnect_callback_set) mosquitto_disconnect_callback_set = nullptr;
-    decltype(&::mosquitto_subscribe_callback_set) mosquitto_subscribe_callback_set = nullptr;
-    decltype(&::mosquitto_message_callback_set) mosquitto_message_callback_set = nullptr;
-    decltype(&::mosquitto_connect_async) mosquitto_connect_async = nullptr;
-    decltype(&::mosquitto_disconnect) mosquitto_disconnect = nullptr;
-    decltype(&::mosquitto_socket) mosquitto_socket = nullptr;
-    decltype(&::mosquitto_want_write) mosquitto_want_write = nullptr;
-    decltype(&::mosquitto_loop_read) mosquitto_loop_read = nullptr;
-    decltype(&::mosquitto_loop_write) mosquitto_loop_write = nullptr;
-    decltype(&::mosquitto_loop_misc) mosquitto_loop_misc = nullptr;
-    decltype(&::mosquitto_subscribe) mosquitto_subscribe = nullptr;
-    decltype(&::mosquitto_unsubscribe) mosquitto_unsubscribe = nullptr;
-    decltype(&::mosquitto_publish) mosquitto_publish = nullptr;
-    decltype(&::mosquitto_sub_topic_check) mosquitto_sub_topic_check = nullptr;
-    decltype(&::mosquitto_pub_topic_check) mosquitto_pub_topic_check = nullptr;
-    decltype(&::mosquitto_topic_matches_sub) mosquitto_topic_matches_sub = nullptr;
-    decltype(&::mosquitto_strerror) mosquitto_strerror = nullptr;
+#define KVRT_MOSQUITTO_DECLARE(name) decltype(&::name) name = nullptr;
+    KVRT_MOSQUITTO_FUNCTIONS(KVRT_MOSQUITTO_DECLARE)
+#undef KVRT_MOSQUITTO_DECLARE
 
 private:
     MosquittoLibrary() = default;
