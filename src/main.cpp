@@ -4,6 +4,7 @@
 #include "RuntimeCensus.h"
 #include "SignalWatcher.h"
 #include "StartupTrace.h"
+#include "StartupWarmUp.h"
 #include "Version.h"
 
 #include <QFont>
@@ -56,8 +57,16 @@ int main(int argc, char* argv[])
     // (and says so at every start).
     QGuiApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
 
+    // Runs alongside the making of the application object, which mostly waits on the display.
+    // The modules are those that the window and its first page import.
+    StartupWarmUp warmUp({QStringLiteral("QtQuick.2"), QStringLiteral("QtQuick/Window.2"),
+                          QStringLiteral("QtQuick/Templates.2"),
+                          QStringLiteral("QtQuick/Controls.2"),
+                          QStringLiteral("QtQuick/Controls.2/Material")});
     QGuiApplication app(argc, argv);
     StartupTrace::mark("application");
+    warmUp.wait();
+    StartupTrace::mark("warm-up");
     QGuiApplication::setApplicationName(QString::fromLatin1(kvrt::ApplicationName));
     QGuiApplication::setApplicationDisplayName(QString::fromLatin1(kvrt::ApplicationDisplayName));
     QGuiApplication::setApplicationVersion(QString::fromLatin1(kvrt::ApplicationVersion));

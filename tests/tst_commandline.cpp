@@ -1,9 +1,11 @@
 // The command line parsed in-process, and the real program started in scratch directories:
-// files, exit codes, stop signals and the broker credentials of its configuration file.
+// files, exit codes, stop signals and the broker credentials of its configuration file; the
+// QML plug-ins that the start loads ahead of the engine.
 
 #include "ChildProcess.h"
 #include "CommandLine.h"
 #include "MessageCapture.h"
+#include "StartupWarmUp.h"
 #include "TestBroker.h"
 #include "TestPeer.h"
 
@@ -195,6 +197,47 @@ private Q_SLOTS:
             for (const TestPeer::Message& message : observer.messages())
                 QVERIFY(message.topic == "ovant/blm/config" || !message.payload.contains(secret));
         }
+    }
+    // Two import paths, a and b; each module's qmldir is written in the paths named.
+    void warmUpPlugins_data()
+    {
+        QTest::addColumn<QString>("qmldir");
+        QTest::addColumn<QStringList>("paths");
+        QTest::addColumn<QStringList>("expected");
+        const QString plugin = "module M\nplugin mplugin\n";
+        QTest::newRow("first path")
+            << plugin << QStringList {"a", "b"} << QStringList {"a/M/mplugin"};
+        QTest::newRow("second path") << plugin << QStringList {"b"} << QStringList {"b/M/mplugin"};
+        QTest::newRow("no plug-in") << "module M\n" << QStringList {"a", "b"} << QStringList {};
+        QTest::newRow("plug-in elsewhere") << "plugin mplugin ../lib\n"
+                                           << QStringList {"a"} << QStringList {};
+        QTest::newRow("no module") << plugin << QStringList {} << QStringList {};
+    }
+    void warmUpPlugins()
+    {
+        QFETCH(QString, qmldir);
+        QFETCH(QStringList, paths);
+        QFETCH(QStringList, expected);
+        QTemporaryDir dir;
+        for (const QString& path : paths) {
+            QVERIFY(QDir(dir.path()).mkpath(path + "/M"));
+            QFile file(dir.filePath(path + "/M/qmldir"));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(qmldir.toUtf8()));
+        }
+        QStringList files;
+        for (const QString& file :
+             StartupWarmUp::pluginFiles({"M"}, {dir.filePath("a"), dir.filePath("b")}))
+            files.append(QDir(dir.path()).relativeFilePath(file));
+        QCOMPARE(files, expected);
+    }
+    // Qt's own modules are found, and their plug-ins load as named.
+    void warmUpFindsQtModules()
+    {
+        const QStringList real = StartupWarmUp::pluginFiles({"QtQuick.2", "QtQuick/Controls.2"},
+                                                            StartupWarmUp::importPaths());
+        QCOMPARE(real.size(), 2);
+        for (const QString& file : real)
+            QVERIFY2(QLibrary(file).load(), qPrintable(file));
     }
 };
 
