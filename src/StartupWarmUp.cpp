@@ -5,6 +5,9 @@
 #include <QLibrary>
 #include <QLibraryInfo>
 
+#include <pthread.h>
+#include <sched.h>
+
 namespace {
 
 void initialiseFontconfig()
@@ -36,6 +39,10 @@ StartupWarmUp::StartupWarmUp(const QStringList& qmlModules)
     // Found here: Qt reads its own settings on the main thread only.
     const QStringList paths = importPaths();
     m_thread = std::thread([qmlModules, paths] {
+        // Only on time that no one else wants: run at the same priority, it slowed the making
+        // of the application object by as much as it saved.
+        const sched_param idle {};
+        pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
         initialiseFontconfig();
         // Loaded libraries stay loaded: the engine finds them so when it imports the modules.
         for (const QString& file : pluginFiles(qmlModules, paths))
@@ -50,8 +57,14 @@ StartupWarmUp::~StartupWarmUp()
 
 void StartupWarmUp::wait()
 {
-    if (m_thread.joinable())
-        m_thread.join();
+    if (!m_thread.joinable())
+        return;
+    // Waited for, it must not wait behind every other program of a busy start: it is given
+    // back the normal priority (which root may do, as the service runs; otherwise it keeps
+    // the idle one).
+    const sched_param normal {};
+    pthread_setschedparam(m_thread.native_handle(), SCHED_OTHER, &normal);
+    m_thread.join();
 }
 
 QStringList StartupWarmUp::importPaths()

@@ -5,8 +5,8 @@
 #include <thread>
 
 // Start-up work that the first frame waits for and that needs no application object, done
-// on a thread of its own while the main thread makes that object (which connects to the
-// display and loads the platform plug-in):
+// on a thread of its own, at idle priority, while the main thread makes that object (which
+// mostly waits on the display and loads the platform plug-in):
 // - fontconfig reads its configuration and font caches, as Qt's font database would at the
 //   first text;
 // - the plug-ins of the given QML modules are loaded, from where the QML engine will find
