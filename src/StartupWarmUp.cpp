@@ -18,7 +18,8 @@ void initialiseFontconfig()
         init();
 }
 
-// The plug-in named by a qmldir ("plugin <name> [<path>]"), empty if none.
+// The plug-in named by a qmldir ("plugin <name>"), empty if none. One in a directory of its
+// own ("plugin <name> <path>") is left to the engine.
 QString pluginName(const QString& qmldirPath)
 {
     QFile qmldir(qmldirPath);
@@ -39,8 +40,8 @@ StartupWarmUp::StartupWarmUp(const QStringList& qmlModules)
     // Found here: Qt reads its own settings on the main thread only.
     const QStringList paths = importPaths();
     m_thread = std::thread([qmlModules, paths] {
-        // Only on time that no one else wants: run at the same priority, it slowed the making
-        // of the application object by as much as it saved.
+        // It takes only time that nothing else wants: at the normal priority it slowed the
+        // making of the application object by about as much as it saved.
         const sched_param idle {};
         pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
         initialiseFontconfig();

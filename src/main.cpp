@@ -57,8 +57,8 @@ int main(int argc, char* argv[])
     // (and says so at every start).
     QGuiApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
 
-    // Runs alongside the making of the application object, which mostly waits on the display.
-    // The modules are those that the window and its first page import.
+    // Runs while the application object is made. The modules are those that the window and
+    // its first page import.
     StartupWarmUp warmUp({QStringLiteral("QtQuick.2"), QStringLiteral("QtQuick/Window.2"),
                           QStringLiteral("QtQuick/Templates.2"),
                           QStringLiteral("QtQuick/Controls.2"),
