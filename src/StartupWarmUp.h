@@ -6,7 +6,7 @@
 
 // Start-up work that the first frame waits for and that needs no application object, done
 // on a thread of its own, at idle priority, while the main thread makes that object (which
-// mostly waits on the display and loads the platform plug-in):
+// connects to the display and loads the platform plug-in):
 // - fontconfig reads its configuration and font caches, as Qt's font database would at the
 //   first text;
 // - the plug-ins of the given QML modules are loaded, from where the QML engine will find
@@ -22,8 +22,9 @@ public:
     StartupWarmUp(const StartupWarmUp&) = delete;
     StartupWarmUp& operator=(const StartupWarmUp&) = delete;
 
-    // Returns once the work is done. To be called before the QML engine loads anything:
-    // a plug-in must not be loaded from two threads at once.
+    // Returns once the work is done, the thread given back the normal priority meanwhile.
+    // To be called before the QML engine loads anything: a plug-in must not be loaded from
+    // two threads at once.
     void wait();
 
     // Import paths in the order the QML engine searches them: QML2_IMPORT_PATH's, then
