@@ -91,11 +91,25 @@ void SessionManager::onExpired()
     logoutRequest();
 }
 
+bool SessionManager::isTypeablePin(const QString& pin)
+{
+    if (pin.isEmpty() || pin.size() > MaxPinDigits)
+        return false;
+    return std::all_of(pin.cbegin(), pin.cend(),
+                       [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+}
+
 void SessionManager::loadUsers()
 {
+    const QString pin = m_config->get(QStringLiteral("gui/settingsPin")).toString();
+    if (pin != m_loadedPin && !isTypeablePin(pin)) {
+        qCritical().noquote().nospace()
+            << Tag << "ERROR: The maintenance PIN (gui/settingsPin) cannot be typed on the keypad "
+            << "(1 to " << MaxPinDigits << " digits) : nobody can log in";
+    }
+    m_loadedPin = pin;
     m_users.clear();
-    m_users.append({0, QStringLiteral("OVANT"), QStringLiteral("Admin"),
-                    m_config->get(QStringLiteral("gui/settingsPin")).toString()});
+    m_users.append({0, QStringLiteral("OVANT"), QStringLiteral("Admin"), pin});
     // Every rebuild has the same users in the same places, so an active session
     // keeps its user.
     if (m_activeUser >= m_users.size()) {

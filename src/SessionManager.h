@@ -29,8 +29,14 @@ public:
     static constexpr int FreeAttempts = 5;
     static constexpr int FirstLockoutSec = 30;
     static constexpr int MaxLockoutSec = 15 * 60;
+    // The most digits the login page's keypad takes.
+    static constexpr int MaxPinDigits = 8;
     // Milliseconds of a monotonic clock.
     using Clock = std::function<qint64()>;
+
+    // Whether the login page can type the PIN: 1 to MaxPinDigits digits. Any other PIN
+    // would lock every technician out.
+    static bool isTypeablePin(const QString& pin);
 
     explicit SessionManager(Config& config, QObject* parent = nullptr);
 
@@ -76,6 +82,8 @@ private:
     // valid when the list is rebuilt.
     int m_activeUser = -1;
     QVector<User> m_users;
+    // The PIN the users were last built with: a new one that cannot be typed is reported.
+    QString m_loadedPin;
     Clock m_now;
     // Wrong PINs since the last right one, and when the lock-out they caused ends.
     int m_wrongPins = 0;

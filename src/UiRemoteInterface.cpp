@@ -3,6 +3,7 @@
 #include "Config.h"
 #include "MqttClient.h"
 #include "SecretMask.h"
+#include "SessionManager.h"
 #include "TaggedLog.h"
 
 #include <QCoreApplication>
@@ -165,8 +166,14 @@ void UiRemoteInterface::applyRemoteConfig(const QJsonObject& object)
                            .toJson(QJsonDocument::Compact);
             } else if (SecretMask::isSecretKey(name) && SecretMask::isMask(member.value())) {
                 // Our own published configuration handed back: the mask stands for the
-                // password in force, which stays.
+                // secret in force, which stays.
                 continue;
+            } else if (name == QLatin1String("gui/settingsPin")
+                       && !SessionManager::isTypeablePin(member.value().toString())) {
+                // The value stays out of the log: it may be a PIN with a typing error.
+                tagged(qWarning(), Tag_)
+                    << "WARN: Ignoring a maintenance PIN the keypad cannot type (1 to "
+                    << SessionManager::MaxPinDigits << " digits) : " << name;
             } else {
                 acceptedMembers.insert(member.key(), member.value());
             }

@@ -150,8 +150,8 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QFile config(dir.filePath("gui.conf"));
         QVERIFY(config.open(QIODevice::WriteOnly)
-                && config.write(QString("[log]\nlevel=3\nsyslog=false\n[mqtt]\npassword=wr0ng\n"
-                                        "port=%1\nusername=terminal\n")
+                && config.write(QString("[gui]\nsettingsPin=73a91\n[log]\nlevel=3\nsyslog=false\n"
+                                        "[mqtt]\npassword=wr0ng\nport=%1\nusername=terminal\n")
                                     .arg(broker.port())
                                     .toUtf8()));
         config.close();
@@ -164,8 +164,10 @@ private Q_SLOTS:
                             60000),
             qPrintable(refused.standardError()));
         QVERIFY(refused.sendSignal(SIGTERM) && refused.waitForFinished());
+        // So is a PIN the keypad cannot type.
         for (const char* once :
-             {"check mqtt/username and mqtt/password", "ERROR: Mqtt client error"})
+             {"check mqtt/username and mqtt/password", "ERROR: Mqtt client error",
+              "PIN (gui/settingsPin) cannot be typed"})
             QCOMPARE(refused.standardError().count(once), 1);
         QVERIFY(!refused.standardError().contains("Disconnected from MQTT broker"));
         // The one of the command line is accepted.
@@ -174,14 +176,28 @@ private Q_SLOTS:
                  qPrintable(terminal.standardError()));
         QCOMPARE(observer.last("ovant/ui/config").json()["mqtt"].toObject()["password"].toString(),
                  QString("******"));
-        // The mask handed back changes nothing; the rest of the request applies.
-        observer.publish("ovant/ui/config/set",
-                         QByteArray("{\"mqtt\": {\"password\": \"******\"}, "
-                                    "\"gui\": {\"displayOffMin\": 7}}"));
+        // The masks handed back change nothing; the rest of the request applies. A PIN the
+        // keypad cannot type is refused, one it can is taken (and published masked).
+        QCOMPARE(
+            observer.last("ovant/ui/config").json()["gui"].toObject()["settingsPin"].toString(),
+            QString("******"));
+        observer.publish(
+            "ovant/ui/config/set",
+            QByteArray("{\"mqtt\": {\"password\": \"******\"}, "
+                       "\"gui\": {\"displayOffMin\": 7, \"settingsPin\": \"******\"}}"));
         QVERIFY(observer.waitForMessages("ovant/ui/config", 2));
         QCOMPARE(observer.last("ovant/ui/config").json()["gui"].toObject()["displayOffMin"].toInt(),
                  7);
-        QVERIFY(config.open(QIODevice::ReadOnly) && config.readAll().contains("password=wr0ng\n"));
+        QVERIFY(config.open(QIODevice::ReadOnly)
+                && config.readAll().contains("settingsPin=73a91\n"));
+        config.close();
+        for (const char* pin : {"{\"settingsPin\": \"12x\"}", "{\"settingsPin\": \"7391\"}"})
+            observer.publish("ovant/ui/config/set", QByteArray("{\"gui\": ") + pin + '}');
+        QVERIFY(observer.waitForMessages("ovant/ui/config", 3));
+        QVERIFY(terminal.standardError().contains("maintenance PIN the keypad cannot type"));
+        QVERIFY(config.open(QIODevice::ReadOnly));
+        const QByteArray stored = config.readAll();
+        QVERIFY(stored.contains("password=wr0ng\n") && stored.contains("settingsPin=7391\n"));
         // A password in a service's report, and in a URL, is masked in the debug log too.
         observer.publish("ovant/blm/config",
                          QByteArray("{\"blm\": {\"obu_password\": \"0bu\\\"pw\", "
@@ -192,10 +208,11 @@ private Q_SLOTS:
         QCOMPARE(terminal.exitCode(), 0);
         const QString output = refused.standardError() + terminal.standardError();
         QVERIFY(output.contains("Publishing to topic") && output.contains("Received on topic"));
-        for (const char* secret : {"s3cret", "wr0ng", "0bu"}) {
+        for (const char* secret : {"s3cret", "wr0ng", "0bu", "73a91", "12x", "7391"}) {
             QVERIFY2(!output.contains(secret), secret);
             for (const TestPeer::Message& message : observer.messages())
-                QVERIFY(message.topic == "ovant/blm/config" || !message.payload.contains(secret));
+                QVERIFY(message.topic == "ovant/blm/config" || message.topic.endsWith("/set")
+                        || !message.payload.contains(secret));
         }
     }
     // Two import paths, a and b; each module's qmldir is written in the paths named.

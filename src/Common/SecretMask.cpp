@@ -6,11 +6,15 @@
 
 namespace {
 
-// "...password...": value, with a text, number or literal as value.
+// The maintenance PIN's key, in the configuration ("gui/settingsPin") and in JSON.
+const QLatin1String PinKey("settingsPin");
+
+// "...password...": value or "settingsPin": value, with a text, number or literal as value.
 const QRegularExpression& memberPattern()
 {
     static const QRegularExpression pattern(
-        QStringLiteral(R"(("[^"\\]*password[^"\\]*"\s*:\s*)("(?:[^"\\]|\\.)*"|[^\s,}\]]+))"),
+        QStringLiteral(
+            R"re(("(?:[^"\\]*password[^"\\]*|settingsPin)"\s*:\s*)("(?:[^"\\]|\\.)*"|[^\s,}\]]+))re"),
         QRegularExpression::CaseInsensitiveOption);
     return pattern;
 }
@@ -72,14 +76,15 @@ QJsonValue maskValue(const QString& key, const QJsonValue& value)
 
 bool SecretMask::isSecretKey(const QString& key)
 {
-    return key.contains(QLatin1String("password"), Qt::CaseInsensitive);
+    return key.contains(QLatin1String("password"), Qt::CaseInsensitive)
+        || key.endsWith(PinKey, Qt::CaseInsensitive);
 }
 
 QString SecretMask::text(const QString& text)
 {
-    // Cheap test first: most texts hold neither.
+    // Cheap test first: most texts hold none.
     if (!text.contains(QLatin1String("password"), Qt::CaseInsensitive)
-        && !text.contains(QLatin1Char('@')))
+        && !text.contains(PinKey, Qt::CaseInsensitive) && !text.contains(QLatin1Char('@')))
         return text;
     return replaceGroup(replaceGroup(text, memberPattern(), QStringLiteral("\"\"")), urlPattern(),
                         QString());
@@ -87,7 +92,8 @@ QString SecretMask::text(const QString& text)
 
 QByteArray SecretMask::text(const QByteArray& text)
 {
-    if (!text.contains('@') && !text.toLower().contains("password"))
+    const QByteArray lower = text.toLower();
+    if (!text.contains('@') && !lower.contains("password") && !lower.contains("settingspin"))
         return text;
     return SecretMask::text(QString::fromUtf8(text)).toUtf8();
 }
