@@ -194,7 +194,9 @@ GUIManager::GUIManager(Config& config, const QString& eventLogDirectory, QObject
     , m_issueFlow(m_cardIssuer, m_dispenser)
     , m_boardPower(m_board, config)
     , m_remote(m_mqtt, config, [this] { return maintenanceSessionActive(); })
-    , m_maintenance(*this, {m_session, m_eventLog, m_kvrtTerminal, m_board, m_inspector, m_network})
+    , m_maintenance(*this,
+                    {m_session, m_eventLog, m_kvrtTerminal, m_board, m_inspector, m_network,
+                     m_update, m_diagnostics})
 {
     StartupTrace::mark("clients");
     m_qmlContext = m_engine.rootContext();
@@ -256,6 +258,7 @@ void GUIManager::load()
     } else {
         setParent(roots.first());
         StartupTrace::followWindow(qobject_cast<QQuickWindow*>(roots.first()));
+        m_maintenance.watchActivity(roots.first());
     }
     setLanguage(m_config->get(key("gui/locale")).toString());
     StartupTrace::mark("translator");
@@ -311,6 +314,7 @@ void GUIManager::initQml()
     m_qmlContext->setContextProperty(QStringLiteral("network"), &m_network);
     m_qmlContext->setContextProperty(QStringLiteral("transaction"), Transaction().toMap());
     m_qmlContext->setContextProperty(QStringLiteral("validatorManager"), &m_kvrtTerminal);
+    m_qmlContext->setContextProperty(QStringLiteral("maintenance"), &m_maintenance);
 
     connect(&m_screenTimer, &QTimer::timeout, this, &GUIManager::onScreenTimeout);
     setScreen(QStringLiteral("Busy"), StartScreenMsec);
@@ -486,7 +490,7 @@ void GUIManager::onScreenTimeout()
 {
     infoLog() << "Screen timeout : " << m_screen;
     if (!applyDeferredDecision())
-        setIdleScreen();
+        leaveMaintenance();
 }
 
 void GUIManager::setIdleScreen()
@@ -508,7 +512,7 @@ void GUIManager::setIdleScreen()
         if (!issuerSharesReader())
             m_kvrtTerminal.disableRfid();
         m_kvrtTerminal.disableBarcode();
-    } else if (status == QLatin1String("online")) {
+    } else if (status == QLatin1String("online") && !ignitionOff()) {
         if (!issuerSharesReader())
             m_kvrtTerminal.enableRfid();
         m_kvrtTerminal.enableBarcode();
@@ -516,12 +520,40 @@ void GUIManager::setIdleScreen()
         // must not go dark for it.
         m_boardPower.keepDisplayOn();
         showGatePage();
+    } else if (status == QLatin1String("online")) {
+        // Shutting down: no passenger is served, whatever the service reports.
+        setScreen(QStringLiteral("ScreenSaver"));
+        if (!issuerSharesReader())
+            m_kvrtTerminal.disableRfid();
+        m_kvrtTerminal.disableBarcode();
     } else {
         setOutOfOrderScreen(kvrtTerminalReason());
         if (!issuerSharesReader())
             m_kvrtTerminal.disableRfid();
         m_kvrtTerminal.disableBarcode();
     }
+}
+
+void GUIManager::leaveMaintenance()
+{
+    setIdleScreen();
+    if (maintenanceSessionActive() || !maintenanceShown())
+        return;
+    // The idle decision keeps the screen while the ignition reads off (no board report)
+    // or the login page is up: the maintenance screens must not stay for anyone passing
+    // by. A terminal service still starting has had its busy page shown by the decision.
+    if (ignitionOff()) {
+        setScreen(QStringLiteral("ScreenSaver"));
+    } else {
+        setScreen(QStringLiteral("OutOfOrder"));
+        setMessage(kvrtTerminalReason());
+    }
+}
+
+bool GUIManager::maintenanceShown() const
+{
+    return !m_gatePageShown
+        && (m_screen == QLatin1String("Settings") || m_screen == QLatin1String("Login"));
 }
 
 bool GUIManager::issuerSharesReader() const
@@ -775,7 +807,7 @@ void GUIManager::setMaintenanceScreen()
     if (maintenanceSessionActive())
         setScreen(QStringLiteral("Settings"));
     else if (loginShown())
-        setIdleScreen();
+        leaveMaintenance();
     else
         setScreen(QStringLiteral("Login"), LoginScreenMsec);
 }

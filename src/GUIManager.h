@@ -145,6 +145,8 @@ public:
     manager::Clock* clock() { return &m_clock; }
     // Seconds until a login is accepted after too many wrong PINs; 0 when it is.
     int loginLockoutSec() const { return m_session.lockoutRemainingSec(); }
+    // The technician's session (its length can be shortened, for tests).
+    SessionManager& session() { return m_session; }
 
     // Puts the text of an ErrorScreen value into errorMessageScreen (empty for
     // any other value).
@@ -155,6 +157,9 @@ public Q_SLOTS:
     void settingsLogoutRequest();
     // The central decision of what to show when nothing temporary is on screen.
     void setIdleScreen();
+    // The idle decision once the login page or the settings area is to go: where it
+    // would keep them (no terminal or board report), another screen replaces them.
+    void leaveMaintenance();
     void setOutOfOrderScreen(const QString& message);
     // Shows a screen for timeout milliseconds, then the idle decision.
     void setScreen(const QString& value, int timeout);
@@ -242,6 +247,10 @@ private:
 
     // A technician is logged in: the settings area stays on screen.
     bool maintenanceSessionActive() const { return m_session.sessionActive(); }
+    // The login page or the settings area is on screen.
+    bool maintenanceShown() const;
+    // The board reported the ignition off: the terminal is shutting down.
+    bool ignitionOff() const { return m_board.ignitionReported() && !m_board.ignition(); }
 
     QString m_screen;
     QString m_errorMessageScreen;

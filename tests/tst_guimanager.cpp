@@ -6,9 +6,11 @@
 #include "DispenserService.h"
 #include "GUIManager.h"
 #include "Logger.h"
+#include "MaintenanceController.h"
 #include "MessageCapture.h"
 #include "QuickSanitizerOptions.h"
 #include "RfidService.h"
+#include "SecretMask.h"
 #include "SessionManager.h"
 #include "TableRows.h"
 #include "TestBroker.h"
@@ -166,6 +168,11 @@ class TestGUIManager : public QObject
         return QTest::qWaitFor([&] { return logged("[CardIssuer] State changed : (2) Ready"); },
                                Wait);
     }
+    MaintenanceController* maintenance() const
+    {
+        const QVariant object = qmlEngine(window())->rootContext()->contextProperty("maintenance");
+        return qobject_cast<MaintenanceController*>(object.value<QObject*>());
+    }
     QString gatePhase() const
     {
         // The pages are made by a repeater: found among the visual children.
@@ -210,6 +217,7 @@ online | online | ignition | OutOfOrder | | enable | 1 | card issuer not ready (
 online, shared reader | online | ignition sharedReader | OutOfOrder | | enable barcode | 1 | card issuer not ready (Init)
 out of service, shared reader | no-route | ignition readersOn sharedReader | OutOfService | #0006 | disable barcode | 0 | terminal not online (out-of-service)
 online, exit gate on the same reader | online | ignition sharedReader exitGate | OutOfOrder | | enable | 1 | not an entry gate
+online, ignition off | online | readersOn | ScreenSaver | Connected | disable | 0 | gate page not shown (ScreenSaver)
 fault | no-obu | ignition | OutOfOrder | #0005 | | 1 | card issuer not ready (Init)
 fault, described | no-obu | ignition showErrorDesc | OutOfOrder | #0005\nDisconnected from OBC | | 1 | card issuer not ready (Init)
 unregistered | online | ignition unregistered | InitPage | Connected | | 0 | gate page not shown (InitPage))");
@@ -353,7 +361,7 @@ unregistered | online | ignition unregistered | InitPage | Connected | | 0 | gat
             QCOMPARE(sent.json(),
                      reply == "/info"         ? version
                          : reply == "/status" ? status
-                                              : m_config->toJson());
+                                              : SecretMask::json(m_config->toJson()));
             QVERIFY(sent.payload.contains('\n')); // indented
         }
         m_peer->clear();
@@ -368,6 +376,112 @@ unregistered | online | ignition unregistered | InitPage | Connected | | 0 | gat
         QCOMPARE(m_config->get("gui/deviceId").toString(), idFile());
         // The logger follows its configuration.
         QCOMPARE(manager::Logger::instance()->getStderr(), m_config->get("log/stderr").toBool());
+    }
+    // Each temporary screen gives way to the idle decision when its time is up, also in an
+    // outage (no board nor terminal report): a busy page, a refused ticket, the login page.
+    void screenTimeouts_data()
+    {
+        addTextRows({"setup", "shown", "after"}, R"(
+busy, online | online | Busy | gate
+busy, no terminal report | ignition | Busy | OutOfOrder
+refused ticket | online exitGate | Invalid | gate
+login page in an outage | | Login | OutOfOrder)");
+    }
+    void screenTimeouts()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, shown);
+        QFETCH(QString, after);
+        QVERIFY(start({{"gui/isEntryGate", !setup.contains("exitGate")}}));
+        m_manager->load();
+        QVERIFY(setup.isEmpty() || ignition(true));
+        QVERIFY(!setup.contains("online") || terminalStatus("online"));
+        QSignalSpy resets(m_manager.get(), &GUIManager::resetInitialScreen);
+        if (shown == "Busy")
+            m_manager->setScreen("Busy", 500);
+        else if (shown == "Login")
+            m_manager->setMaintenanceScreen();
+        else
+            QVERIFY(publish("/blm/barcode/scanned",
+                            {{"transaction", QJsonObject {{"result", false}}}}));
+        QCOMPARE(m_manager->screen(), shown);
+        const auto done
+            = [&] { return after == "gate" ? resets.count() == 1 : m_manager->screen() == after; };
+        QTRY_VERIFY_WITH_TIMEOUT(done(), Wait);
+        QCOMPARE(this->shown(), after == "gate" ? "EntryGate" : after); // the gate page of both
+    }
+    // The maintenance screens leave with the session, however it ends and whatever the
+    // terminal reports; what the technician left running ends with them, and the readers
+    // are as the idle decision wants them. setup: reports before the login and the tests
+    // left open ("configScan", "leds").
+    void leavingMaintenance_data()
+    {
+        addTextRows({"setup", "end", "screen"}, R"(
+logout, no reports | | logout | OutOfOrder
+expiry, no terminal report | ignition leds | expiry | OutOfOrder
+ignition off | ignition online | ignitionOff | ScreenSaver
+login page asked for again, no reports | | again | OutOfOrder
+logout with the scan open, online exit gate | ignition online exitGate configScan | logout | gate)");
+    }
+    void leavingMaintenance()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, end);
+        QFETCH(QString, screen);
+        QVERIFY(start({{"gui/isEntryGate", !setup.contains("exitGate")}}));
+        m_manager->load();
+        QVERIFY(!setup.contains("ignition") || ignition(true));
+        QVERIFY(!setup.contains("online") || terminalStatus("online", true));
+        QSignalSpy resets(m_manager.get(), &GUIManager::resetInitialScreen);
+        m_manager->session().setSessionLength(end == "expiry" ? 3000 : SessionManager::SessionMsec);
+        m_manager->setMaintenanceScreen();
+        QCOMPARE(m_manager->screen(), QString("Login"));
+        const QStringList tests
+            = setup.split(' ').filter(QRegularExpression("^(configScan|leds)$"));
+        if (end != "again") {
+            QVERIFY(login());
+            m_manager->setMaintenanceScreen();
+            QCOMPARE(m_manager->screen(), QString("Settings"));
+            for (const QString& test : tests)
+                QVERIFY(maintenance()->begin(test));
+        }
+        QVERIFY(sync());
+        const int before = m_peer->count("ovant/barcode/disable");
+        if (end == "logout")
+            m_manager->settingsLogoutRequest();
+        else if (end == "ignitionOff")
+            QVERIFY(ignition(false));
+        else if (end == "again")
+            m_manager->setMaintenanceScreen();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_manager->session().sessionActive(), Wait);
+        for (const QString& test : tests) // the pages close as they go
+            maintenance()->end(test);
+        QVERIFY(sync());
+        QCOMPARE(m_manager->screen() == screen || (screen == "gate" && resets.count() == 1), true);
+        QCOMPARE(shown(), screen == "gate" ? QString("EntryGate") : screen);
+        QVERIFY(screen != "gate" || m_peer->count("ovant/barcode/disable") == before);
+        QCOMPARE(m_peer->count(topic("/board/led/off/request/1")), int(tests.contains("leds")));
+        // The settings area's actions want a session.
+        for (const char* test : {"leds", "configScan", "buzzer"})
+            QVERIFY(!maintenance()->begin(test));
+        QVERIFY(!maintenance()->installUpdate() && !maintenance()->saveReport());
+    }
+    // Touches and keys keep a session: it ends its length after the last one.
+    void activityKeepsTheSession()
+    {
+        QVERIFY(startOnline());
+        m_manager->session().setSessionLength(3000);
+        QVERIFY(login());
+        auto* window = qobject_cast<QWindow*>(this->window());
+        for (int i = 0; i < 5; ++i) {
+            QTest::qWait(1000);
+            if (i % 2)
+                QTest::keyClick(window, Qt::Key_Shift);
+            else
+                QTest::mouseClick(window, Qt::LeftButton, {}, QPoint(1000, 590));
+        }
+        QVERIFY(m_manager->session().sessionActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_manager->session().sessionActive(), Wait);
     }
     void issuingCards()
     {
@@ -606,8 +720,12 @@ exit     | Exiting       |)");
         QFETCH(QString, message);
         QFETCH(QString, sent);
         QVERIFY(start() && ignition(true) && terminalStatus("online"));
-        QVERIFY(QMetaObject::invokeMethod(
-            m_manager.get(), (QByteArray(QTest::currentDataTag()) + "Request").constData()));
+        // Refused without a session.
+        const QByteArray slot = QByteArray(QTest::currentDataTag()) + "Request";
+        QVERIFY(QMetaObject::invokeMethod(m_manager.get(), slot.constData()) && sync());
+        QVERIFY(m_manager->screen() != "Busy" && (sent.isEmpty() || !m_peer->count(topic(sent))));
+        QVERIFY(logged("Maintenance action refused, no active session"));
+        QVERIFY(login() && QMetaObject::invokeMethod(m_manager.get(), slot.constData()));
         QCOMPARE(m_manager->screen(), QString("Busy"));
         QCOMPARE(m_manager->message(), message);
         if (!sent.isEmpty()) {

@@ -46,6 +46,8 @@ public:
     Board(MqttClient& mqtt, const QString& base, QObject* parent = nullptr);
 
     bool ignition() const;
+    // Whether the service has told the ignition's state (ignition() reads false until then).
+    bool ignitionReported() const { return m_device.contains(QLatin1String("ignition")); }
     QString poleId() const;
     double temperature() const;
     double voltage() const;

@@ -228,10 +228,10 @@ Item {
                     target: configPopup.item
 
                     function onOpened() {
-                        validatorManager.enableBarcode()
+                        maintenance.begin("configScan")
                     }
                     function onClosed() {
-                        validatorManager.disableBarcode()
+                        maintenance.end("configScan")
                     }
                 }
 

@@ -68,7 +68,7 @@ SettingsPage {
             textPointSize: 12
             enabled: page.status === "Ready to install"
             text: manager.dynTr + qsTr("Install")
-            onClicked: page.update.install()
+            onClicked: maintenance.installUpdate()
         }
     }
 }
