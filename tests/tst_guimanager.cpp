@@ -685,7 +685,11 @@ entry gate | entry | barcode | | EntryGate | initial | The ticket has expired | 
 ["wrong types", {"validator": "mqtt:\/\/obu", "network": {"eth0": {"method": 1}}}, [], null],
 ["wrong network type", {"validator": {"obc": 7}, "network": ["eth0"]}, [], null],
 ["bad address", {"validator": {"obc": "mqtt:\/\/obu"}, "network": {"eth0": {"method": "manual",
-    "address": "999.1.1.1", "netmask": "1.2.3"}}}, ["OBC : mqtt:\/\/obu"], null]
+    "address": "999.1.1.1", "netmask": "1.2.3"}}}, ["OBC : mqtt:\/\/obu"], null],
+["bad gateway", {"network": {"eth0": {"method": "manual", "address": "10.0.0.2", "netmask": "255.0.0.0",
+    "gateway": "10.0.0", "dns0": "", "dns1": ""}}}, [], null],
+["no netmask", {"network": {"eth0": {"method": "manual", "address": "10.0.0.2", "netmask": "",
+    "gateway": "", "dns0": "", "dns1": ""}}}, [], null]
 ])");
     }
     void barcode()
