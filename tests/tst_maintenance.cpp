@@ -24,6 +24,7 @@
 
 #include <QPainter>
 #include <QSvgRenderer>
+#include <QtQuick>
 #include <QtTest>
 
 using namespace manager;
@@ -56,6 +57,39 @@ QString readQr(const QString& svg, const QString& dir)
         zbar.start("zbarimg", {"--raw", "-q", dir + "/qr.png"});
     zbar.waitForFinished(60000);
     return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
+}
+
+// A settings page made from the scene's file on a window of its own. The objects are its
+// context properties; "manager.<name>" ones are properties of the GUI manager.
+struct PageScene
+{
+    QQmlPropertyMap manager;
+    QQuickWindow window;
+    QQmlEngine engine;
+    std::unique_ptr<QQuickItem> page;
+
+    PageScene(const QString& name, const QVariantMap& objects)
+    {
+        manager.insert("dynTr", QString());
+        for (auto it = objects.begin(); it != objects.end(); ++it) {
+            if (it.key().startsWith("manager."))
+                manager.insert(it.key().mid(8), it.value());
+            else
+                engine.rootContext()->setContextProperty(it.key(), it.value());
+        }
+        engine.rootContext()->setContextProperty("manager", &manager);
+        QQmlComponent component(&engine, QUrl("qrc:/qml/screens/settings/" + name + ".qml"));
+        page.reset(qobject_cast<QQuickItem*>(component.create()));
+        QVERIFY2(page, qPrintable(component.errorString()));
+        window.resize(1024, 600), page->setSize({1024, 530});
+        page->setParentItem(window.contentItem());
+        window.show();
+    }
+};
+
+QVariant object(QObject* object)
+{
+    return QVariant::fromValue(object);
 }
 
 } // namespace
@@ -197,26 +231,33 @@ All history |)");
     }
     void timezones_data()
     {
-        // No list could be read (missing, fail, hang): nothing is accepted.
+        // No list could be read (missing, fail, hang): nothing is accepted. The zone is
+        // chosen twice in a row. "result": the zone in force, then "!" and each zone
+        // reported not set.
         addTextRows({"mode", "zone", "runs", "result"}, R"(
-current zone: only the query | | Europe/Athens | status | Europe/Athens
-another zone | | Europe/Berlin | status,set-timezone Europe/Berlin,status | Europe/Berlin
-unlisted zone | | Mars/Olympus | | Europe/Athens
-tool missing | missing | Europe/Athens | |
-tool failing | fail | Europe/Athens | |
-tool hanging | hang | Europe/Athens | |)");
+current zone: only the query | | Europe/Athens | status,status | Europe/Athens
+another zone | | Europe/Berlin | status,set-timezone Europe/Berlin,status,status | Europe/Berlin
+read-only root | readonly | Europe/Berlin | status,set-timezone Europe/Berlin,status,status,set-timezone Europe/Berlin,status | Europe/Athens!Europe/Berlin!Europe/Berlin
+unlisted zone | | Mars/Olympus | | Europe/Athens!Mars/Olympus!Mars/Olympus
+tool missing | missing | Europe/Athens | | !Europe/Athens!Europe/Athens
+tool failing | fail | Europe/Athens | | !Europe/Athens!Europe/Athens
+tool hanging | hang | Europe/Athens | | !Europe/Athens!Europe/Athens)");
     }
     void timezones()
     {
-        // "mode" makes the stand-in hang or fail, "zone" holds the zone in force.
+        // "mode" makes the stand-in hang or fail, "zone" holds the zone in force. A run
+        // that starts while another is under way writes "overlap".
         write("timedatectl",
               "#!/bin/sh\n"
               "cd \"$(dirname \"$0\")\"\necho \"$*\" >> calls\n"
               "case \"$(cat mode)\" in hang) exec sleep 30;; fail) exit 1;; esac\n"
+              "mkdir running 2>/dev/null || echo overlap >> calls\n"
+              "trap 'rmdir running' EXIT\nsleep 0.1\n"
               "case \"$1\" in\n"
               "--no-pager) printf 'Africa/Abidjan\\nEurope/Athens\\nEurope/Berlin\\n';;\n"
               "status) echo \"  Time zone: $(cat zone) (EEST, +0300)\";;\n"
-              "set-timezone) echo \"$2\" > zone;;\nesac\n");
+              "set-timezone) [ \"$(cat mode)\" = readonly ] && exit 1; echo \"$2\" > zone;;\n"
+              "esac\n");
         QVERIFY(QFile::setPermissions(path("timedatectl"), QFile::ReadOwner | QFile::ExeOwner));
         QFETCH(QString, mode);
         write("mode", mode.toUtf8()), write("zone", "Europe/Athens");
@@ -225,6 +266,9 @@ tool hanging | hang | Europe/Athens | |)");
         write("calls", "");
         Clock clock(mqtt, "test", nullptr, path(mode == "missing" ? "absent" : "timedatectl"),
                     Clock::ToolStart::Held);
+        QString result;
+        connect(&clock, &Clock::timezoneNotSet, &clock,
+                [&](const QString& zone) { result += '!' + zone; });
         QTest::qWait(50); // held: nothing runs until released
         QVERIFY(read("calls").isEmpty());
         clock.releaseTool();
@@ -234,13 +278,18 @@ tool hanging | hang | Europe/Athens | |)");
         QTRY_VERIFY_WITH_TIMEOUT(!clock.toolBusy(), Wait);
         QVERIFY(busyLater || mode != "hang");
         QCOMPARE(clock.timezones().size() + log.messages(QtWarningMsg).isEmpty(),
-                 mode.isEmpty() ? 4 : 0);
+                 QStringList({"missing", "fail", "hang"}).contains(mode) ? 0 : 4);
         write("calls", "");
         QFETCH(QString, zone);
+        PageScene region("Region", {{"manager.clock", object(&clock)}, {"manager.language", ""}});
+        QObject* combo = region.page->findChild<QObject*>("timezoneCombo");
+        combo->setProperty("currentIndex", clock.timezones().indexOf(zone)); // the page's choice
+        clock.setTimezone(zone);
         clock.setTimezone(zone);
         QTRY_VERIFY(!clock.toolBusy());
         QTEST(QString(read("calls")).split('\n', Qt::SkipEmptyParts).join(','), "runs");
-        QTEST(clock.timezone(), "result");
+        QTEST(clock.timezone() + result, "result");
+        QCOMPARE(combo->property("currentText").toString(), clock.timezone()); // the zone in force
     }
     void ntpFollowsTheService()
     {
