@@ -185,6 +185,11 @@ private Q_SLOTS:
         manager->applyFilter("off");
         manager->applyFilterPeriod("All history"); // keeps the name
         QCOMPARE(names(), QStringList {"iGnItIoN off"});
+        // The page opens with an empty search and the whole history, and shows just that.
+        manager->applyFilterPeriod("Last hour");
+        PageScene scene("EventLog",
+                        {{"eventLogManager", object(manager)}, {"manager.language", "en_US"}});
+        QCOMPARE(names().size(), 3);
     }
     void periods_data()
     {
