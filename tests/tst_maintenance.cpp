@@ -492,6 +492,41 @@ unreadable attributes | 1-1 | usbHub=ERROR)");
             QCOMPARE(diagnostics.temperature() + ' ' + diagnostics.voltage(), v[2] + ' ' + v[2]);
         }
     }
+    void boardTestsEndWithThePage_data()
+    {
+        // "told": the LED commands the board got, then its monitoring log.
+        addTextRows({"test", "leaving", "told"}, R"(
+LEDs, question closed | LEDs | close | play,off
+LEDs, page destroyed | LEDs | destroy | play,off
+Sensor, question closed | Sensor | close | Monitor started : 2000 msec(s),Monitor stopped
+Sensor, page destroyed | Sensor | destroy | Monitor started : 2000 msec(s),Monitor stopped)");
+    }
+    void boardTestsEndWithThePage()
+    {
+        QFETCH(QString, test);
+        QFETCH(QString, leaving);
+        Diagnostics& diagnostics = this->diagnostics();
+        QVERIFY(run());
+        MessageCapture log;
+        PageScene scene("Diagnostics",
+                        {{"manager.diagnostics", object(&diagnostics)},
+                         {"board", object(m_board)},
+                         {"validatorManager", object(m_terminal.get())}});
+        QVERIFY(QMetaObject::invokeMethod(scene.page.get(), "runTest", Q_ARG(QVariant, test)));
+        if (leaving == "close") { // as the answers do
+            QObject* question = scene.page->findChild<QObject*>("diagnosticsQuestion");
+            QTRY_VERIFY(question->property("opened").toBool());
+            QMetaObject::invokeMethod(question, "close");
+        } else {
+            scene.page.reset();
+        }
+        QVERIFY(m_bench->sync());
+        QStringList told;
+        for (const auto& message : m_bench->service().messages(m_base + "/board/led/#"))
+            told << message.topic.section('/', -3, -3);
+        told += log.messages().filter("Monitor st").replaceInStrings("[Board] ", "");
+        QTEST(told.join(','), "told");
+    }
     void reportAndQrCode()
     {
         Diagnostics& diagnostics = this->diagnostics();
@@ -634,7 +669,7 @@ private:
     Diagnostics& diagnostics()
     {
         bench(false);
-        auto& board = m_bench->make<Board>(m_base + "/board");
+        auto& board = *(m_board = &m_bench->make<Board>(m_base + "/board"));
         m_network = std::make_unique<Network>(m_bench->client(), m_base + "/network");
         m_terminal = std::make_unique<KVRTTerminal>(m_bench->client(), m_base + "/blm");
         m_diagnostics = std::make_unique<Diagnostics>(DeviceId, board, *m_network, *m_terminal);
@@ -654,6 +689,7 @@ private:
     std::unique_ptr<Network> m_network;
     std::unique_ptr<KVRTTerminal> m_terminal;
     std::unique_ptr<Diagnostics> m_diagnostics;
+    Board* m_board = nullptr; // on the bench
 };
 
 QTEST_MAIN(TestMaintenance)
