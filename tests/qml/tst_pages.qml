@@ -227,15 +227,14 @@ TestCase {
 
     function test_doubleTap(data) {
         let button, clicks = 0
-        const make = file => createTemporaryObject(Qt.createComponent("qrc:/qml/controls/" + file),
-                                                   window.contentItem)
+        const make = file => createTemporaryObject(Qt.createComponent("qrc:/qml/controls/" + file), window.contentItem)
         if (data.screen) {
             manager.screen = data.screen
             button = findChild(page(data.screen), "pinKey_0")
         } else if (data.dialog) {
-            const dialog = make("CustomPopup.qml")
-            Object.assign(dialog, { isDialog: true }).open()
+            const dialog = Object.assign(make("CustomPopup.qml"), { isDialog: true })
             dialog.buttonYesPressed.connect(() => ++clicks)
+            dialog.open()
             tryCompare(dialog, "opened", true)
             button = findChild(dialog.contentItem, "popupYes")
         } else {
