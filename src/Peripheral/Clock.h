@@ -65,8 +65,8 @@ Q_SIGNALS:
     void ntpServerChanged();
     void ntpEnabledChanged();
     void ntpSyncedChanged();
-    // A zone asked for is not the one in force after the tool ran (it failed, took
-    // too long or changed nothing); timezone() is the zone in force.
+    // A zone asked for is not the one in force: refused as unknown, or the tool failed,
+    // took too long or changed nothing. timezone() is the zone in force.
     void timezoneNotSet(const QString& zone);
 
 public Q_SLOTS:
