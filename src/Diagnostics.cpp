@@ -15,6 +15,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <utility>
+
 namespace {
 
 const QString Tag = QStringLiteral("[Diagnostics] ");
@@ -193,6 +195,35 @@ void Diagnostics::stop()
 {
     qInfo().noquote().nospace() << Tag << "Stopping Diagnostic check";
     m_timer.stop();
+    endBoardTest();
+}
+
+void Diagnostics::startLedTest()
+{
+    endBoardTest();
+    m_boardTest = BoardTest::Leds;
+    m_board.setLedTestPattern();
+}
+
+void Diagnostics::startSensorTest()
+{
+    endBoardTest();
+    m_boardTest = BoardTest::Sensor;
+    m_board.monitor(SensorPollMsec);
+}
+
+void Diagnostics::endBoardTest()
+{
+    switch (std::exchange(m_boardTest, BoardTest::None)) {
+    case BoardTest::Leds:
+        m_board.setLedOff();
+        break;
+    case BoardTest::Sensor:
+        m_board.monitor(0);
+        break;
+    case BoardTest::None:
+        break;
+    }
 }
 
 void Diagnostics::check()

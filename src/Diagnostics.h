@@ -100,8 +100,18 @@ public:
     void setLightSensor(const QString& value);
     void setRgbTest(const QString& value);
 
+    // How often the board is asked for its light sensor's reading during that test.
+    static constexpr int SensorPollMsec = 2000;
+
     Q_INVOKABLE void start(int intervalSec = 1);
+    // Also ends a board test still running: the page stops the self-test when it goes.
     Q_INVOKABLE void stop();
+    // The manual tests that keep the board busy while their question is open: the LEDs'
+    // test pattern, and polling the board for the light sensor's reading. One runs at a
+    // time; the board is left as it was when it ends.
+    Q_INVOKABLE void startLedTest();
+    Q_INVOKABLE void startSensorTest();
+    Q_INVOKABLE void endBoardTest();
     Q_INVOKABLE void saveReport();
     // The results as a QR code, "data:image/svg," and the SVG text; empty if none
     // could be made.
@@ -139,6 +149,8 @@ Q_SIGNALS:
     void saveReportFinished(bool result, const QString& message);
 
 private:
+    enum class BoardTest { None, Leds, Sensor };
+
     QString testUsb(const UsbDevice& device) const;
     QString testSdCard() const;
     QString samUid() const;
@@ -167,4 +179,5 @@ private:
     QString m_usbDeviceDirectory = QStringLiteral("/sys/bus/usb/devices");
     QString m_sdCardNode = QStringLiteral("/dev/mmcblk1p1");
     QString m_reportDirectory = QStringLiteral(".");
+    BoardTest m_boardTest = BoardTest::None;
 };

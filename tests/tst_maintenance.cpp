@@ -24,6 +24,7 @@
 
 #include <QPainter>
 #include <QSvgRenderer>
+#include <QtQuick>
 #include <QtTest>
 
 using namespace manager;
@@ -55,7 +56,40 @@ QString readQr(const QString& svg, const QString& dir)
     if (image.save(dir + "/qr.png"))
         zbar.start("zbarimg", {"--raw", "-q", dir + "/qr.png"});
     zbar.waitForFinished(60000);
-    return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
+    const QByteArray text = zbar.readAllStandardOutput();
+    return QString::fromUtf8(text.constData(), text.size()).trimmed(); // NULs too
+}
+
+// A settings page made from the scene's file on a window of its own. The objects are its
+// context properties; "manager.<name>" ones are properties of the GUI manager.
+struct PageScene
+{
+    QQmlPropertyMap manager;
+    QQuickWindow window;
+    QQmlEngine engine;
+    std::unique_ptr<QQuickItem> page;
+
+    PageScene(const QString& name, const QVariantMap& objects)
+    {
+        manager.insert("dynTr", QString()), manager.insert("language", "en_US");
+        for (auto it = objects.begin(); it != objects.end(); ++it) {
+            if (it.key().startsWith("manager."))
+                manager.insert(it.key().mid(8), it.value());
+            else
+                engine.rootContext()->setContextProperty(it.key(), it.value());
+        }
+        engine.rootContext()->setContextProperty("manager", &manager);
+        QQmlComponent component(&engine, QUrl("qrc:/qml/screens/settings/" + name + ".qml"));
+        page.reset(qobject_cast<QQuickItem*>(component.create()));
+        QVERIFY2(page, qPrintable(component.errorString()));
+        page->setParentItem(window.contentItem());
+        window.show();
+    }
+};
+
+QVariant object(QObject* object)
+{
+    return QVariant::fromValue(object);
 }
 
 } // namespace
@@ -151,6 +185,10 @@ private Q_SLOTS:
         manager->applyFilter("off");
         manager->applyFilterPeriod("All history"); // keeps the name
         QCOMPARE(names(), QStringList {"iGnItIoN off"});
+        // The page opens with an empty search and the whole history, and shows just that.
+        manager->applyFilterPeriod("Last hour");
+        PageScene scene("EventLog", {{"eventLogManager", object(manager)}});
+        QCOMPARE(names().size(), 3);
     }
     void periods_data()
     {
@@ -197,26 +235,32 @@ All history |)");
     }
     void timezones_data()
     {
-        // No list could be read (missing, fail, hang): nothing is accepted.
+        // No list could be read (missing, fail, hang): nothing is accepted. The zone is chosen
+        // twice in a row. "result": the zone in force, then "!" and each zone reported not set.
         addTextRows({"mode", "zone", "runs", "result"}, R"(
-current zone: only the query | | Europe/Athens | status | Europe/Athens
-another zone | | Europe/Berlin | status,set-timezone Europe/Berlin,status | Europe/Berlin
-unlisted zone | | Mars/Olympus | | Europe/Athens
-tool missing | missing | Europe/Athens | |
-tool failing | fail | Europe/Athens | |
-tool hanging | hang | Europe/Athens | |)");
+current zone: only the query | | Europe/Athens | status,status | Europe/Athens
+another zone | | Europe/Berlin | status,set-timezone Europe/Berlin,status,status | Europe/Berlin
+read-only root | readonly | Europe/Berlin | status,set-timezone Europe/Berlin,status,status,set-timezone Europe/Berlin,status | Europe/Athens!Europe/Berlin!Europe/Berlin
+unlisted zone | | Mars/Olympus | | Europe/Athens!Mars/Olympus!Mars/Olympus
+tool missing | missing | Europe/Athens | | !Europe/Athens!Europe/Athens
+tool failing | fail | Europe/Athens | | !Europe/Athens!Europe/Athens
+tool hanging | hang | Europe/Athens | | !Europe/Athens!Europe/Athens)");
     }
     void timezones()
     {
-        // "mode" makes the stand-in hang or fail, "zone" holds the zone in force.
+        // "mode" makes the stand-in hang or fail, "zone" holds the zone in force. A run
+        // that starts while another is under way writes "overlap".
         write("timedatectl",
               "#!/bin/sh\n"
               "cd \"$(dirname \"$0\")\"\necho \"$*\" >> calls\n"
               "case \"$(cat mode)\" in hang) exec sleep 30;; fail) exit 1;; esac\n"
+              "mkdir running 2>/dev/null || echo overlap >> calls\n"
+              "trap 'rmdir running' EXIT\nsleep 0.1\n"
               "case \"$1\" in\n"
               "--no-pager) printf 'Africa/Abidjan\\nEurope/Athens\\nEurope/Berlin\\n';;\n"
               "status) echo \"  Time zone: $(cat zone) (EEST, +0300)\";;\n"
-              "set-timezone) echo \"$2\" > zone;;\nesac\n");
+              "set-timezone) [ \"$(cat mode)\" = readonly ] && exit 1; echo \"$2\" > zone;;\n"
+              "esac\n");
         QVERIFY(QFile::setPermissions(path("timedatectl"), QFile::ReadOwner | QFile::ExeOwner));
         QFETCH(QString, mode);
         write("mode", mode.toUtf8()), write("zone", "Europe/Athens");
@@ -225,6 +269,9 @@ tool hanging | hang | Europe/Athens | |)");
         write("calls", "");
         Clock clock(mqtt, "test", nullptr, path(mode == "missing" ? "absent" : "timedatectl"),
                     Clock::ToolStart::Held);
+        QString result;
+        connect(&clock, &Clock::timezoneNotSet, &clock,
+                [&](const QString& zone) { result += '!' + zone; });
         QTest::qWait(50); // held: nothing runs until released
         QVERIFY(read("calls").isEmpty());
         clock.releaseTool();
@@ -234,13 +281,18 @@ tool hanging | hang | Europe/Athens | |)");
         QTRY_VERIFY_WITH_TIMEOUT(!clock.toolBusy(), Wait);
         QVERIFY(busyLater || mode != "hang");
         QCOMPARE(clock.timezones().size() + log.messages(QtWarningMsg).isEmpty(),
-                 mode.isEmpty() ? 4 : 0);
+                 QStringList({"missing", "fail", "hang"}).contains(mode) ? 0 : 4);
         write("calls", "");
         QFETCH(QString, zone);
+        PageScene region("Region", {{"manager.clock", object(&clock)}});
+        QObject* combo = region.page->findChild<QObject*>("timezoneCombo");
+        combo->setProperty("currentIndex", clock.timezones().indexOf(zone)); // the page's choice
+        clock.setTimezone(zone);
         clock.setTimezone(zone);
         QTRY_VERIFY(!clock.toolBusy());
         QTEST(QString(read("calls")).split('\n', Qt::SkipEmptyParts).join(','), "runs");
-        QTEST(clock.timezone(), "result");
+        QTEST(clock.timezone() + result, "result");
+        QCOMPARE(combo->property("currentText").toString(), clock.timezone()); // the zone in force
     }
     void ntpFollowsTheService()
     {
@@ -282,12 +334,13 @@ tool hanging | hang | Europe/Athens | |)");
     }
     void updateCheckEnds_data()
     {
-        // "progress": a progress message answers the check.
+        // "progress <sent> <shown>": a progress message answers the check.
         addTextRows({"pending", "event", "status"}, R"(
 time-out, nothing pending | | | No pending updates
 time-out, pending known | 2.0 | | Ready to install
 time-out, broker gone | | broker gone | Disconnected
-progress on the misspelt topic | | progress | Installing)");
+progress on the misspelt topic | | progress 40 40 | Installing
+fractional progress, rounded | | progress 42.5 43 | Installing)");
     }
     void updateCheckEnds()
     {
@@ -307,12 +360,13 @@ progress on the misspelt topic | | progress | Installing)");
         update.setCheckTimeout(300);
         update.check();
         QCOMPARE(update.status(), QStringLiteral("Checking for updates"));
-        if (event == "progress") {
+        if (event.startsWith("progress")) {
             QVERIFY(m_bench->deliver(m_base + "/update/software/progess",
-                                     R"({"message":"Unpacking","progress":40,"version":"3.1"})"));
+                                     R"({"message":"Unpacking","version":"3.1","progress":)"
+                                         + event.section(' ', 1, 1).toUtf8() + '}'));
             QCOMPARE(update.progressMessage() + ' ' + update.pending() + ' '
                          + QString::number(update.progressPercent()),
-                     "Unpacking 3.1 40");
+                     "Unpacking 3.1 " + event.section(' ', 2));
         }
         QTest::qWait(600); // past the check's time-out, which a progress message calls off
         QFETCH(QString, status);
@@ -438,6 +492,41 @@ unreadable attributes | 1-1 | usbHub=ERROR)");
             QCOMPARE(diagnostics.temperature() + ' ' + diagnostics.voltage(), v[2] + ' ' + v[2]);
         }
     }
+    void boardTestsEndWithThePage_data()
+    {
+        // "told": the LED commands the board got, then its monitoring log.
+        addTextRows({"test", "leaving", "told"}, R"(
+LEDs, question closed | LEDs | close | play,off
+LEDs, page destroyed | LEDs | destroy | play,off
+Sensor, question closed | Sensor | close | Monitor started : 2000 msec(s),Monitor stopped
+Sensor, page destroyed | Sensor | destroy | Monitor started : 2000 msec(s),Monitor stopped)");
+    }
+    void boardTestsEndWithThePage()
+    {
+        QFETCH(QString, test);
+        QFETCH(QString, leaving);
+        Diagnostics& diagnostics = this->diagnostics();
+        QVERIFY(run());
+        MessageCapture log;
+        PageScene scene("Diagnostics",
+                        {{"manager.diagnostics", object(&diagnostics)},
+                         {"board", object(m_board)},
+                         {"validatorManager", object(m_terminal.get())}});
+        QVERIFY(QMetaObject::invokeMethod(scene.page.get(), "runTest", Q_ARG(QVariant, test)));
+        if (leaving == "close") { // as the answers do
+            QObject* question = scene.page->findChild<QObject*>("diagnosticsQuestion");
+            QTRY_VERIFY(question->property("opened").toBool());
+            QMetaObject::invokeMethod(question, "close");
+        } else {
+            scene.page.reset();
+        }
+        QVERIFY(m_bench->sync());
+        QStringList told;
+        for (const auto& message : m_bench->service().messages(m_base + "/board/led/#"))
+            told << message.topic.section('/', -3, -3);
+        told += log.messages().filter("Monitor st").replaceInStrings("[Board] ", "");
+        QTEST(told.join(','), "told");
+    }
     void reportAndQrCode()
     {
         Diagnostics& diagnostics = this->diagnostics();
@@ -480,19 +569,22 @@ unreadable attributes | 1-1 | usbHub=ERROR)");
         QVERIFY(QrCodeGenerator()
                     .generateSvgQr(QString(8000, 'z'), 1, qrcodegen::QrCode::Ecc::LOW)
                     .isEmpty());
-        // The QR code carries the same results, the speaker's too, as one line.
+        // The QR code carries the same results, the speaker's too, as one line, every byte.
+        publish("/board/info", R"({"device":{"firmwareVersion":"1.2\u0000.1"}})");
+        QVERIFY(m_bench->sync());
         const QString qr = diagnostics.generateQr();
         QVERIFY(qr.startsWith("data:image/svg,<?xml"));
         if (QStandardPaths::findExecutable("zbarimg").isEmpty())
             QSKIP("zbarimg is not installed (Debian package zbar-tools): cannot read QR codes");
-        const QStringList fields = readQr(qr.mid(15), m_dir->path()).split(';');
+        const QStringList fields
+            = readQr(qr.mid(15), m_dir->path()).replace(QChar(0), "<NUL>").split(';');
         QVERIFY(fields[0] == DeviceId
                 && QDateTime::fromString(fields.value(1), "yyyy-MM-dd hh:mm").isValid());
-        QCOMPARE(
-            fields.mid(2).join(';'),
-            QStringLiteral("04A1B2C3;B-7;R-3;1.2.0;%1;;;OK;OK;MISSING;MISSING;OK;ERROR;MISSING;OK;"
-                           "MISSING;OK;OK;ERROR;OK;OK;OK;OK;OK;OK;OK;OK;OK;OK;;OK")
-                .arg(kvrt::ApplicationVersion));
+        QCOMPARE(fields.mid(2).join(';'),
+                 QStringLiteral(
+                     "04A1B2C3;B-7;R-3;1.2<NUL>.1;%1;;;OK;OK;MISSING;MISSING;OK;ERROR;MISSING;OK;"
+                     "MISSING;OK;OK;ERROR;OK;OK;OK;OK;OK;OK;OK;OK;OK;OK;;OK")
+                     .arg(kvrt::ApplicationVersion));
     }
 
 private:
@@ -580,7 +672,7 @@ private:
     Diagnostics& diagnostics()
     {
         bench(false);
-        auto& board = m_bench->make<Board>(m_base + "/board");
+        auto& board = *(m_board = &m_bench->make<Board>(m_base + "/board"));
         m_network = std::make_unique<Network>(m_bench->client(), m_base + "/network");
         m_terminal = std::make_unique<KVRTTerminal>(m_bench->client(), m_base + "/blm");
         m_diagnostics = std::make_unique<Diagnostics>(DeviceId, board, *m_network, *m_terminal);
@@ -600,6 +692,7 @@ private:
     std::unique_ptr<Network> m_network;
     std::unique_ptr<KVRTTerminal> m_terminal;
     std::unique_ptr<Diagnostics> m_diagnostics;
+    Board* m_board = nullptr; // on the bench
 };
 
 QTEST_MAIN(TestMaintenance)

@@ -3,7 +3,8 @@ import QtQuick.Templates 2.15 as T
 import QtQuick.Controls.Material 2.15
 
 // A flat button that shrinks a little while pressed. It never takes the focus,
-// so pressing it leaves a text field (and its keyboard) as it is.
+// so pressing it leaves a text field (and its keyboard) as it is. Every tap is a
+// click, a quick second one too.
 T.AbstractButton {
     id: control
 
@@ -18,6 +19,10 @@ T.AbstractButton {
     implicitHeight: 40
     focusPolicy: Qt.NoFocus
     hoverEnabled: false
+
+    // A quick second tap ends as a double click, without a click: on a touch screen it
+    // is a second tap all the same.
+    onDoubleClicked: clicked()
 
     contentItem: Text {
         text: control.text

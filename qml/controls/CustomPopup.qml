@@ -4,7 +4,8 @@ import QtQuick.Controls.Material 2.15
 
 // Modal popup in two modes. Message mode: shows a text (and an optional image)
 // and closes on any tap. Dialog mode: "Yes" / "No" buttons that raise their
-// signal and close; nothing else closes it.
+// signal and close; nothing else closes it. A dialog is answered once: a second
+// tap while it closes is none.
 Popup {
     id: popup
 
@@ -91,6 +92,8 @@ Popup {
                 height: 40
                 text: manager.dynTr + qsTr("Yes")
                 onClicked: {
+                    if (!popup.opened)
+                        return
                     popup.close()
                     popup.buttonYesPressed()
                 }
@@ -102,6 +105,8 @@ Popup {
                 height: 40
                 text: manager.dynTr + qsTr("No")
                 onClicked: {
+                    if (!popup.opened)
+                        return
                     popup.close()
                     popup.buttonNoPressed()
                 }

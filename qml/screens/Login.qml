@@ -181,8 +181,6 @@ Item {
                             textPointSize: 22
                             text: modelData
                             onClicked: page.press(index, modelData)
-                            // A quick second tap is a double click: it is a key press all the same.
-                            onDoubleClicked: page.press(index, modelData)
                         }
                     }
                 }

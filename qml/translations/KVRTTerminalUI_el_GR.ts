@@ -189,6 +189,13 @@
     </message>
 </context>
 <context>
+    <name>Region</name>
+    <message>
+        <source>The time zone could not be set to %1.</source>
+        <translation>Δεν ήταν δυνατό να οριστεί η ζώνη ώρας %1.</translation>
+    </message>
+</context>
+<context>
     <name>Transaction</name>
     <message>
         <source>Internal Error</source>

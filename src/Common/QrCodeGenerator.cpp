@@ -2,7 +2,9 @@
 
 #include <QDebug>
 
+#include <cstdint>
 #include <exception>
+#include <vector>
 
 QrCodeGenerator::QrCodeGenerator(QObject* parent)
     : QObject(parent)
@@ -12,8 +14,12 @@ QString QrCodeGenerator::generateSvgQr(const QString& text, quint16 border,
                                        qrcodegen::QrCode::Ecc ecc)
 {
     try {
+        // The bytes as they are, in one binary segment: a text handed over as a C string
+        // would end at its first NUL.
         const QByteArray utf8 = text.toUtf8();
-        return toSvgString(qrcodegen::QrCode::encodeText(utf8.constData(), ecc), border);
+        return toSvgString(qrcodegen::QrCode::encodeBinary(
+                               std::vector<std::uint8_t>(utf8.begin(), utf8.end()), ecc),
+                           border);
     } catch (const std::exception& error) {
         // The library throws when the text does not fit the largest symbol; no
         // exception may leave for the event loop.

@@ -14,8 +14,9 @@ class QrCodeGenerator : public QObject
 public:
     explicit QrCodeGenerator(QObject* parent = nullptr);
 
-    // The text (as UTF-8) as an SVG image with a quiet zone of border modules. A text
-    // that no symbol of the level can hold gives an empty string and a warning.
+    // The text's UTF-8 bytes, all of them, as an SVG image with a quiet zone of border
+    // modules. A text that no symbol of the level can hold gives an empty string and a
+    // warning.
     QString generateSvgQr(const QString& text, quint16 border, qrcodegen::QrCode::Ecc ecc);
 
 private:

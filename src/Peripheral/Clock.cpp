@@ -67,6 +67,7 @@ void Clock::setTimezone(const QString& tz)
     // Only a name the tool itself listed goes to it: nothing typed reaches it as an option.
     if (tz.isEmpty() || !m_timezones.contains(tz)) {
         qWarning().noquote().nospace() << "WARN: Refusing unknown time zone : " << tz;
+        Q_EMIT timezoneNotSet(tz);
         return;
     }
     readTimezone([this, tz](const QString& current) {
@@ -175,9 +176,18 @@ void Clock::readTimezone(std::function<void(const QString&)> next)
 void Clock::writeTimezone(const QString& tz)
 {
     qInfo().noquote().nospace() << "Setting time zone : " << tz;
-    runTool({QStringLiteral("set-timezone"), tz}, [this](bool, const QByteArray&) {
-        // Whatever the outcome, the zone shown is the one in force.
-        readTimezone();
+    runTool({QStringLiteral("set-timezone"), tz}, [this, tz](bool, const QByteArray&) {
+        // Whatever the tool said, the zone read back is the one in force: the one
+        // shown, and the judge of whether the change was made.
+        readTimezone([this, tz](const QString& current) {
+            if (current == tz)
+                return;
+            qWarning().noquote().nospace()
+                << "WARN: Time zone not set : " << tz
+                << " (in force: " << (current.isEmpty() ? QStringLiteral("unknown") : current)
+                << ")";
+            Q_EMIT timezoneNotSet(tz);
+        });
     });
 }
 
@@ -190,7 +200,12 @@ void Clock::releaseTool()
 
 void Clock::runTool(const QStringList& arguments, ToolDone done)
 {
-    m_queue.append({arguments, std::move(done)});
+    // A run asked for by one that is ending carries its work on before anything
+    // queued meanwhile: a zone is set right after it was read, read right after set.
+    if (m_followUpAt >= 0)
+        m_queue.insert(m_followUpAt++, {arguments, std::move(done)});
+    else
+        m_queue.append({arguments, std::move(done)});
     if (!m_running)
         startNextRun();
 }
@@ -218,8 +233,11 @@ void Clock::startNextRun()
         *completed = true;
         process->disconnect(this);
         process->deleteLater();
-        m_running = false;
+        // Still running while the caller hears of it: a run it asks for waits its turn.
+        m_followUpAt = 0;
         run.done(ok, output);
+        m_followUpAt = -1;
+        m_running = false;
         startNextRun();
     };
 

@@ -65,6 +65,9 @@ Q_SIGNALS:
     void ntpServerChanged();
     void ntpEnabledChanged();
     void ntpSyncedChanged();
+    // A zone asked for is not the one in force: refused as unknown, or the tool failed,
+    // took too long or changed nothing. timezone() is the zone in force.
+    void timezoneNotSet(const QString& zone);
 
 public Q_SLOTS:
     void ntpSync();
@@ -102,6 +105,8 @@ private:
     bool m_ntpEnabled = false;
     bool m_ntpSynced = false;
     QList<ToolRun> m_queue;
+    // Where the runs asked for by the one ending go in the queue; -1 when none is ending.
+    int m_followUpAt = -1;
     bool m_running = false;
     bool m_held = false;
 };

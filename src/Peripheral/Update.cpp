@@ -7,7 +7,31 @@
 #include <QDebug>
 #include <QJsonObject>
 
+#include <cmath>
+#include <limits>
+
 namespace manager {
+
+namespace {
+
+// The updater may report a fraction (42.5): the page shows whole percents, the nearest.
+// A number no int holds spoils the message like a field of the wrong type.
+std::optional<int> percentOf(const QJsonObject& json, const QString& logTag)
+{
+    const QString key = QStringLiteral("progress");
+    const auto number = JsonField::number(json, key, logTag);
+    if (!number)
+        return std::nullopt;
+    const double rounded = std::round(*number);
+    if (!(rounded >= std::numeric_limits<int>::min()
+          && rounded <= std::numeric_limits<int>::max())) {
+        JsonField::reportWrongType(logTag, key, json.value(key), QStringLiteral("percentage"));
+        return std::nullopt;
+    }
+    return static_cast<int>(rounded);
+}
+
+} // namespace
 
 Update::Update(MqttClient& mqtt, const QString& base, QObject* parent)
     : DeviceClient(mqtt, base, QStringLiteral("[Update] "), parent)
@@ -93,7 +117,7 @@ void Update::onUpdateStatusReceived(const QJsonObject& json)
 void Update::onUpdateProgressReceived(const QJsonObject& json)
 {
     const auto message = JsonField::text(json, QStringLiteral("message"), logTag());
-    const auto percent = JsonField::integer(json, QStringLiteral("progress"), logTag());
+    const auto percent = percentOf(json, logTag());
     const auto version = JsonField::text(json, QStringLiteral("version"), logTag());
     if (!message || !percent || !version)
         return;

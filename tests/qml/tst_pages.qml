@@ -218,6 +218,33 @@ TestCase {
         tryCompare(findChild(settings, "settingsWait"), "opened", true)
     }
 
+    // A quick second tap is a second click: on the shared button; on the PIN keypad once only;
+    // and none on a dialog's answer, which closed at the first.
+    function test_doubleTap_data() {
+        return [{ tag: "button", clicks: 2 }, { tag: "PIN key", screen: "Login", clicks: "11" },
+                { tag: "dialog answer", dialog: true, clicks: 1 }]
+    }
+
+    function test_doubleTap(data) {
+        let button, clicks = 0
+        const make = file => createTemporaryObject(Qt.createComponent("qrc:/qml/controls/" + file), window.contentItem)
+        if (data.screen) {
+            manager.screen = data.screen
+            button = findChild(page(data.screen), "pinKey_0")
+        } else if (data.dialog) {
+            const dialog = Object.assign(make("CustomPopup.qml"), { isDialog: true })
+            dialog.buttonYesPressed.connect(() => ++clicks)
+            dialog.open()
+            tryCompare(dialog, "opened", true)
+            button = findChild(dialog.contentItem, "popupYes")
+        } else {
+            button = Object.assign(make("CustomButton.qml"), { width: 100, height: 40 })
+            button.clicked.connect(() => ++clicks)
+        }
+        mouseDoubleClickSequence(button)
+        compare(data.screen ? page(data.screen).pin : clicks, data.clicks)
+    }
+
     function test_screenSaverAndCursor() {
         manager.screen = "ScreenSaver"
         const saver = page("ScreenSaver")

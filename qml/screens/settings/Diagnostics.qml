@@ -94,8 +94,8 @@ SettingsPage {
             ask(qsTr("Can you hear the buzzer?"), "buzzer")
             break
         case "LEDs":
-            board.setLedTestPattern()
-            question.cleanup = function () { board.setLedOff() }
+            if (diagnostics)
+                diagnostics.startLedTest()
             ask(qsTr("Can you see the LEDs flashing?"), "leds")
             break
         case "RFID":
@@ -109,8 +109,8 @@ SettingsPage {
             ask(qsTr("Can you hear the internal speaker?"), "speaker")
             break
         case "Sensor":
-            board.monitor(2000)
-            question.cleanup = function () { board.monitor(0) }
+            if (diagnostics)
+                diagnostics.startSensorTest()
             question.sensor = true
             ask(qsTr("Is LCD brightness adjusting?"), "lightSensor")
             break
@@ -131,7 +131,6 @@ SettingsPage {
 
         property string prompt
         property string resultName
-        property var cleanup: null
         // The sensor test shows what the board reports while the question is open.
         property bool sensor: false
 
@@ -141,10 +140,11 @@ SettingsPage {
         onButtonNoPressed: if (page.diagnostics) page.diagnostics[resultName] = "ERROR"
         text: prompt + (!sensor ? "" : "\n\n" + qsTr("Brightness") + " : " + board.displayBrightness + " %\n"
                                          + qsTr("Light sensor") + " : " + board.ambientLightSensor + " %")
+        // The board test of the question ends with it; one left running when the page
+        // goes ends with the self-test (stop()).
         onClosed: {
-            if (cleanup)
-                cleanup()
-            cleanup = null
+            if (page.diagnostics)
+                page.diagnostics.endBoardTest()
             sensor = false
         }
     }

@@ -15,7 +15,13 @@ Item {
     property bool filled: false
 
     StackView.onActivated: filled = true
-    Component.onCompleted: if (!StackView.view) filled = true
+    Component.onCompleted: {
+        if (!StackView.view)
+            filled = true
+        // The manager outlives the page: it filters by what the fields say from the start,
+        // not by the search of an earlier visit. The period combo applies its own value.
+        eventLogManager.applyFilter(search.text)
+    }
 
     RowLayout {
         id: filters

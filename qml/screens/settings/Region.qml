@@ -9,9 +9,22 @@ SettingsPage {
     readonly property var clock: manager.clock ? manager.clock : null
     readonly property var locale: Qt.locale(manager.language)
     property date now: new Date()
+    // The zone in force, as the clock reads it from the system.
+    readonly property int zoneInForce: clock ? clock.timezones.indexOf(clock.timezone) : -1
 
     // Reading the clock starts processes: once the page is on screen, not while it opens.
     StackView.onActivated: if (clock) clock.refresh()
+
+    // A zone chosen but not set: the combo shows the zone in force again, and why.
+    Connections {
+        target: page.clock
+
+        function onTimezoneNotSet(zone) {
+            timezoneCombo.currentIndex = Qt.binding(() => page.zoneInForce)
+            if (page.StackView.view)
+                page.StackView.view.showMessage(qsTr("The time zone could not be set to %1.").arg(zone))
+        }
+    }
 
     Timer {
         interval: 1000
@@ -68,10 +81,11 @@ SettingsPage {
             label: manager.dynTr + qsTr("Timezone")
 
             SettingCombo {
+                id: timezoneCombo
                 objectName: "timezoneCombo"
                 width: 360
                 model: page.clock ? page.clock.timezones : []
-                currentIndex: page.clock ? page.clock.timezones.indexOf(page.clock.timezone) : -1
+                currentIndex: page.zoneInForce
                 onActivated: page.clock.timezone = model[index]
             }
         }
