@@ -194,9 +194,11 @@ GUIManager::GUIManager(Config& config, const QString& eventLogDirectory, QObject
     , m_issueFlow(m_cardIssuer, m_dispenser)
     , m_boardPower(m_board, config)
     , m_remote(m_mqtt, config, [this] { return maintenanceSessionActive(); })
+    , m_maintenanceActions(
+          {m_session, m_kvrtTerminal, m_board, m_inspector, m_update, m_diagnostics})
     , m_maintenance(*this,
                     {m_session, m_eventLog, m_kvrtTerminal, m_board, m_inspector, m_network,
-                     m_update, m_diagnostics})
+                     m_maintenanceActions})
 {
     StartupTrace::mark("clients");
     m_qmlContext = m_engine.rootContext();
@@ -314,7 +316,7 @@ void GUIManager::initQml()
     m_qmlContext->setContextProperty(QStringLiteral("network"), &m_network);
     m_qmlContext->setContextProperty(QStringLiteral("transaction"), Transaction().toMap());
     m_qmlContext->setContextProperty(QStringLiteral("validatorManager"), &m_kvrtTerminal);
-    m_qmlContext->setContextProperty(QStringLiteral("maintenance"), &m_maintenance);
+    m_qmlContext->setContextProperty(QStringLiteral("maintenance"), &m_maintenanceActions);
 
     connect(&m_screenTimer, &QTimer::timeout, this, &GUIManager::onScreenTimeout);
     setScreen(QStringLiteral("Busy"), StartScreenMsec);

@@ -13,6 +13,7 @@
 #include "EventManager.h"
 #include "Inspector.h"
 #include "KVRTTerminal.h"
+#include "MaintenanceActions.h"
 #include "MaintenanceController.h"
 #include "MqttClient.h"
 #include "Network.h"
@@ -280,6 +281,7 @@ private:
     BoardPower m_boardPower;
     UiRemoteInterface m_remote;
     ConfigReactions m_configReactions;
+    MaintenanceActions m_maintenanceActions;
     MaintenanceController m_maintenance;
     // The shell shows the gate page: the last thing it was told was resetInitialScreen.
     bool m_gatePageShown = false;

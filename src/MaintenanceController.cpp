@@ -1,7 +1,6 @@
 #include "MaintenanceController.h"
 
 #include "Board.h"
-#include "Diagnostics.h"
 #include "Ethernet.h"
 #include "Event.h"
 #include "EventLogin.h"
@@ -12,11 +11,11 @@
 #include "Inspector.h"
 #include "JsonField.h"
 #include "KVRTTerminal.h"
+#include "MaintenanceActions.h"
 #include "Network.h"
 #include "SecretMask.h"
 #include "SessionManager.h"
 #include "TaggedLog.h"
-#include "Update.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -25,7 +24,6 @@
 #include <QUrl>
 
 #include <optional>
-#include <utility>
 
 using manager::JsonField;
 
@@ -36,8 +34,6 @@ const QString Tag_ = QStringLiteral("[GUIManager] ");
 constexpr int PowerRequestScreenMsec = 30000;
 constexpr int ExitDelayMsec = 2000;
 const QString EthernetInterface = QStringLiteral("eth0");
-// The light-sensor test shows the board's readings as they change.
-constexpr int SensorPollMsec = 2000;
 
 QDebug infoLog()
 {
@@ -111,14 +107,6 @@ bool MaintenanceController::eventFilter(QObject* watched, QEvent* event)
     return QObject::eventFilter(watched, event);
 }
 
-bool MaintenanceController::allowed(const char* action) const
-{
-    if (m_parts.session.sessionActive())
-        return true;
-    warningLog() << "WARN: Maintenance action refused, no active session : " << action;
-    return false;
-}
-
 void MaintenanceController::onSessionActiveChanged()
 {
     if (m_parts.session.sessionActive()) {
@@ -127,82 +115,11 @@ void MaintenanceController::onSessionActiveChanged()
     } else {
         // What the technician left running ends first: the idle decision then sets the
         // readers as the gate needs them, and the pages closing later send nothing.
-        for (const QString& test : std::exchange(m_runningTests, {}))
-            stopTest(test);
+        m_parts.actions.endAll();
         m_gui.leaveMaintenance();
         m_parts.eventLog.push(new EventLogout(&m_parts.eventLog));
     }
     Q_EMIT technicianChanged();
-}
-
-// ---------------------------------------------------------------------------
-// Settings area
-
-bool MaintenanceController::begin(const QString& test)
-{
-    if (!allowed(qPrintable(QStringLiteral("test ") + test)))
-        return false;
-    manager::Board& board = m_parts.board;
-    if (test == QLatin1String("buzzer")) {
-        board.playBuzzer(100, 200, 3);
-        return true;
-    }
-    if (test == QLatin1String("speaker")) {
-        m_parts.inspector.audioPlay(GUIManager::ValidSound);
-        return true;
-    }
-    if (test == QLatin1String("diagnostics"))
-        m_parts.diagnostics.start();
-    else if (test == QLatin1String("configScan") || test == QLatin1String("barcode"))
-        m_parts.terminal.enableBarcode();
-    else if (test == QLatin1String("rfid"))
-        m_parts.terminal.enableRfid();
-    else if (test == QLatin1String("leds"))
-        board.setLedTestPattern();
-    else if (test == QLatin1String("sensor"))
-        board.monitor(SensorPollMsec);
-    else {
-        warningLog() << "WARN: Unknown maintenance test : " << test.left(64);
-        return false;
-    }
-    m_runningTests.insert(test);
-    return true;
-}
-
-void MaintenanceController::end(const QString& test)
-{
-    if (m_runningTests.remove(test))
-        stopTest(test);
-}
-
-void MaintenanceController::stopTest(const QString& test)
-{
-    if (test == QLatin1String("diagnostics"))
-        m_parts.diagnostics.stop();
-    else if (test == QLatin1String("configScan") || test == QLatin1String("barcode"))
-        m_parts.terminal.disableBarcode();
-    else if (test == QLatin1String("rfid"))
-        m_parts.terminal.disableRfid();
-    else if (test == QLatin1String("leds"))
-        m_parts.board.setLedOff();
-    else if (test == QLatin1String("sensor"))
-        m_parts.board.monitor(0);
-}
-
-bool MaintenanceController::saveReport()
-{
-    if (!allowed("test report"))
-        return false;
-    m_parts.diagnostics.saveReport();
-    return true;
-}
-
-bool MaintenanceController::installUpdate()
-{
-    if (!allowed("update install"))
-        return false;
-    m_parts.update.install();
-    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -333,7 +250,7 @@ void MaintenanceController::showPowerRequest(const char* message)
 
 bool MaintenanceController::shutdown()
 {
-    if (!allowed("shutdown"))
+    if (!m_parts.actions.allowed("shutdown"))
         return false;
     showPowerRequest(QT_TRANSLATE_NOOP("GUIManager", "Shutting down"));
     m_parts.inspector.systemShutdown();
@@ -342,7 +259,7 @@ bool MaintenanceController::shutdown()
 
 bool MaintenanceController::reboot()
 {
-    if (!allowed("reboot"))
+    if (!m_parts.actions.allowed("reboot"))
         return false;
     showPowerRequest(QT_TRANSLATE_NOOP("GUIManager", "Rebooting"));
     m_parts.inspector.systemReboot();
@@ -351,7 +268,7 @@ bool MaintenanceController::reboot()
 
 bool MaintenanceController::exit()
 {
-    if (!allowed("restart"))
+    if (!m_parts.actions.allowed("restart"))
         return false;
     showPowerRequest(QT_TRANSLATE_NOOP("GUIManager", "Exiting"));
     QTimer::singleShot(ExitDelayMsec, this, [] { QCoreApplication::exit(0); });

@@ -6,7 +6,7 @@
 #include "DispenserService.h"
 #include "GUIManager.h"
 #include "Logger.h"
-#include "MaintenanceController.h"
+#include "MaintenanceActions.h"
 #include "MessageCapture.h"
 #include "QuickSanitizerOptions.h"
 #include "RfidService.h"
@@ -168,10 +168,10 @@ class TestGUIManager : public QObject
         return QTest::qWaitFor([&] { return logged("[CardIssuer] State changed : (2) Ready"); },
                                Wait);
     }
-    MaintenanceController* maintenance() const
+    MaintenanceActions* maintenance() const
     {
         const QVariant object = qmlEngine(window())->rootContext()->contextProperty("maintenance");
-        return qobject_cast<MaintenanceController*>(object.value<QObject*>());
+        return qobject_cast<MaintenanceActions*>(object.value<QObject*>());
     }
     QString gatePhase() const
     {

@@ -10,7 +10,9 @@
 #include "Ethernet.h"
 #include "Event.h"
 #include "EventManager.h"
+#include "Inspector.h"
 #include "KVRTTerminal.h"
+#include "MaintenanceActions.h"
 #include "MessageCapture.h"
 #include "Network.h"
 #include "NetworkService.h"
@@ -508,10 +510,17 @@ Sensor, page destroyed | Sensor | destroy | Monitor started : 2000 msec(s),Monit
         Diagnostics& diagnostics = this->diagnostics();
         QVERIFY(run());
         MessageCapture log;
+        SessionManager session(*m_config);
+        session.loginRequest("4826");
+        Inspector inspector(m_bench->client(), m_base + "/inspector");
+        Update update(m_bench->client(), m_base + "/device");
+        MaintenanceActions actions(
+            {session, *m_terminal, *m_board, inspector, update, diagnostics});
         PageScene scene("Diagnostics",
                         {{"manager.diagnostics", object(&diagnostics)},
                          {"board", object(m_board)},
-                         {"validatorManager", object(m_terminal.get())}});
+                         {"validatorManager", object(m_terminal.get())},
+                         {"maintenance", object(&actions)}});
         QVERIFY(QMetaObject::invokeMethod(scene.page.get(), "runTest", Q_ARG(QVariant, test)));
         if (leaving == "close") { // as the answers do
             QObject* question = scene.page->findChild<QObject*>("diagnosticsQuestion");

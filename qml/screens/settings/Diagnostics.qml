@@ -40,8 +40,10 @@ SettingsPage {
         return comma < 0 ? "" : qr.slice(0, comma + 1) + encodeURIComponent(qr.slice(comma + 1))
     }
 
-    Component.onCompleted: if (diagnostics) diagnostics.start()
-    Component.onDestruction: if (diagnostics) diagnostics.stop()
+    // Every test goes through the maintenance actions, which want a session and end
+    // what is left running when it ends.
+    Component.onCompleted: maintenance.begin("diagnostics")
+    Component.onDestruction: maintenance.end("diagnostics")
 
     SettingsGroup {
         title: manager.dynTr + qsTr("Self Tests")
@@ -90,12 +92,12 @@ SettingsPage {
     function runTest(name) {
         switch (name) {
         case "Buzzer":
-            board.playBuzzer(100, 200, 3)
+            maintenance.begin("buzzer")
             ask(qsTr("Can you hear the buzzer?"), "buzzer")
             break
         case "LEDs":
-            if (diagnostics)
-                diagnostics.startLedTest()
+            if (maintenance.begin("leds"))
+                question.test = "leds"
             ask(qsTr("Can you see the LEDs flashing?"), "leds")
             break
         case "RFID":
@@ -105,12 +107,12 @@ SettingsPage {
             barcodePopup.open()
             break
         case "Speaker":
-            inspector.audioPlay("/opt/ovant/kvrtterminalui/Valid.wav")
+            maintenance.begin("speaker")
             ask(qsTr("Can you hear the internal speaker?"), "speaker")
             break
         case "Sensor":
-            if (diagnostics)
-                diagnostics.startSensorTest()
+            if (maintenance.begin("sensor"))
+                question.test = "sensor"
             question.sensor = true
             ask(qsTr("Is LCD brightness adjusting?"), "lightSensor")
             break
@@ -119,8 +121,7 @@ SettingsPage {
             rgb.open()
             break
         case "FINISH":
-            if (diagnostics)
-                diagnostics.saveReport()
+            maintenance.saveReport()
             break
         }
     }
@@ -133,6 +134,8 @@ SettingsPage {
         property string resultName
         // The sensor test shows what the board reports while the question is open.
         property bool sensor: false
+        // The board test that lasts while the question is open.
+        property string test
 
         isDialog: true
         windowHeight: 220
@@ -143,8 +146,9 @@ SettingsPage {
         // The board test of the question ends with it; one left running when the page
         // goes ends with the self-test (stop()).
         onClosed: {
-            if (page.diagnostics)
-                page.diagnostics.endBoardTest()
+            if (test)
+                maintenance.end(test)
+            test = ""
             sensor = false
         }
     }
@@ -155,9 +159,9 @@ SettingsPage {
         text: qsTr("Tap a card")
         onOpened: {
             text = qsTr("Tap a card")
-            validatorManager.enableRfid()
+            maintenance.begin("rfid")
         }
-        onClosed: validatorManager.disableRfid()
+        onClosed: maintenance.end("rfid")
 
         Connections {
             target: rfidPopup.opened ? validatorManager : null
@@ -177,8 +181,8 @@ SettingsPage {
         id: barcodePopup
         objectName: "barcodePopup"
         text: qsTr("Scan a barcode")
-        onOpened: validatorManager.enableBarcode()
-        onClosed: validatorManager.disableBarcode()
+        onOpened: maintenance.begin("barcode")
+        onClosed: maintenance.end("barcode")
 
         Connections {
             target: barcodePopup.opened ? validatorManager : null
