@@ -299,6 +299,17 @@
     </message>
 </context>
 <context>
+    <name>EthernetConfig</name>
+    <message>
+        <source>The network service could not be reached: nothing was saved</source>
+        <translation>Η υπηρεσία δικτύου δεν είναι διαθέσιμη: δεν αποθηκεύτηκε τίποτα</translation>
+    </message>
+    <message>
+        <source>Waiting for the configuration from the network service</source>
+        <translation>Αναμονή για τις ρυθμίσεις από την υπηρεσία δικτύου</translation>
+    </message>
+</context>
+<context>
     <name>ValidatorConfig</name>
     <message>
         <source>Password</source>
