@@ -696,6 +696,7 @@ entry gate | entry | barcode | | EntryGate | initial | The ticket has expired | 
     {
         QVERIFY(start() && ignition(true) && terminalStatus("online"));
         QVERIFY(publish("/network/ethernet/state", {{"interface", "eth0"}}));
+        QVERIFY(publish("/network/ethernet/config", {{"interface", "eth0"}, {"method", "auto"}}));
         QVERIFY(login());
         QSignalSpy applied(m_manager.get(), &GUIManager::barcodeConfigurationApplied);
         QVERIFY(publish("/blm/barcode/maintenance/scanned", cell("barcode").toObject()));

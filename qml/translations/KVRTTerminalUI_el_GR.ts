@@ -305,4 +305,30 @@
         <translation>Μη καταχωρημένη συσκευή</translation>
     </message>
 </context>
+<context>
+    <name>EthernetConfig</name>
+    <message>
+        <source>The network service could not be reached: nothing was saved</source>
+        <translation>Η υπηρεσία δικτύου δεν είναι διαθέσιμη: δεν αποθηκεύτηκε τίποτα</translation>
+    </message>
+    <message>
+        <source>Waiting for the configuration from the network service</source>
+        <translation>Αναμονή για τις ρυθμίσεις από την υπηρεσία δικτύου</translation>
+    </message>
+</context>
+<context>
+    <name>ValidatorConfig</name>
+    <message>
+        <source>Password</source>
+        <translation>Κωδικός πρόσβασης</translation>
+    </message>
+    <message>
+        <source>The OBC URL is not valid. Example: mqtt://10.0.0.5:1883</source>
+        <translation>Η διεύθυνση του OBC δεν είναι έγκυρη. Παράδειγμα: mqtt://10.0.0.5:1883</translation>
+    </message>
+    <message>
+        <source>The validator service could not be reached: nothing was saved</source>
+        <translation>Η υπηρεσία του επικυρωτή δεν είναι διαθέσιμη: δεν αποθηκεύτηκε τίποτα</translation>
+    </message>
+</context>
 </TS>

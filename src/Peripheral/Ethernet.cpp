@@ -2,6 +2,7 @@
 
 #include "JsonField.h"
 #include "MqttClient.h"
+#include "UpdateProperty.h"
 
 #include <QDebug>
 
@@ -27,6 +28,8 @@ Ethernet::Ethernet(MqttClient& mqtt, const QString& networkBase, QObject* parent
     route(configTopic,
           [this](const QJsonObject& json, const QString& topic) { onConfigReceived(json, topic); });
     connect(&mqtt, &MqttClient::connected, this, &Ethernet::reset);
+    // The service may have changed it meanwhile, or be gone.
+    connect(&mqtt, &MqttClient::disconnected, this, [this] { setConfigKnown(false); });
 
     qInfo().noquote().nospace() << logTag() << "Subscribing to topics";
     subscribeTo(stateTopic, 0);
@@ -71,8 +74,27 @@ QString Ethernet::checkConfig(const QString& method, const QString& address, con
     return QString();
 }
 
-void Ethernet::save()
+void Ethernet::setConfigKnown(bool known)
 {
+    updateProperty(m_configKnown, known, this, &Ethernet::configKnownChanged);
+}
+
+bool Ethernet::save()
+{
+    // A guess sent back would replace the terminal's real settings: an empty method or
+    // interface at best is refused, at worst cuts the terminal off its network.
+    const char* unknown = nullptr;
+    if (!m_configKnown)
+        unknown = "the configuration";
+    else if (m_interface.isEmpty())
+        unknown = "the interface";
+    else if (m_method.isEmpty())
+        unknown = "the method";
+    if (unknown) {
+        qWarning().noquote().nospace()
+            << logTag() << "WARN: Configuration not saved, " << unknown << " is not known yet";
+        return false;
+    }
     const auto log
         = [this](const QString& text) { qInfo().noquote().nospace() << logTag() << text; };
     log(QStringLiteral("Saving configuration"));
@@ -95,11 +117,16 @@ void Ethernet::save()
         if (manual && (required || !value.isEmpty()) && !IPv4::isAddress(value)) {
             qCritical().noquote().nospace() << logTag() << "ERROR: Configuration not saved, " << key
                                             << " is not an IPv4 address : " << value;
-            return;
+            return false;
         }
         payload.insert(key, value);
     }
-    publishCommand(QStringLiteral("/config/set"), payload);
+    if (!publishCommand(QStringLiteral("/config/set"), payload)) {
+        qWarning().noquote().nospace()
+            << logTag() << "WARN: Configuration not sent: no connection to the broker";
+        return false;
+    }
+    return true;
 }
 
 bool Ethernet::concernsUs(const QJsonObject& json) const
@@ -155,6 +182,9 @@ void Ethernet::onConfigReceived(const QJsonObject& json, const QString& topic)
 
     updateText(json, QStringLiteral("method"), m_method, &Ethernet::methodChanged,
                "Method changed : ");
+    // Known once the service said which method it uses, in a form we can read.
+    if (json.value(QStringLiteral("method")).isString())
+        setConfigKnown(true);
 
     // The whole message is compared, so one that carries "interface" or "method"
     // always counts as a change; fromMap() picks the five address keys.

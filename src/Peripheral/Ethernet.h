@@ -14,7 +14,9 @@ class MqttClient;
 // "/ethernet"): the live state of the interface, and its stored configuration
 // (method "auto" or "manual" and the static IPv4 settings), which the maintenance
 // pages edit and save() sends back. The service's replies replace local edits.
-// Messages about the interface "usb0" (the device link) are ignored.
+// Messages about the interface "usb0" (the device link) are ignored. Until the
+// service has told the configuration on the current connection (configKnown), the
+// local one is a guess that save() does not send.
 class Ethernet : public DeviceClient
 {
     Q_OBJECT
@@ -26,6 +28,7 @@ class Ethernet : public DeviceClient
     Q_PROPERTY(QString method READ method WRITE setMethod NOTIFY methodChanged)
     Q_PROPERTY(IPv4* ipv4 READ ipv4 NOTIFY ipv4Changed)
     Q_PROPERTY(IPv4* config READ config NOTIFY configChanged)
+    Q_PROPERTY(bool configKnown READ configKnown NOTIFY configKnownChanged)
 
 public:
     // networkBase is the network client's base; this client works under
@@ -42,6 +45,8 @@ public:
     IPv4* ipv4() { return &m_ipv4; }
     // The stored static configuration, edited locally until save().
     IPv4* config() { return &m_config; }
+    // Whether the service told the configuration since the broker connection was made.
+    bool configKnown() const { return m_configKnown; }
 
     // Local only: nothing is sent until save().
     void setMethod(const QString& value);
@@ -55,9 +60,10 @@ public:
                                            const QString& dns0, const QString& dns1);
 
 public Q_SLOTS:
-    // Sends the method and, for "manual", the addresses of config(). A manual
-    // configuration whose addresses are not IPv4 text is not sent.
-    void save();
+    // Sends the method and, for "manual", the addresses of config(); whether it went out.
+    // Nothing is sent (and a warning logged) while the configuration is not known, the
+    // interface or the method is not, or a manual address is not IPv4 text.
+    bool save();
     // Asks the service for the state and the configuration again.
     void reset();
 
@@ -70,6 +76,7 @@ Q_SIGNALS:
     void methodChanged();
     void ipv4Changed();
     void configChanged();
+    void configKnownChanged();
 
 private:
     void onStateReceived(const QJsonObject& json, const QString& topic);
@@ -80,6 +87,7 @@ private:
     // when logPrefix is given.
     void updateText(const QJsonObject& json, const QString& key, QString& field,
                     void (Ethernet::*notify)(), const char* logPrefix);
+    void setConfigKnown(bool known);
 
     QString m_interface;
     QString m_type;
@@ -89,6 +97,7 @@ private:
     QString m_method;
     IPv4 m_ipv4;
     IPv4 m_config;
+    bool m_configKnown = false;
 };
 
 } // namespace manager

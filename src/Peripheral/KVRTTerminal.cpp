@@ -2,6 +2,7 @@
 
 #include "JsonField.h"
 #include "MqttClient.h"
+#include "SecretMask.h"
 #include "Transaction.h"
 #include "UpdateProperty.h"
 
@@ -425,32 +426,67 @@ void KVRTTerminal::disableRfid()
     want(m_rfidSwitch, false);
 }
 
-void KVRTTerminal::saveConfig()
+bool KVRTTerminal::saveConfig()
 {
-    const QUrl url = m_config.obuUrl();
+    return publishConfig(m_config.obuUrl(), m_config.passbackSecs(), m_config.passbackQrEnabled());
+}
+
+bool KVRTTerminal::saveConfigFrom(const QString& obuText, const QString& obuPassword,
+                                  int passbackSecs, bool passbackQrEnabled)
+{
+    const bool unchanged
+        = obuText == m_config.obuAddress() && obuPassword == m_config.obuPassword();
+    const QUrl url
+        = unchanged ? m_config.obuUrl() : KVRTTerminalConfig::obuUrlFromText(obuText, obuPassword);
+    if (!unchanged && url.isEmpty()) {
+        // Masked as the text reads, so that a password typed into it stays out of the log.
+        const QString typed = obuText.trimmed();
+        qWarning().noquote().nospace()
+            << logTag() << "Configuration not saved: '"
+            << SecretMask::text(
+                   typed.contains(QLatin1String("://")) ? typed : QStringLiteral("mqtt://") + typed)
+                   .left(200)
+            << "' is not an OBU address (mqtt://[user@]host[:port])";
+        return false;
+    }
+    if (!publishConfig(url, passbackSecs, passbackQrEnabled))
+        return false;
+    m_config.setObuUrl(url);
+    m_config.setPassbackSecs(passbackSecs);
+    m_config.setPassbackQrEnabled(passbackQrEnabled);
+    return true;
+}
+
+bool KVRTTerminal::publishConfig(const QUrl& obuUrl, int passbackSecs, bool passbackQrEnabled)
+{
     // An address left as reported goes back as reported, even one QUrl cannot hold.
-    QString host = url.host(QUrl::FullyDecoded);
-    if (url == m_reportedObuUrl)
+    QString host = obuUrl.host(QUrl::FullyDecoded);
+    if (obuUrl == m_reportedObuUrl)
         host = m_reportedObuHost;
-    if (host.isEmpty() && !m_reportedObuHost.isEmpty()) {
+    if (host.isEmpty()) {
         qWarning().noquote().nospace()
             << logTag() << "Configuration not saved: the OBU address '"
-            << url.toString(QUrl::RemovePassword) << "' has no valid host";
-        return;
+            << obuUrl.toString(QUrl::RemovePassword) << "' has no valid host";
+        return false;
     }
     const QJsonObject blm {
-        {QStringLiteral("obu_username"), url.userName(QUrl::FullyDecoded)},
-        {QStringLiteral("obu_password"), url.password(QUrl::FullyDecoded)},
+        {QStringLiteral("obu_username"), obuUrl.userName(QUrl::FullyDecoded)},
+        {QStringLiteral("obu_password"), obuUrl.password(QUrl::FullyDecoded)},
         {QStringLiteral("obu_host"), host},
-        {QStringLiteral("obu_port"), url.port(-1)},
+        {QStringLiteral("obu_port"), obuUrl.port(-1)},
     };
     const QJsonObject validator {
-        {QStringLiteral("passbackTime"), m_config.passbackSecs()},
-        {QStringLiteral("qr_passback"), m_config.passbackQrEnabled()},
+        {QStringLiteral("passbackTime"), passbackSecs},
+        {QStringLiteral("qr_passback"), passbackQrEnabled},
     };
-    publishCommand(
-        QStringLiteral("/config/set"),
-        QJsonObject {{QStringLiteral("blm"), blm}, {QStringLiteral("validator"), validator}});
+    if (!publishCommand(
+            QStringLiteral("/config/set"),
+            QJsonObject {{QStringLiteral("blm"), blm}, {QStringLiteral("validator"), validator}})) {
+        qWarning().noquote().nospace()
+            << logTag() << "Configuration not sent: no connection to the broker";
+        return false;
+    }
+    return true;
 }
 
 void KVRTTerminal::refreshConfig()

@@ -58,7 +58,15 @@ public Q_SLOTS:
     void disableBarcode();
     void enableRfid();
     void disableRfid();
-    void saveConfig();
+    // Sends config() to the service; false when nothing went out: no OBU host to send (a
+    // validator without one has no OBU to talk to) or no broker connection.
+    bool saveConfig();
+    // The validator page's save: the OBU address and password as typed (see
+    // KVRTTerminalConfig::obuUrlFromText(); left as shown, they go back as reported) and the
+    // passback settings. Once sent, config() holds them; false, with config() as it was,
+    // when the address is refused or nothing went out.
+    bool saveConfigFrom(const QString& obuText, const QString& obuPassword, int passbackSecs,
+                        bool passbackQrEnabled);
     void refreshConfig();
 
 Q_SIGNALS:
@@ -100,6 +108,7 @@ private:
     // the report also says there is no route.
     void raiseFault(const QString& reason, const QString& code, const QJsonObject& state = {});
     bool publishTo(const QString& topic, const QByteArray& payload);
+    bool publishConfig(const QUrl& obuUrl, int passbackSecs, bool passbackQrEnabled);
 
     struct Switch
     {

@@ -192,6 +192,49 @@ private Q_SLOTS:
         QVERIFY(m_bench->sync());
         QCOMPARE(service.count(base + "/config/set"), 1);
     }
+    void saveTypedConfig_data()
+    {
+        // The OBC address and password as typed on the page, the "blm" part sent (null:
+        // refused, nothing sent) and the address the page shows afterwards.
+        addJsonRows({"typed", "password", "blm", "shown"}, R"([
+["no scheme", "10.0.0.5:1883", "", {"obu_host": "10.0.0.5", "obu_port": 1883}, "mqtt:\/\/10.0.0.5:1883"],
+["password field", " mqtt:\/\/bus@obu\/ ", "p@ss:w\/rd%", {"obu_host": "obu", "obu_username": "bus", "obu_password": "p@ss:w\/rd%"}, "mqtt:\/\/bus@obu"],
+["password in the address", "MQTT:\/\/bus:pw@obu:1884", "", {"obu_host": "obu", "obu_port": 1884, "obu_username": "bus", "obu_password": "pw"}, "mqtt:\/\/bus@obu:1884"],
+["as QML resolved it", "qrc:\/qml\/screens\/settings\/10.0.0.5:1883", "", null, ""],
+["no host", "mqtt:\/\/:1883", "pw", null, ""],
+["nothing", "", "", null, ""],
+["other scheme", "http:\/\/obu", "", null, ""],
+["path", "obu\/x", "", null, ""],
+["broker down", "10.0.0.5", "", null, ""]])");
+    }
+    void saveTypedConfig()
+    {
+        if (QTest::currentDataTag() == QLatin1String("broker down")) {
+            m_broker.stop();
+            QTRY_VERIFY_WITH_TIMEOUT(!m_bench->client().isConnected(), 10000);
+        }
+        const QJsonValue blm = cell("blm");
+        const bool sent = m_terminal->saveConfigFrom(cell("typed").toString(),
+                                                     cell("password").toString(), 30, true);
+        QCOMPARE(sent, blm.isObject());
+        // Refused or not sent: the mirror stays as reported.
+        QCOMPARE(m_terminal->config()->obuAddress(), cell("shown").toString());
+        QCOMPARE(m_terminal->config()->passbackSecs(), sent ? 30 : 0);
+        if (!m_broker.isRunning())
+            return;
+        QVERIFY(m_bench->sync());
+        const QList<TestPeer::Message> set = m_bench->service().messages(base + "/config/set");
+        QCOMPARE(set.size(), sent ? 1 : 0);
+        if (!sent)
+            return;
+        const QJsonObject none {
+            {"obu_username", ""}, {"obu_password", ""}, {"obu_host", ""}, {"obu_port", -1}};
+        QCOMPARE(set[0].json(),
+                 (QJsonObject {
+                     {"blm", changed(none, blm.toObject())},
+                     {"validator", QJsonObject {{"passbackTime", 30}, {"qr_passback", true}}}}));
+        QCOMPARE(m_terminal->config()->obuPassword(), blm["obu_password"].toString());
+    }
     void faultReportsSwitchOnce()
     {
         // The screen's decision on every status change, as the GUI manager takes it.

@@ -1,9 +1,10 @@
-// The board, the system inspector, the barcode scanner and the GPS receiver, on one
-// connection against a scripted service.
+// The board, the system inspector, the barcode scanner, the GPS receiver and the wired
+// network interface, on one connection against a scripted service.
 
 #include "Barcode.h"
 #include "Board.h"
 #include "DeviceTestBench.h"
+#include "Ethernet.h"
 #include "GPS.h"
 #include "Inspector.h"
 #include "MessageCapture.h"
@@ -38,9 +39,14 @@ private Q_SLOTS:
         m_inspector = std::make_unique<Inspector>(m_bench->client(), inspector);
         m_scanner = std::make_unique<BarcodeManager>(m_bench->client(), barcode);
         m_gps = std::make_unique<GPSManager>(m_bench->client(), gps);
+        m_ethernet = std::make_unique<Ethernet>(m_bench->client(), "ovant/network");
         QVERIFY(m_bench->start("ovant/#"));
     }
-    void cleanup() { m_inspector.reset(), m_scanner.reset(), m_gps.reset(), m_bench.reset(); }
+    void cleanup()
+    {
+        m_inspector.reset(), m_scanner.reset(), m_gps.reset(), m_ethernet.reset();
+        m_bench.reset();
+    }
     void askedOnConnectionAndWhileMonitored()
     {
         QCOMPARE(asked(board), "/status/get {} /display/get {} /power/get {} /audio/get {}");
@@ -320,6 +326,47 @@ infinite | "1e999" | 70.5)");
         QVERIFY(t.timestamp.isValid()); // the arrival time
     }
 
+    void ethernetSavesAKnownConfigurationOnly_data()
+    {
+        // What the network service told before save() ("lost": the connection was lost and
+        // came back), and whether the configuration went out.
+        addTextRows({"told", "sent"}, R"(
+nothing | | no
+state only | state | no
+configuration only, no interface | config | no
+both | state config | yes
+connection lost since | state config lost | no
+told again after it | config lost state config | yes)");
+    }
+    void ethernetSavesAKnownConfigurationOnly()
+    {
+        QFETCH(QString, told);
+        const QString base = "ovant/network/ethernet/";
+        const QByteArray text = R"({"interface": "eth0", "method": "manual", "address":
+            "192.0.2.9", "netmask": "255.255.255.0", "gateway": "", "dns0": "", "dns1": ""})";
+        const QJsonObject config = QJsonDocument::fromJson(text).object();
+        for (const QString& step : told.split(' ', Qt::SkipEmptyParts)) {
+            if (step != "lost") {
+                QVERIFY(m_bench->deliver(base + step, config));
+                continue;
+            }
+            m_broker.stop();
+            QTRY_VERIFY_WITH_TIMEOUT(!m_bench->client().isConnected(), Wait);
+            QVERIFY2(m_broker.restart(), qPrintable(m_broker.log()));
+            QVERIFY(m_bench->service().waitUntilReady());
+            QTRY_VERIFY_WITH_TIMEOUT(m_bench->client().isConnected(), Wait);
+            QVERIFY(m_bench->sync());
+        }
+        QCOMPARE(m_ethernet->configKnown(), told.endsWith("config"));
+        MessageCapture log;
+        const bool sent = m_ethernet->save();
+        QTEST(QString(sent ? "yes" : "no"), "sent");
+        QVERIFY(m_bench->sync());
+        const auto set = m_bench->service().messages(base + "config/set");
+        QCOMPARE(set.size(), sent ? 1 : 0);
+        QVERIFY(sent ? set[0].json() == config : !log.messages(QtWarningMsg).isEmpty());
+    }
+
 private:
     QString asked(const QString& base) const
     {
@@ -334,6 +381,7 @@ private:
     std::unique_ptr<Inspector> m_inspector;
     std::unique_ptr<BarcodeManager> m_scanner;
     std::unique_ptr<GPSManager> m_gps;
+    std::unique_ptr<Ethernet> m_ethernet;
 };
 
 QTEST_GUILESS_MAIN(TestScriptedClients)

@@ -5,12 +5,17 @@ import "../../controls"
 
 // The wired interface's stored settings. The method applies at once; the
 // addresses are checked (manager-side, Ethernet.checkConfig) and sent on "Save".
+// The page asks the service for them when it opens, and offers "Save" only once
+// they are known: what it shows before is no setting of the terminal.
 SettingsPage {
     id: page
 
     readonly property var ethernet: network.ethernet
     readonly property var config: ethernet ? ethernet.config : null
+    readonly property bool known: ethernet !== null && ethernet.configKnown
     readonly property bool manual: mode.currentText === "manual"
+
+    Component.onCompleted: if (ethernet) ethernet.reset()
 
     function save() {
         const problem = ethernet.checkConfig(mode.currentText, address.text, netmask.text,
@@ -24,7 +29,10 @@ SettingsPage {
         config.gateway = gateway.text
         config.dns0 = dns0.text
         config.dns1 = dns1.text
-        ethernet.save()
+        if (!ethernet.save()) {
+            StackView.view.showMessage(manager.dynTr + qsTr("The network service could not be reached: nothing was saved"))
+            return
+        }
         StackView.view.pop()
     }
 
@@ -41,7 +49,7 @@ SettingsPage {
                 objectName: "ethernetMode"
                 width: 200
                 model: ["auto", "manual"]
-                currentIndex: page.ethernet ? Math.max(0, model.indexOf(page.ethernet.method)) : 0
+                currentIndex: page.ethernet ? model.indexOf(page.ethernet.method) : -1
                 onActivated: page.ethernet.method = model[index]
             }
         }
@@ -86,6 +94,15 @@ SettingsPage {
         anchors.right: parent.right
         spacing: 20
 
+        Label {
+            objectName: "ethernetWaiting"
+            anchors.verticalCenter: parent.verticalCenter
+            visible: !page.known
+            text: manager.dynTr + qsTr("Waiting for the configuration from the network service")
+            font.family: "DejaVu Sans"
+            font.pixelSize: 16
+        }
+
         CustomButton {
             objectName: "backButton"
             width: 160
@@ -101,6 +118,7 @@ SettingsPage {
             width: 160
             height: 56
             textPointSize: 12
+            enabled: page.known
             text: manager.dynTr + qsTr("Save")
             onClicked: page.save()
         }

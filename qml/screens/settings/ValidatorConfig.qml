@@ -3,22 +3,28 @@ import QtQuick.Controls 2.15
 import "../../controls"
 
 // Local edits of the terminal's and the interface's validator settings; nothing
-// is written until "Save", which is offered only while something was changed.
+// is written until "Save", which is offered only while something was changed. The
+// terminal's part is checked and sent by validatorManager; the page closes only
+// once it went out.
 SettingsPage {
     id: page
 
     readonly property var config: validatorManager.config
-    readonly property bool changed: config !== null && (obuUrl.text !== String(config.obuUrl)
-                                    || passback.value !== config.passbackSecs
-                                    || passbackQr.checked !== config.passbackQrEnabled
-                                    || shutdownDelay.value !== manager.shutdownDelaySec
-                                    || errorDesc.checked !== manager.showErrorDesc)
+    readonly property bool terminalChanged: config !== null && (obuUrl.text !== config.obuAddress
+                                            || obuPassword.text !== config.obuPassword
+                                            || passback.value !== config.passbackSecs
+                                            || passbackQr.checked !== config.passbackQrEnabled)
+    readonly property bool changed: terminalChanged || shutdownDelay.value !== manager.shutdownDelaySec
+                                    || errorDesc.checked !== manager.showErrorDesc
 
     function save() {
-        config.obuUrl = obuUrl.text
-        config.passbackSecs = passback.value
-        config.passbackQrEnabled = passbackQr.checked
-        validatorManager.saveConfig()
+        if (terminalChanged && !validatorManager.saveConfigFrom(obuUrl.text, obuPassword.text,
+                                                                passback.value, passbackQr.checked)) {
+            StackView.view.showMessage(manager.dynTr + (config.isObuAddress(obuUrl.text)
+                                       ? qsTr("The validator service could not be reached: nothing was saved")
+                                       : qsTr("The OBC URL is not valid. Example: mqtt://10.0.0.5:1883")))
+            return
+        }
         manager.shutdownDelaySec = shutdownDelay.value
         manager.showErrorDesc = errorDesc.checked
         StackView.view.pop()
@@ -35,9 +41,20 @@ SettingsPage {
             TextField {
                 id: obuUrl
                 objectName: "obuUrl"
-                width: 420
-                text: page.config ? String(page.config.obuUrl) : ""
+                width: 290
+                text: page.config ? page.config.obuAddress : ""
                 inputMethodHints: Qt.ImhUrlCharactersOnly | Qt.ImhNoPredictiveText | Qt.ImhNoAutoUppercase
+                onAccepted: focus = false
+            }
+            // The OBU's password, apart from the address so that it is never shown.
+            TextField {
+                id: obuPassword
+                objectName: "obuPassword"
+                width: 160
+                text: page.config ? page.config.obuPassword : ""
+                placeholderText: manager.dynTr + qsTr("Password")
+                echoMode: TextInput.Password
+                inputMethodHints: Qt.ImhHiddenText | Qt.ImhSensitiveData | Qt.ImhNoPredictiveText | Qt.ImhNoAutoUppercase
                 onAccepted: focus = false
             }
         }
