@@ -195,7 +195,7 @@ GUIManager::GUIManager(Config& config, const QString& eventLogDirectory, QObject
     , m_boardPower(m_board, config)
     , m_remote(m_mqtt, config, [this] { return maintenanceSessionActive(); })
     , m_maintenanceActions(
-          {m_session, m_kvrtTerminal, m_board, m_inspector, m_update, m_diagnostics})
+          {m_session, m_kvrtTerminal, m_board, m_inspector, m_update, m_diagnostics, m_network})
     , m_maintenance(*this,
                     {m_session, m_eventLog, m_kvrtTerminal, m_board, m_inspector, m_network,
                      m_maintenanceActions})

@@ -2,9 +2,11 @@
 
 #include "Board.h"
 #include "Diagnostics.h"
+#include "Ethernet.h"
 #include "GUIManager.h"
 #include "Inspector.h"
 #include "KVRTTerminal.h"
+#include "Network.h"
 #include "SessionManager.h"
 #include "TaggedLog.h"
 #include "Update.h"
@@ -104,4 +106,16 @@ bool MaintenanceActions::installUpdate()
         return false;
     m_parts.update.install();
     return true;
+}
+
+bool MaintenanceActions::saveEthernet()
+{
+    return allowed("network save") && m_parts.network.ethernet()->save();
+}
+
+bool MaintenanceActions::saveValidatorConfig(const QString& obuText, const QString& obuPassword,
+                                             int passbackSecs, bool passbackQrEnabled)
+{
+    return allowed("validator save")
+        && m_parts.terminal.saveConfigFrom(obuText, obuPassword, passbackSecs, passbackQrEnabled);
 }

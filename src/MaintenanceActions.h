@@ -10,6 +10,7 @@ namespace manager {
 class Board;
 class Inspector;
 class KVRTTerminal;
+class Network;
 class Update;
 } // namespace manager
 
@@ -31,6 +32,7 @@ public:
         manager::Inspector& inspector;
         manager::Update& update;
         Diagnostics& diagnostics;
+        manager::Network& network;
     };
 
     explicit MaintenanceActions(const Parts& parts, QObject* parent = nullptr);
@@ -47,6 +49,10 @@ public:
     Q_INVOKABLE void end(const QString& test);
     Q_INVOKABLE bool saveReport();
     Q_INVOKABLE bool installUpdate();
+    // True once sent to the service; the page stays open otherwise.
+    Q_INVOKABLE bool saveEthernet();
+    Q_INVOKABLE bool saveValidatorConfig(const QString& obuText, const QString& obuPassword,
+                                         int passbackSecs, bool passbackQrEnabled);
 
     // Ends every test still running.
     void endAll();

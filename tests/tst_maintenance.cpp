@@ -515,7 +515,7 @@ Sensor, page destroyed | Sensor | destroy | Monitor started : 2000 msec(s),Monit
         Inspector inspector(m_bench->client(), m_base + "/inspector");
         Update update(m_bench->client(), m_base + "/device");
         MaintenanceActions actions(
-            {session, *m_terminal, *m_board, inspector, update, diagnostics});
+            {session, *m_terminal, *m_board, inspector, update, diagnostics, *m_network});
         PageScene scene("Diagnostics",
                         {{"manager.diagnostics", object(&diagnostics)},
                          {"board", object(m_board)},

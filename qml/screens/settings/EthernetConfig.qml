@@ -29,7 +29,7 @@ SettingsPage {
         config.gateway = gateway.text
         config.dns0 = dns0.text
         config.dns1 = dns1.text
-        if (!ethernet.save()) {
+        if (!maintenance.saveEthernet()) {
             StackView.view.showMessage(manager.dynTr + qsTr("The network service could not be reached: nothing was saved"))
             return
         }

@@ -18,7 +18,7 @@ SettingsPage {
                                     || errorDesc.checked !== manager.showErrorDesc
 
     function save() {
-        if (terminalChanged && !validatorManager.saveConfigFrom(obuUrl.text, obuPassword.text,
+        if (terminalChanged && !maintenance.saveValidatorConfig(obuUrl.text, obuPassword.text,
                                                                 passback.value, passbackQr.checked)) {
             StackView.view.showMessage(manager.dynTr + (config.isObuAddress(obuUrl.text)
                                        ? qsTr("The validator service could not be reached: nothing was saved")
