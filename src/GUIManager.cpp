@@ -506,7 +506,13 @@ void GUIManager::setIdleScreen()
         return;
 
     const QString status = m_kvrtTerminal.status();
-    if (status == QLatin1String("init")) {
+    if (ignitionOff()) {
+        // Shutting down: no passenger is served, whatever the service reports.
+        setScreen(QStringLiteral("ScreenSaver"));
+        if (!issuerSharesReader())
+            m_kvrtTerminal.disableRfid();
+        m_kvrtTerminal.disableBarcode();
+    } else if (status == QLatin1String("init")) {
         setScreen(QStringLiteral("Busy"));
         setMessage(QT_TR_NOOP("Please Wait"));
     } else if (status == QLatin1String("out-of-service")) {
@@ -514,7 +520,7 @@ void GUIManager::setIdleScreen()
         if (!issuerSharesReader())
             m_kvrtTerminal.disableRfid();
         m_kvrtTerminal.disableBarcode();
-    } else if (status == QLatin1String("online") && !ignitionOff()) {
+    } else if (status == QLatin1String("online")) {
         if (!issuerSharesReader())
             m_kvrtTerminal.enableRfid();
         m_kvrtTerminal.enableBarcode();
@@ -522,12 +528,6 @@ void GUIManager::setIdleScreen()
         // must not go dark for it.
         m_boardPower.keepDisplayOn();
         showGatePage();
-    } else if (status == QLatin1String("online")) {
-        // Shutting down: no passenger is served, whatever the service reports.
-        setScreen(QStringLiteral("ScreenSaver"));
-        if (!issuerSharesReader())
-            m_kvrtTerminal.disableRfid();
-        m_kvrtTerminal.disableBarcode();
     } else {
         setOutOfOrderScreen(kvrtTerminalReason());
         if (!issuerSharesReader())
@@ -541,15 +541,11 @@ void GUIManager::leaveMaintenance()
     setIdleScreen();
     if (maintenanceSessionActive() || !maintenanceShown())
         return;
-    // The idle decision keeps the screen while the ignition reads off (no board report)
-    // or the login page is up: the maintenance screens must not stay for anyone passing
-    // by. A terminal service still starting has had its busy page shown by the decision.
-    if (ignitionOff()) {
-        setScreen(QStringLiteral("ScreenSaver"));
-    } else {
-        setScreen(QStringLiteral("OutOfOrder"));
-        setMessage(kvrtTerminalReason());
-    }
+    // The idle decision keeps the screen while the ignition reads off without a board report
+    // or the login page is up: the maintenance screens must not stay for anyone passing by.
+    // A terminal service still starting has had its busy page shown by the decision.
+    setScreen(QStringLiteral("OutOfOrder"));
+    setMessage(kvrtTerminalReason());
 }
 
 bool GUIManager::maintenanceShown() const

@@ -250,7 +250,7 @@ private:
     bool maintenanceSessionActive() const { return m_session.sessionActive(); }
     // The login page or the settings area is on screen.
     bool maintenanceShown() const;
-    // The board reported the ignition off: the terminal is shutting down.
+    // The ignition was switched off: the terminal is shutting down.
     bool ignitionOff() const { return m_board.ignitionReported() && !m_board.ignition(); }
 
     QString m_screen;

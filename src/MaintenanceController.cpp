@@ -11,6 +11,7 @@
 #include "Inspector.h"
 #include "JsonField.h"
 #include "KVRTTerminal.h"
+#include "KVRTTerminalConfig.h"
 #include "MaintenanceActions.h"
 #include "Network.h"
 #include "SecretMask.h"
@@ -153,17 +154,23 @@ void MaintenanceController::applyValidator(const QJsonObject& data, QStringList&
         = validator ? JsonField::text(*validator, QStringLiteral("obc"), Tag_) : std::nullopt;
     if (!obc)
         return;
-    // Without a host the validator would have no OBU to talk to.
-    const QUrl url(*obc, QUrl::TolerantMode);
-    if (!url.isValid() || url.host().isEmpty()) {
+    // Read as on the validator page: without a host the validator would have no OBU to
+    // talk to, and another scheme would silently become an MQTT address.
+    const QUrl url = KVRTTerminalConfig::obuUrlFromText(*obc);
+    if (url.isEmpty()) {
         warningLog() << "WARN: OBC URL is not valid : " << SecretMask::text(*obc);
         return;
     }
     infoLog() << "Applying KVRTTerminal configuration";
-    // The list is shown on the screen: the OBU password is not.
+    // Listed only once sent: the technician is shown what took effect. The list is shown
+    // on the screen: the OBU password is not.
+    const KVRTTerminalConfig* config = m_parts.terminal.config();
+    if (!m_parts.terminal.saveConfigFrom(url.toString(), QString(), config->passbackSecs(),
+                                         config->passbackQrEnabled())) {
+        warningLog() << "WARN: KVRTTerminal configuration not sent";
+        return;
+    }
     configList.append(QStringLiteral("OBC : %1").arg(SecretMask::url(url)));
-    m_parts.terminal.config()->setObuUrl(url);
-    m_parts.terminal.saveConfig();
 }
 
 void MaintenanceController::applyEthernet(const QJsonObject& data, QStringList& configList)
@@ -208,11 +215,6 @@ void MaintenanceController::applyEthernet(const QJsonObject& data, QStringList& 
         }
     }
 
-    static const char* const labels[] = {"Method : %1",  "Address : %1", "Netmask : %1",
-                                         "Gateway : %1", "DNS #0 : %1",  "DNS #1 : %1"};
-    for (int i = 0; i < keys.size(); ++i)
-        configList.append(QString::fromLatin1(labels[i]).arg(values[i]));
-
     ethernet->setMethod(manual ? QStringLiteral("manual") : QStringLiteral("auto"));
     IPv4* config = ethernet->config();
     config->setAddress(manual ? values[1] : QString());
@@ -221,7 +223,14 @@ void MaintenanceController::applyEthernet(const QJsonObject& data, QStringList& 
     config->setDns0(manual ? values[4] : QString());
     config->setDns1(manual ? values[5] : QString());
     infoLog() << "Applying Ethernet configuration to eth0";
-    ethernet->save();
+    if (!ethernet->save()) {
+        warningLog() << "WARN: Ethernet configuration not sent";
+        return;
+    }
+    static const char* const labels[] = {"Method : %1",  "Address : %1", "Netmask : %1",
+                                         "Gateway : %1", "DNS #0 : %1",  "DNS #1 : %1"};
+    for (int i = 0; i < keys.size(); ++i)
+        configList.append(QString::fromLatin1(labels[i]).arg(values[i]));
 }
 
 // ---------------------------------------------------------------------------
@@ -235,9 +244,10 @@ void MaintenanceController::onIgnitionChanged()
         m_gui.setIdleScreen();
     } else {
         pushEvent(QStringLiteral("Board"), QStringLiteral("Ignition off"), QString());
-        // The vehicle is left: nobody stays logged in.
+        // The vehicle is left: nobody stays logged in, and the readers go off.
         m_parts.session.logoutRequest();
         m_parts.inspector.scheduleShutdown(m_gui.shutdownDelaySec());
+        m_gui.setIdleScreen();
         m_gui.setScreen(QStringLiteral("ScreenSaver"));
     }
 }

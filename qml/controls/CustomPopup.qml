@@ -15,6 +15,8 @@ Popup {
     property int windowHeight: imageSource == "" ? 200 : 300
     property url imageSource: ""
     property size imageSize: Qt.size(200, 200)
+    // Taken by the first of "Yes" and "No" since the dialog was opened.
+    property bool answered: false
 
     signal buttonYesPressed()
     signal buttonNoPressed()
@@ -27,6 +29,7 @@ Popup {
     focus: true
     padding: 16
     closePolicy: isDialog ? Popup.NoAutoClose : Popup.CloseOnReleaseOutside | Popup.CloseOnEscape
+    onAboutToShow: answered = false
 
     background: Rectangle {
         color: popup.Material.background
@@ -92,8 +95,9 @@ Popup {
                 height: 40
                 text: manager.dynTr + qsTr("Yes")
                 onClicked: {
-                    if (!popup.opened)
+                    if (popup.answered)
                         return
+                    popup.answered = true
                     popup.close()
                     popup.buttonYesPressed()
                 }
@@ -105,8 +109,9 @@ Popup {
                 height: 40
                 text: manager.dynTr + qsTr("No")
                 onClicked: {
-                    if (!popup.opened)
+                    if (popup.answered)
                         return
+                    popup.answered = true
                     popup.close()
                     popup.buttonNoPressed()
                 }

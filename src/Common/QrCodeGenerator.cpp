@@ -14,9 +14,11 @@ QString QrCodeGenerator::generateSvgQr(const QString& text, quint16 border,
                                        qrcodegen::QrCode::Ecc ecc)
 {
     try {
-        // The bytes as they are, in one binary segment: a text handed over as a C string
-        // would end at its first NUL.
+        // A text with a NUL goes as its bytes, in one binary segment: handed over as a C
+        // string it would end there. Others keep the library's choice of the densest mode.
         const QByteArray utf8 = text.toUtf8();
+        if (!utf8.contains('\0'))
+            return toSvgString(qrcodegen::QrCode::encodeText(utf8.constData(), ecc), border);
         return toSvgString(qrcodegen::QrCode::encodeBinary(
                                std::vector<std::uint8_t>(utf8.begin(), utf8.end()), ecc),
                            border);

@@ -9,12 +9,12 @@ namespace {
 // The maintenance PIN's key, in the configuration ("gui/settingsPin") and in JSON.
 const QLatin1String PinKey("settingsPin");
 
-// "...password...": value or "settingsPin": value, with a text, number or literal as value.
+// "...password...": value or "...settingsPin": value, with a text, number or literal as value.
 const QRegularExpression& memberPattern()
 {
     static const QRegularExpression pattern(
         QStringLiteral(
-            R"re(("(?:[^"\\]*password[^"\\]*|settingsPin)"\s*:\s*)("(?:[^"\\]|\\.)*"|[^\s,}\]]+))re"),
+            R"re(("(?:[^"\\]*password[^"\\]*|[^"\\]*settingsPin)"\s*:\s*)("(?:[^"\\]|\\.)*"|[^\s,}\]]+))re"),
         QRegularExpression::CaseInsensitiveOption);
     return pattern;
 }

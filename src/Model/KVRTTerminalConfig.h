@@ -24,7 +24,11 @@ public:
     const QUrl& obuUrl() const { return m_obuUrl; }
     int passbackSecs() const { return m_passbackSecs; }
     bool passbackQrEnabled() const { return m_passbackQrEnabled; }
-    QString obuAddress() const { return m_obuUrl.toString(QUrl::RemovePassword); }
+    // Empty without a host: a validator without an OBU shows no address ("mqtt:").
+    QString obuAddress() const
+    {
+        return m_obuUrl.host().isEmpty() ? QString() : m_obuUrl.toString(QUrl::RemovePassword);
+    }
     QString obuPassword() const { return m_obuUrl.password(QUrl::FullyDecoded); }
 
     // The OBU address as a technician types it ("10.0.0.5:1883", "mqtt://user@host:port"),

@@ -199,13 +199,9 @@ bool Board::updateStored(QJsonObject& store, const QJsonObject& json, const QStr
                          void (Board::*notify)(), const char* label)
 {
     const std::optional<T> value = read(json, key, logTag());
-    if (!value)
+    if (!value || storedValue<T>(store, key) == *value)
         return false;
-    // Kept also when it equals the default: a reported value is known (ignitionReported()).
-    const bool changed = storedValue<T>(store, key) != *value;
     store.insert(key, QJsonValue(*value));
-    if (!changed)
-        return false;
     if (label)
         tagged(qDebug(), logTag()) << label << shown(*value);
     Q_EMIT(this->*notify)();

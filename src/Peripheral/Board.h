@@ -46,7 +46,8 @@ public:
     Board(MqttClient& mqtt, const QString& base, QObject* parent = nullptr);
 
     bool ignition() const;
-    // Whether the service has told the ignition's state (ignition() reads false until then).
+    // Whether the service has told the ignition's state: it was on, or an event switched it
+    // off. ignition() reads false until then, and a first report of "off" is no change.
     bool ignitionReported() const { return m_device.contains(QLatin1String("ignition")); }
     QString poleId() const;
     double temperature() const;

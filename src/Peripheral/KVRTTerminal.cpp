@@ -277,6 +277,7 @@ void KVRTTerminal::onConfig(const QJsonObject& json)
         const QJsonObject blm = blmValue.toObject();
         m_reportedObuHost = configText(blm, QStringLiteral("obu_host"), logTag());
         m_reportedObuUrl = obuUrlFromReport(blm, logTag());
+        m_obuReported = true;
         if (!m_reportedObuHost.isEmpty()
             && (!m_reportedObuUrl.isValid() || m_reportedObuUrl.host().isEmpty()))
             qWarning().noquote().nospace() << logTag() << "OBU host '" << m_reportedObuHost
@@ -463,7 +464,10 @@ bool KVRTTerminal::publishConfig(const QUrl& obuUrl, int passbackSecs, bool pass
     QString host = obuUrl.host(QUrl::FullyDecoded);
     if (obuUrl == m_reportedObuUrl)
         host = m_reportedObuHost;
-    if (host.isEmpty()) {
+    // No address goes out only as the service's own (a validator without an OBU keeps
+    // its passback settings savable); one never heard of is not made up.
+    const bool reportedNone = m_obuReported && obuUrl == m_reportedObuUrl && host.isEmpty();
+    if (host.isEmpty() && !reportedNone) {
         qWarning().noquote().nospace()
             << logTag() << "Configuration not saved: the OBU address '"
             << obuUrl.toString(QUrl::RemovePassword) << "' has no valid host";

@@ -137,6 +137,8 @@ private:
     // so that saving the configuration does not wipe it.
     QUrl m_reportedObuUrl;
     QString m_reportedObuHost;
+    // The service has reported its OBU address (perhaps none) since the start.
+    bool m_obuReported = false;
 };
 
 } // namespace manager

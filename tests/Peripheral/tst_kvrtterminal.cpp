@@ -205,13 +205,17 @@ private Q_SLOTS:
 ["nothing", "", "", null, ""],
 ["other scheme", "http:\/\/obu", "", null, ""],
 ["path", "obu\/x", "", null, ""],
-["broker down", "10.0.0.5", "", null, ""]])");
+["broker down", "10.0.0.5", "", null, ""],
+["no OBU, as reported", "", "", {}, ""]])");
     }
     void saveTypedConfig()
     {
         if (QTest::currentDataTag() == QLatin1String("broker down")) {
             m_broker.stop();
             QTRY_VERIFY_WITH_TIMEOUT(!m_bench->client().isConnected(), 10000);
+        } else if (QTest::currentDataTag() == QLatin1String("no OBU, as reported")) {
+            m_bench->service().publish(base + "/config", QJsonObject {{"blm", QJsonObject {}}});
+            QVERIFY(m_bench->sync());
         }
         const QJsonValue blm = cell("blm");
         const bool sent = m_terminal->saveConfigFrom(cell("typed").toString(),

@@ -265,8 +265,8 @@ private Q_SLOTS:
             sim maintenance both|@ovant/blm/config/set obc.local|;
             |@ovant/network/ethernet/config/set 192.0.2.40|; |Playing audio file|;
             |= / OBC : mqtt:|settings-configured; click 100 550||;
-            sim ignition off|User logged-out|; |Scheduling System shutdown in|;
-            |Setting screen : ScreenSaver|;
+            sim ignition off|User logged-out|; |Setting screen : ScreenSaver|;
+            |Scheduling System shutdown in|;
             sim maintenance obc force|Maintenance session is not active. Ignoring.|;
             sim ignition on|Aborting System shutdown|;
             start entry||; click 930 60 1200|Setting screen : Login|; type 4826||;

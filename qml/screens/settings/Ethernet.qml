@@ -37,7 +37,8 @@ SettingsPage {
         textPointSize: 12
         text: manager.dynTr + qsTr("Configure")
         // This page sits in the network page's tabs; the settings stack holds that.
-        onClicked: settingsStack().push(Qt.resolvedUrl("EthernetConfig.qml"))
+        // A double tap would push the page twice.
+        onClicked: if (!settingsStack().busy) settingsStack().push(Qt.resolvedUrl("EthernetConfig.qml"))
     }
 
     function settingsStack() {

@@ -73,6 +73,7 @@ SettingsPage {
         height: 56
         textPointSize: 12
         text: manager.dynTr + qsTr("Configure")
-        onClicked: page.StackView.view.push(Qt.resolvedUrl("ValidatorConfig.qml"))
+        // A double tap would push the page twice.
+        onClicked: if (!page.StackView.view.busy) page.StackView.view.push(Qt.resolvedUrl("ValidatorConfig.qml"))
     }
 }
