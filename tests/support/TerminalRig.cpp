@@ -65,6 +65,21 @@ bool TerminalRig::prepareTerminal(const Options& options)
     environment.insert(QStringLiteral("ASAN_OPTIONS"),
                        asan + (asan.isEmpty() ? "" : ":") + "fast_unwind_on_malloc=0");
 #endif
+    // The host's clock is not the test's to change: timedatectl is a stand-in that keeps its
+    // zone in a file beside it.
+    QFile tool(m_dir.filePath(QStringLiteral("timedatectl")));
+    if (!tool.open(QIODevice::WriteOnly)
+        || tool.write("#!/bin/sh\nzone=\"$(dirname \"$0\")/zone\"\ncase \"$1\" in\n"
+                      "--no-pager) printf 'Europe/Athens\\nEurope/Berlin\\n';;\n"
+                      "status) echo \"  Time zone: $(cat \"$zone\" 2>/dev/null || echo "
+                      "Europe/Athens) (EET)\";;\n"
+                      "set-timezone) echo \"$2\" > \"$zone\";;\nesac\n")
+            < 0
+        || !tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return false;
+    tool.close();
+    environment.insert(QStringLiteral("PATH"),
+                       m_dir.path() + QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
     for (auto it = options.environment.cbegin(); it != options.environment.cend(); ++it)
         environment.insert(it.key(), it.value());
     m_terminal.setEnvironment(environment);
