@@ -492,12 +492,24 @@ void GUIManager::onScreenTimeout()
 {
     infoLog() << "Screen timeout : " << m_screen;
     if (!applyDeferredDecision())
-        leaveMaintenance();
+        setIdleScreen();
+    // The login page's time is up, also where the decision would keep it.
+    replaceMaintenanceScreens();
 }
 
 void GUIManager::setIdleScreen()
 {
-    m_screenTimer.stop();
+    // The login page keeps its time while the decision leaves it on screen.
+    if (!loginShown())
+        m_screenTimer.stop();
+    if (ignitionOff() && !maintenanceSessionActive()) {
+        // Shutting down: nobody is served or registers, whatever the service reports.
+        setScreen(QStringLiteral("ScreenSaver"));
+        if (!issuerSharesReader())
+            m_kvrtTerminal.disableRfid();
+        m_kvrtTerminal.disableBarcode();
+        return;
+    }
     if (deviceId().isEmpty()) {
         setScreen(QStringLiteral("InitPage"));
         return;
@@ -506,13 +518,7 @@ void GUIManager::setIdleScreen()
         return;
 
     const QString status = m_kvrtTerminal.status();
-    if (ignitionOff()) {
-        // Shutting down: no passenger is served, whatever the service reports.
-        setScreen(QStringLiteral("ScreenSaver"));
-        if (!issuerSharesReader())
-            m_kvrtTerminal.disableRfid();
-        m_kvrtTerminal.disableBarcode();
-    } else if (status == QLatin1String("init")) {
+    if (status == QLatin1String("init")) {
         setScreen(QStringLiteral("Busy"));
         setMessage(QT_TR_NOOP("Please Wait"));
     } else if (status == QLatin1String("out-of-service")) {
@@ -539,6 +545,11 @@ void GUIManager::setIdleScreen()
 void GUIManager::leaveMaintenance()
 {
     setIdleScreen();
+    replaceMaintenanceScreens();
+}
+
+void GUIManager::replaceMaintenanceScreens()
+{
     if (maintenanceSessionActive() || !maintenanceShown())
         return;
     // The idle decision keeps the screen while the ignition reads off without a board report
@@ -570,6 +581,7 @@ void GUIManager::setOutOfOrderScreen(const QString& message)
 
 void GUIManager::showGatePage()
 {
+    m_screenTimer.stop(); // also the login page's, which the gate page replaces
     m_gatePageShown = true;
     Q_EMIT resetInitialScreen();
 }

@@ -250,6 +250,9 @@ private:
     bool maintenanceSessionActive() const { return m_session.sessionActive(); }
     // The login page or the settings area is on screen.
     bool maintenanceShown() const;
+    // Where the idle decision kept them without a session, the out-of-order screen
+    // replaces the login page and the settings area.
+    void replaceMaintenanceScreens();
     // The ignition was switched off: the terminal is shutting down.
     bool ignitionOff() const { return m_board.ignitionReported() && !m_board.ignition(); }
 

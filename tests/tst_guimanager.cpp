@@ -222,7 +222,8 @@ init, ignition switched off | init | switchedOff readersOn | ScreenSaver | | | 0
 online, ignition off from the start | online | | Busy | Connected | enable | 1 | card issuer not ready (Init)
 fault | no-obu | ignition | OutOfOrder | #0005 | | 1 | card issuer not ready (Init)
 fault, described | no-obu | ignition showErrorDesc | OutOfOrder | #0005\nDisconnected from OBC | | 1 | card issuer not ready (Init)
-unregistered | online | ignition unregistered | InitPage | Connected | | 0 | gate page not shown (InitPage))");
+unregistered | online | ignition unregistered | InitPage | Connected | | 0 | gate page not shown (InitPage)
+unregistered, ignition switched off | online | switchedOff unregistered readersOn | ScreenSaver | Connected | disable | 0 | gate page not shown (ScreenSaver))");
     }
     void idleDecision()
     {
