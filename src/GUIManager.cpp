@@ -505,9 +505,7 @@ void GUIManager::setIdleScreen()
     if (ignitionOff() && !maintenanceSessionActive()) {
         // Shutting down: nobody is served or registers, whatever the service reports.
         setScreen(QStringLiteral("ScreenSaver"));
-        if (!issuerSharesReader())
-            m_kvrtTerminal.disableRfid();
-        m_kvrtTerminal.disableBarcode();
+        switchReaders(false);
         return;
     }
     if (deviceId().isEmpty()) {
@@ -523,22 +521,16 @@ void GUIManager::setIdleScreen()
         setMessage(QT_TR_NOOP("Please Wait"));
     } else if (status == QLatin1String("out-of-service")) {
         setScreen(QStringLiteral("OutOfService"));
-        if (!issuerSharesReader())
-            m_kvrtTerminal.disableRfid();
-        m_kvrtTerminal.disableBarcode();
+        switchReaders(false);
     } else if (status == QLatin1String("online")) {
-        if (!issuerSharesReader())
-            m_kvrtTerminal.enableRfid();
-        m_kvrtTerminal.enableBarcode();
+        switchReaders(true);
         // The stored screen name may still be an out-of-order one: a working gate
         // must not go dark for it.
         m_boardPower.keepDisplayOn();
         showGatePage();
     } else {
         setOutOfOrderScreen(kvrtTerminalReason());
-        if (!issuerSharesReader())
-            m_kvrtTerminal.disableRfid();
-        m_kvrtTerminal.disableBarcode();
+        switchReaders(false);
     }
 }
 
@@ -563,6 +555,20 @@ bool GUIManager::maintenanceShown() const
 {
     return !m_gatePageShown
         && (m_screen == QLatin1String("Settings") || m_screen == QLatin1String("Login"));
+}
+
+void GUIManager::switchReaders(bool on)
+{
+    if (!issuerSharesReader()) {
+        if (on)
+            m_kvrtTerminal.enableRfid();
+        else
+            m_kvrtTerminal.disableRfid();
+    }
+    if (on)
+        m_kvrtTerminal.enableBarcode();
+    else
+        m_kvrtTerminal.disableBarcode();
 }
 
 bool GUIManager::issuerSharesReader() const

@@ -230,6 +230,8 @@ private:
 
     // Whether the validator's RFID reader is the one the card issuer writes cards with.
     bool issuerSharesReader() const;
+    // The validator's readers for passengers, on or off; a reader the issuer shares is its own.
+    void switchReaders(bool on);
     // Shows the gate page at its initial prompt.
     void showGatePage();
     // The login page is on screen; its name stays stored when the gate page replaces it.

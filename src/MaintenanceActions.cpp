@@ -18,9 +18,40 @@ namespace {
 // Part of the GUI manager: its log lines carry the manager's tag.
 const QString Tag_ = QStringLiteral("[GUIManager] ");
 
-bool is(const QString& test, const char* name)
+using Parts = MaintenanceActions::Parts;
+
+// A test by name: what starts it, and what ends it (none for a one-shot test).
+struct Test
 {
-    return test == QLatin1String(name);
+    const char* name;
+    void (*start)(const Parts&);
+    void (*stop)(const Parts&);
+};
+
+const Test Tests[] = {
+    {"buzzer", [](const Parts& p) { p.board.playBuzzer(100, 200, 3); }, nullptr},
+    {"speaker", [](const Parts& p) { p.inspector.audioPlay(GUIManager::ValidSound); }, nullptr},
+    {"diagnostics", [](const Parts& p) { p.diagnostics.start(); },
+     [](const Parts& p) { p.diagnostics.stop(); }},
+    {"configScan", [](const Parts& p) { p.terminal.enableBarcode(); },
+     [](const Parts& p) { p.terminal.disableBarcode(); }},
+    {"barcode", [](const Parts& p) { p.terminal.enableBarcode(); },
+     [](const Parts& p) { p.terminal.disableBarcode(); }},
+    {"rfid", [](const Parts& p) { p.terminal.enableRfid(); },
+     [](const Parts& p) { p.terminal.disableRfid(); }},
+    {"leds", [](const Parts& p) { p.diagnostics.startLedTest(); },
+     [](const Parts& p) { p.diagnostics.endBoardTest(); }},
+    {"sensor", [](const Parts& p) { p.diagnostics.startSensorTest(); },
+     [](const Parts& p) { p.diagnostics.endBoardTest(); }},
+};
+
+const Test* find(const QString& name)
+{
+    for (const Test& test : Tests) {
+        if (name == QLatin1String(test.name))
+            return &test;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -38,58 +69,31 @@ bool MaintenanceActions::allowed(const char* action) const
     return false;
 }
 
-bool MaintenanceActions::begin(const QString& test)
+bool MaintenanceActions::begin(const QString& name)
 {
-    if (!allowed(qPrintable(QStringLiteral("test ") + test.left(64))))
+    if (!allowed(qPrintable(QStringLiteral("test ") + name.left(64))))
         return false;
-    if (is(test, "buzzer")) {
-        m_parts.board.playBuzzer(100, 200, 3);
-        return true;
-    }
-    if (is(test, "speaker")) {
-        m_parts.inspector.audioPlay(GUIManager::ValidSound);
-        return true;
-    }
-    if (is(test, "diagnostics"))
-        m_parts.diagnostics.start();
-    else if (is(test, "configScan") || is(test, "barcode"))
-        m_parts.terminal.enableBarcode();
-    else if (is(test, "rfid"))
-        m_parts.terminal.enableRfid();
-    else if (is(test, "leds"))
-        m_parts.diagnostics.startLedTest();
-    else if (is(test, "sensor"))
-        m_parts.diagnostics.startSensorTest();
-    else {
-        tagged(qWarning(), Tag_) << "WARN: Unknown maintenance test : " << test.left(64);
+    const Test* test = find(name);
+    if (!test) {
+        tagged(qWarning(), Tag_) << "WARN: Unknown maintenance test : " << name.left(64);
         return false;
     }
-    m_running.insert(test);
+    test->start(m_parts);
+    if (test->stop)
+        m_running.insert(name);
     return true;
 }
 
-void MaintenanceActions::end(const QString& test)
+void MaintenanceActions::end(const QString& name)
 {
-    if (m_running.remove(test))
-        stop(test);
+    if (m_running.remove(name))
+        find(name)->stop(m_parts);
 }
 
 void MaintenanceActions::endAll()
 {
-    for (const QString& test : std::exchange(m_running, {}))
-        stop(test);
-}
-
-void MaintenanceActions::stop(const QString& test)
-{
-    if (is(test, "diagnostics"))
-        m_parts.diagnostics.stop();
-    else if (is(test, "configScan") || is(test, "barcode"))
-        m_parts.terminal.disableBarcode();
-    else if (is(test, "rfid"))
-        m_parts.terminal.disableRfid();
-    else if (is(test, "leds") || is(test, "sensor"))
-        m_parts.diagnostics.endBoardTest();
+    for (const QString& name : std::exchange(m_running, {}))
+        find(name)->stop(m_parts);
 }
 
 bool MaintenanceActions::saveReport()

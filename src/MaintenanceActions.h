@@ -43,10 +43,10 @@ public:
     // "diagnostics" (the periodic self-test), "configScan" (the barcode scanner, for a
     // configuration barcode), "rfid", "barcode", "leds", "sensor" (the board polled for its
     // light sensor), and the one-shot "buzzer" and "speaker". Unknown names are refused.
-    Q_INVOKABLE bool begin(const QString& test);
+    Q_INVOKABLE bool begin(const QString& name);
     // A test already ended (with the session) is not ended again: the readers belong to
     // the idle decision by then.
-    Q_INVOKABLE void end(const QString& test);
+    Q_INVOKABLE void end(const QString& name);
     Q_INVOKABLE bool saveReport();
     Q_INVOKABLE bool installUpdate();
     // True once sent to the service; the page stays open otherwise.
@@ -58,8 +58,7 @@ public:
     void endAll();
 
 private:
-    void stop(const QString& test);
-
     Parts m_parts;
+    // The tests begun and not ended yet.
     QSet<QString> m_running;
 };

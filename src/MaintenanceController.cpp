@@ -165,8 +165,7 @@ void MaintenanceController::applyValidator(const QJsonObject& data, QStringList&
     // Listed only once sent: the technician is shown what took effect. The list is shown
     // on the screen: the OBU password is not.
     const KVRTTerminalConfig* config = m_parts.terminal.config();
-    if (!m_parts.terminal.saveConfigFrom(url.toString(), QString(), config->passbackSecs(),
-                                         config->passbackQrEnabled())) {
+    if (!m_parts.terminal.saveConfig(url, config->passbackSecs(), config->passbackQrEnabled())) {
         warningLog() << "WARN: KVRTTerminal configuration not sent";
         return;
     }
@@ -247,8 +246,8 @@ void MaintenanceController::onIgnitionChanged()
         // The vehicle is left: nobody stays logged in, and the readers go off.
         m_parts.session.logoutRequest();
         m_parts.inspector.scheduleShutdown(m_gui.shutdownDelaySec());
+        // With the ignition off, the screen saver.
         m_gui.setIdleScreen();
-        m_gui.setScreen(QStringLiteral("ScreenSaver"));
     }
 }
 
@@ -258,29 +257,26 @@ void MaintenanceController::showPowerRequest(const char* message)
     m_gui.setMessage(QString::fromUtf8(message));
 }
 
-bool MaintenanceController::shutdown()
+void MaintenanceController::shutdown()
 {
     if (!m_parts.actions.allowed("shutdown"))
-        return false;
+        return;
     showPowerRequest(QT_TRANSLATE_NOOP("GUIManager", "Shutting down"));
     m_parts.inspector.systemShutdown();
-    return true;
 }
 
-bool MaintenanceController::reboot()
+void MaintenanceController::reboot()
 {
     if (!m_parts.actions.allowed("reboot"))
-        return false;
+        return;
     showPowerRequest(QT_TRANSLATE_NOOP("GUIManager", "Rebooting"));
     m_parts.inspector.systemReboot();
-    return true;
 }
 
-bool MaintenanceController::exit()
+void MaintenanceController::exit()
 {
     if (!m_parts.actions.allowed("restart"))
-        return false;
+        return;
     showPowerRequest(QT_TRANSLATE_NOOP("GUIManager", "Exiting"));
     QTimer::singleShot(ExitDelayMsec, this, [] { QCoreApplication::exit(0); });
-    return true;
 }

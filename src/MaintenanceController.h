@@ -44,11 +44,11 @@ public:
     // Input on the window keeps a session alive: it ends ten minutes after the last one.
     void watchActivity(QObject* window);
 
-    // False, with a warning, when refused for want of a session.
-    bool shutdown();
-    bool reboot();
+    // Each refused, with a warning, without a session.
+    void shutdown();
+    void reboot();
     // Leaves the event loop with code 0, a moment after the busy screen is up.
-    bool exit();
+    void exit();
 
 Q_SIGNALS:
     // The technician's presence changed: the UI's status is to be published again.

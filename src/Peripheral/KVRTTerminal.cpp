@@ -429,7 +429,7 @@ void KVRTTerminal::disableRfid()
 
 bool KVRTTerminal::saveConfig()
 {
-    return publishConfig(m_config.obuUrl(), m_config.passbackSecs(), m_config.passbackQrEnabled());
+    return saveConfig(m_config.obuUrl(), m_config.passbackSecs(), m_config.passbackQrEnabled());
 }
 
 bool KVRTTerminal::saveConfigFrom(const QString& obuText, const QString& obuPassword,
@@ -450,15 +450,10 @@ bool KVRTTerminal::saveConfigFrom(const QString& obuText, const QString& obuPass
             << "' is not an OBU address (mqtt://[user@]host[:port])";
         return false;
     }
-    if (!publishConfig(url, passbackSecs, passbackQrEnabled))
-        return false;
-    m_config.setObuUrl(url);
-    m_config.setPassbackSecs(passbackSecs);
-    m_config.setPassbackQrEnabled(passbackQrEnabled);
-    return true;
+    return saveConfig(url, passbackSecs, passbackQrEnabled);
 }
 
-bool KVRTTerminal::publishConfig(const QUrl& obuUrl, int passbackSecs, bool passbackQrEnabled)
+bool KVRTTerminal::saveConfig(const QUrl& obuUrl, int passbackSecs, bool passbackQrEnabled)
 {
     // An address left as reported goes back as reported, even one QUrl cannot hold.
     QString host = obuUrl.host(QUrl::FullyDecoded);
@@ -490,6 +485,9 @@ bool KVRTTerminal::publishConfig(const QUrl& obuUrl, int passbackSecs, bool pass
             << logTag() << "Configuration not sent: no connection to the broker";
         return false;
     }
+    m_config.setObuUrl(obuUrl);
+    m_config.setPassbackSecs(passbackSecs);
+    m_config.setPassbackQrEnabled(passbackQrEnabled);
     return true;
 }
 

@@ -61,6 +61,9 @@ public Q_SLOTS:
     // Sends config() to the service; false when nothing went out: no OBU host to send (a
     // validator without one has no OBU to talk to) or no broker connection.
     bool saveConfig();
+    // Sends these settings; once sent, config() holds them. False, with config() as it
+    // was, when nothing went out (as above).
+    bool saveConfig(const QUrl& obuUrl, int passbackSecs, bool passbackQrEnabled);
     // The validator page's save: the OBU address and password as typed (see
     // KVRTTerminalConfig::obuUrlFromText(); left as shown, they go back as reported) and the
     // passback settings. Once sent, config() holds them; false, with config() as it was,
@@ -108,7 +111,6 @@ private:
     // the report also says there is no route.
     void raiseFault(const QString& reason, const QString& code, const QJsonObject& state = {});
     bool publishTo(const QString& topic, const QByteArray& payload);
-    bool publishConfig(const QUrl& obuUrl, int passbackSecs, bool passbackQrEnabled);
 
     struct Switch
     {

@@ -4,8 +4,8 @@ import "../../controls"
 
 // Local edits of the terminal's and the interface's validator settings; nothing
 // is written until "Save", which is offered only while something was changed. The
-// terminal's part is checked and sent by validatorManager; the page closes only
-// once it went out.
+// terminal's part is checked and sent through the maintenance actions; the page
+// closes only once it went out.
 SettingsPage {
     id: page
 
