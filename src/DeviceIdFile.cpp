@@ -1,6 +1,5 @@
 #include "DeviceIdFile.h"
 
-#include "AtomicFile.h"
 #include "Config.h"
 #include "TaggedLog.h"
 
@@ -18,7 +17,17 @@ constexpr qint64 MaxFileBytes = 64 * 1024;
 DeviceIdFile::DeviceIdFile(Config& config, QObject* parent)
     : QObject(parent)
     , m_config(&config)
-{ }
+{
+    connect(&m_writer, &FileWriter::writeFailed, this,
+            [this](const QString& name, const QString& error) {
+                tagged(qCritical(), Tag_) << "ERROR: Could not save device S/N to file : " << name
+                                          << " (" << error << ")";
+                Q_EMIT saveFailed(error);
+            });
+    connect(&m_writer, &FileWriter::writeRecovered, this, [this](const QString& name) {
+        tagged(qInfo(), Tag_) << "Device id saved again to : " << name;
+    });
+}
 
 QString DeviceIdFile::fileName() const
 {
@@ -75,11 +84,6 @@ void DeviceIdFile::save()
     tagged(qInfo(), Tag_) << "Saving device id to : " << name;
     // Replaced as a whole, so that a kill or power cut while saving leaves the previous
     // id readable, never an empty file. A directory that allows no new file fails the
-    // save (reported below) rather than risking the old id in an in-place write.
-    QString error;
-    if (AtomicFile::write(name, m_id.toUtf8(), &error))
-        return;
-    tagged(qCritical(), Tag_) << "ERROR: Could not save device S/N to file : " << name << " ("
-                              << error << ")";
-    Q_EMIT saveFailed(error);
+    // save (reported once) rather than risking the old id in an in-place write.
+    m_writer.write(name, m_id.toUtf8());
 }

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "FileWriter.h"
+
 #include <QObject>
 #include <QString>
 
 class Config;
 
 // The device's serial number, kept as the first line with text of the file that the
-// configuration key "gui/deviceId" names.
+// configuration key "gui/deviceId" names. The file is written on a thread of its own.
 class DeviceIdFile : public QObject
 {
     Q_OBJECT
@@ -22,10 +24,13 @@ public:
     // Takes a new id and writes it to the file. Text that could not be read back as
     // an id is refused.
     void setId(const QString& value);
+    // Blocks until the id is in the file (or could not be written), at most `msecs`
+    // (-1: no limit). Whether it is done. The destructor waits too, a bounded time.
+    bool waitForWritten(int msecs = -1) { return m_writer.waitForWritten(msecs); }
 
 Q_SIGNALS:
     void idChanged();
-    // The id is kept in memory, but the file could not be written.
+    // The id is kept in memory, but the file could not be written. Once, until it is.
     void saveFailed(const QString& error);
 
 private:
@@ -34,4 +39,5 @@ private:
 
     Config* m_config;
     QString m_id;
+    FileWriter m_writer;
 };

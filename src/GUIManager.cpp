@@ -10,6 +10,7 @@
 #include "Transaction.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QQmlContext>
@@ -18,6 +19,7 @@
 #include <QUrl>
 #include <QtQml>
 
+#include <algorithm>
 #include <functional>
 #include <utility>
 
@@ -244,6 +246,18 @@ GUIManager::~GUIManager()
     // The scene goes first, while everything its bindings read still exists.
     const QList<QObject*> roots = m_engine.rootObjects();
     qDeleteAll(roots);
+}
+
+bool GUIManager::waitForWritten(int msecs)
+{
+    const QDeadlineTimer deadline(msecs < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(msecs));
+    const auto left = [&deadline] {
+        return deadline.isForever() ? -1 : int(std::max<qint64>(0, deadline.remainingTime()));
+    };
+    bool done = m_eventLog.waitForWritten(left());
+    done = m_deviceIdFile.waitForWritten(left()) && done;
+    done = m_diagnostics.waitForWritten(left()) && done;
+    return m_config->waitForWritten(left()) && done;
 }
 
 void GUIManager::load()

@@ -14,6 +14,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <unistd.h>
 
 class TestCommandLine : public QObject
 {
@@ -136,6 +137,68 @@ private Q_SLOTS:
         const QByteArray stored = file.readAll();
         QVERIFY(stored.contains("\n[log]\ncolor=false\nlevel=2\nstderr=true\n"));
         QVERIFY(stored.contains("host=localhost\npassword=\nport=1883\nusername=\n"));
+    }
+    void stopWritesWhatCameBefore_data()
+    {
+        QTest::addColumn<bool>("slowDisk");
+        QTest::newRow("disk") << false;
+        QTest::newRow("slow disk, every flush 200 ms") << true;
+    }
+    // What was logged or set before a stop request is in the files when the program has
+    // ended, however slow the disk.
+    void stopWritesWhatCameBefore()
+    {
+        QFETCH(bool, slowDisk);
+        TestBroker broker;
+        QVERIFY(broker.start());
+        QTemporaryDir dir; // the event log goes beside the program: a copy of it runs here
+        QVERIFY(::link(KVRT_TERMINAL_BINARY, qPrintable(dir.filePath("KVRTTerminalUI"))) == 0
+                || QFile::copy(KVRT_TERMINAL_BINARY, dir.filePath("KVRTTerminalUI")));
+        QFile config(dir.filePath("gui.conf"));
+        QVERIFY(config.open(QIODevice::WriteOnly)
+                && config.write(QString("[mqtt]\nport=%1\n").arg(broker.port()).toUtf8()) > 0);
+        config.close();
+        ChildProcess terminal;
+        terminal.setWorkingDirectory(dir.path());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (slowDisk) {
+            environment.insert("LD_PRELOAD", KVRT_SLOWDISK);
+            environment.insert("ASAN_OPTIONS",
+                               environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        }
+        terminal.setEnvironment(environment);
+        QVERIFY(terminal.start(dir.filePath("KVRTTerminalUI")));
+        TestPeer peer(broker);
+        QVERIFY(peer.connectToBroker() && peer.subscribe("ovant/ui/status"));
+        // An answer to a status request: everything sent before it has been handled.
+        const auto handled = [&] {
+            peer.clear();
+            return peer.publish("ovant/ui/status/get", QByteArray())
+                && peer.waitForMessages("ovant/ui/status", 1, 1000);
+        };
+        QVERIFY2(QTest::qWaitFor(handled, 60000), qPrintable(terminal.standardError()));
+        for (int i = 1; i <= 50; ++i) { // as in a flapping ignition, 2 s long
+            peer.publish("ovant/board/event",
+                         QJsonObject {{"name", "IgnitionChanged"}, {"data", i % 2}});
+            if (i % 5 == 0)
+                peer.publish("ovant/ui/config/set",
+                             QJsonObject {{"gui", QJsonObject {{"animSwitchSec", i}}}});
+            QTest::qWait(40);
+        }
+        QVERIFY(handled());
+        QElapsedTimer stop;
+        stop.start();
+        QVERIFY(terminal.sendSignal(SIGTERM) && terminal.waitForFinished());
+        qInfo("stopped in %lld ms", stop.elapsed());
+        QCOMPARE(terminal.exitCode(), 0);
+        QSettings events(dir.filePath("events.ini"), QSettings::IniFormat);
+        const QStringList names = events.allKeys().filter(QRegularExpression("/name$"));
+        int ignitions = 0;
+        for (const QString& name : names)
+            ignitions += events.value(name).toString().startsWith("Ignition ");
+        QCOMPARE(ignitions, 50);
+        QCOMPARE(QSettings(config.fileName(), QSettings::IniFormat).value("gui/animSwitchSec"),
+                 QVariant("50"));
     }
     void brokerCredentialsStayInside()
     {

@@ -658,6 +658,7 @@ entry gate | entry | barcode | | EntryGate | initial | The ticket has expired | 
         // Registered: the id is written and the gate page shown.
         m_manager->saveDeviceIdRequest("K00000007");
         QCOMPARE(resets.count(), 1);
+        QVERIFY(m_manager->waitForWritten());
         QFile file(idFile());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("K00000007"));
@@ -665,7 +666,7 @@ entry gate | entry | barcode | | EntryGate | initial | The ticket has expired | 
         QVERIFY(file.remove());
         for (const char* id : {"K00000007", "   ", "K1\nK2"})
             m_manager->saveDeviceIdRequest(id);
-        QVERIFY(!file.exists());
+        QVERIFY(m_manager->waitForWritten() && !file.exists());
         QCOMPARE(changed.count(), 1);
         // Another file named in the configuration file on the device is followed.
         const QString unwritable = m_dir->filePath("no/serial");
