@@ -11,5 +11,5 @@
     # Nothing the service could write outlives the purge (its state directory and links
     # go below, its IPC objects went when it stopped): its user goes too.
     if command -v deluser >/dev/null; then
-        deluser --system --quiet @KVRT_SERVICE_USER@ >/dev/null || true
+        deluser --system --quiet @KVRT_SERVICE_USER@ >/dev/null 2>&1 || true
     fi
