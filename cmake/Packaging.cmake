@@ -8,6 +8,10 @@
 # next to the program: the program's place is fixed.
 set(KVRT_INSTALL_DIR "/opt/ovant/kvrtterminalui")
 set(KVRT_SIMULATOR_PATH "/usr/bin/kvrt-simulator")
+# The terminal's service runs as a system user of its own, which may write only in its
+# state directory.
+set(KVRT_SERVICE_USER "kvrtterminalui")
+set(KVRT_STATE_DIR "/var/lib/kvrtterminalui")
 set(KVRT_PACKAGE_MAINTAINER "Ovant KVRT developers <kvrt@ovant.gr>" CACHE STRING
     "Maintainer named in the Debian packages")
 
@@ -35,13 +39,24 @@ set(_kvrt_packaging_src "${CMAKE_CURRENT_SOURCE_DIR}/packaging")
 
 # kvrt_debian_package(COMPONENT PACKAGE UNIT PURGE_PATHS PURGE_DIRS): the files
 # every package has: its unit, environment file, maintainer scripts, copyright and
-# changelog. PURGE_PATHS and PURGE_DIRS (emptied directories) go on a purge.
+# changelog. PURGE_PATHS and PURGE_DIRS (emptied directories) go on a purge. A package's
+# own steps, PACKAGE.configure.sh and PACKAGE.purge.sh, go into its postinst and postrm.
 function(kvrt_debian_package component package unit purge_paths purge_dirs)
     set(out "${CMAKE_BINARY_DIR}/packaging/${package}")
     set(KVRT_UNIT "${unit}")
     set(KVRT_PACKAGE "${package}")
     set(KVRT_PURGE_PATHS "${purge_paths}")
     set(KVRT_PURGE_DIRS "${purge_dirs}")
+    foreach(step configure purge)
+        string(TOUPPER "KVRT_${step}" variable)
+        set(${variable} "")
+        set(fragment "${_kvrt_packaging_src}/${package}.${step}.sh")
+        if(EXISTS "${fragment}")
+            set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${fragment}")
+            file(READ "${fragment}" text)
+            string(CONFIGURE "${text}" ${variable} @ONLY)
+        endif()
+    endforeach()
     foreach(script postinst prerm postrm)
         configure_file("${_kvrt_packaging_src}/${script}.in" "${out}/control/${script}" @ONLY
             FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
@@ -66,11 +81,16 @@ function(kvrt_debian_package component package unit purge_paths purge_dirs)
 endfunction()
 
 kvrt_debian_package(terminal kvrtterminalui kvrtterminalui.service
-    "/var/lib/kvrtterminalui ${KVRT_INSTALL_DIR}/events.ini" "${KVRT_INSTALL_DIR} /opt/ovant")
+    "${KVRT_STATE_DIR} ${KVRT_INSTALL_DIR}/events.ini" "${KVRT_INSTALL_DIR} /opt/ovant")
 install(TARGETS KVRTTerminalUI RUNTIME DESTINATION "${KVRT_INSTALL_DIR}" COMPONENT terminal)
 install(FILES ${KVRT_SOUNDS} DESTINATION "${KVRT_INSTALL_DIR}" COMPONENT terminal)
 install(FILES "${_kvrt_packaging_src}/kvrtterminalui.lintian-overrides"
     DESTINATION share/lintian/overrides RENAME kvrtterminalui COMPONENT terminal)
+# The one thing of the system's that the service changes: the time zone, through timedated.
+configure_file("${_kvrt_packaging_src}/kvrtterminalui.rules.in"
+    "${CMAKE_BINARY_DIR}/packaging/kvrtterminalui/kvrtterminalui.rules" @ONLY)
+install(FILES "${CMAKE_BINARY_DIR}/packaging/kvrtterminalui/kvrtterminalui.rules"
+    DESTINATION share/polkit-1/rules.d COMPONENT terminal)
 
 if(TARGET kvrt-simulator)
     kvrt_debian_package(simulator kvrt-simulator kvrt-simulator.service "" "")
@@ -100,10 +120,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Shared libraries are found by dpkg-shlibdeps; what is loaded at run time (QML
-# modules, the SVG image plug-in, libmosquitto) and the broker are named here.
+# modules, the SVG image plug-in, libmosquitto), the broker, and what the service's user
+# and its time-zone rule need (adduser, polkit with JavaScript rules) are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_TERMINAL_PACKAGE_DEPENDS
-    "mosquitto, libmosquitto1, qml-module-qtquick2, qml-module-qtquick-window2, qml-module-qtquick-layouts, \
+    "adduser, polkitd (>= 121), mosquitto, libmosquitto1, qml-module-qtquick2, qml-module-qtquick-window2, qml-module-qtquick-layouts, \
 qml-module-qtquick-controls2, qml-module-qtquick-templates2, qml-module-qtqml-statemachine, \
 qml-module-qtgraphicaleffects, libqt5svg5")
 set(CPACK_DEBIAN_SIMULATOR_PACKAGE_DEPENDS "mosquitto, libmosquitto1")

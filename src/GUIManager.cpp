@@ -4,6 +4,7 @@
 #include "Ethernet.h"
 #include "IPv4.h"
 #include "Logger.h"
+#include "SceneGraphBackend.h"
 #include "SecretMask.h"
 #include "StartupTrace.h"
 #include "TaggedLog.h"
@@ -273,6 +274,7 @@ void GUIManager::load()
         criticalLog() << "ERROR: Failed to load the user interface : qrc:/qml/main.qml";
     } else {
         setParent(roots.first());
+        SceneGraphBackend::watch(qobject_cast<QQuickWindow*>(roots.first()));
         StartupTrace::followWindow(qobject_cast<QQuickWindow*>(roots.first()));
         m_maintenance.watchActivity(roots.first());
     }

@@ -2,6 +2,7 @@
 #include "Config.h"
 #include "GUIManager.h"
 #include "RuntimeCensus.h"
+#include "SceneGraphBackend.h"
 #include "SignalWatcher.h"
 #include "StartupTrace.h"
 #include "StartupWarmUp.h"
@@ -102,6 +103,10 @@ int main(int argc, char* argv[])
     installFont(QStringLiteral(":/qml/fonts/DejaVuSans.ttf"));
     QGuiApplication::setFont(QFont(QStringLiteral("DejaVu Sans")));
     StartupTrace::mark("font");
+
+    // Before the window exists: a platform without OpenGL gets the software renderer.
+    SceneGraphBackend::choose();
+    StartupTrace::mark("renderer");
 
     // The manager applies the log settings and prints the configuration itself.
     GUIManager manager(config);

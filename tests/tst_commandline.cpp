@@ -160,7 +160,7 @@ private Q_SLOTS:
         config.close();
         ChildProcess terminal;
         terminal.setWorkingDirectory(dir.path());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment environment = ChildProcess::defaultEnvironment();
         if (slowDisk) {
             environment.insert("LD_PRELOAD", KVRT_SLOWDISK);
             environment.insert("ASAN_OPTIONS",
@@ -199,6 +199,45 @@ private Q_SLOTS:
         QCOMPARE(ignitions, 50);
         QCOMPARE(QSettings(config.fileName(), QSettings::IniFormat).value("gui/animSwitchSec"),
                  QVariant("50"));
+    }
+    // Without an OpenGL context (offscreen, no X display) Qt would end the program at its
+    // first frame; a renderer asked for by name is taken as it is.
+    void drawsWithoutOpenGL_data()
+    {
+        QTest::addColumn<QString>("backend"); // QT_QUICK_BACKEND, unset if empty
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("none asked for") << QString() << true;
+        QTest::newRow("software asked for") << "software" << false;
+    }
+    void drawsWithoutOpenGL()
+    {
+        QFETCH(QString, backend);
+        QFETCH(bool, warned);
+        QTemporaryDir dir;
+        QProcessEnvironment environment = ChildProcess::defaultEnvironment();
+        environment.remove("DISPLAY");
+        environment.remove("QT_QUICK_BACKEND");
+        if (!backend.isEmpty())
+            environment.insert("QT_QUICK_BACKEND", backend);
+        environment.insert("KVRT_STARTUP_TRACE", "1");
+        ChildProcess terminal;
+        terminal.setWorkingDirectory(dir.path());
+        terminal.setEnvironment(environment);
+        QVERIFY(terminal.start(KVRT_TERMINAL_BINARY, {"-P", "1"}));
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         return terminal.standardError().contains("[startup] first frame")
+                             || !terminal.isRunning();
+                     },
+                     60000),
+                 qPrintable(terminal.standardError()));
+        QVERIFY(terminal.sendSignal(SIGTERM) && terminal.waitForFinished());
+        QCOMPARE(terminal.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(terminal.exitCode(), 0);
+        QCOMPARE(terminal.standardError().count(
+                     "[SceneGraph] WARN: no OpenGL context can be created on the platform "
+                     "offscreen: Qt Quick draws with its software renderer instead\n"),
+                 int(warned));
     }
     void brokerCredentialsStayInside()
     {

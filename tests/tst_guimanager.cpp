@@ -755,6 +755,16 @@ exit     | Exiting       |)");
         guard.start(Wait);
         QCOMPARE(QCoreApplication::exec(), 0);
     }
+    // A scene graph that cannot start is logged; the manager goes on answering over MQTT.
+    void sceneGraphError()
+    {
+        QVERIFY(startOnline());
+        auto* window = qobject_cast<QQuickWindow*>(this->window());
+        Q_EMIT window->sceneGraphError(QQuickWindow::ContextNotAvailable, "No GL\ncontext");
+        QVERIFY(logged("[SceneGraph] ERROR: The scene graph cannot start, nothing is shown: "
+                       "No GL context"));
+        QVERIFY(sync());
+    }
     void loginLockout()
     {
         // The manager: the fifth wrong PIN locks, a right one is then refused too.
