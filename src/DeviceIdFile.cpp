@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 // Part of the GUI manager: its log lines carry the manager's tag.
@@ -18,15 +19,15 @@ DeviceIdFile::DeviceIdFile(Config& config, QObject* parent)
     : QObject(parent)
     , m_config(&config)
 {
-    connect(&m_writer, &FileWriter::writeFailed, this,
-            [this](const QString& name, const QString& error) {
+    // Every save that fails is told: the registration page shows it.
+    connect(&m_writer, &FileWriter::finished, this,
+            [this](const QString& name, bool written, const QString& error) {
+                if (written)
+                    return;
                 tagged(qCritical(), Tag_) << "ERROR: Could not save device S/N to file : " << name
                                           << " (" << error << ")";
                 Q_EMIT saveFailed(error);
             });
-    connect(&m_writer, &FileWriter::writeRecovered, this, [this](const QString& name) {
-        tagged(qInfo(), Tag_) << "Device id saved again to : " << name;
-    });
 }
 
 QString DeviceIdFile::fileName() const
@@ -38,24 +39,52 @@ void DeviceIdFile::load()
 {
     const QString name = fileName();
     tagged(qInfo(), Tag_) << "Loading device id from : " << name;
+    if (!m_writer.isBusy()) {
+        apply(read(name));
+        return;
+    }
+    // A save is under way, perhaps of this very file: read after it, in its turn.
+    auto result = std::make_shared<Reading>();
+    m_writer.run(
+        name, [name, result](QString*) { return *result = read(name), true; },
+        [this, result](bool, const QString&) { apply(*result); });
+}
+
+DeviceIdFile::Reading DeviceIdFile::read(const QString& name)
+{
+    Reading result {name, {}, {}};
     QFile file(name);
     QByteArray content;
     if (file.open(QIODevice::ReadOnly | QIODevice::Text))
         content = file.read(MaxFileBytes);
     if (!file.isOpen() || file.error() != QFileDevice::NoError) {
-        tagged(qCritical(), Tag_) << "ERROR: Could not load device S/N from file : " << name << " ("
-                                  << file.errorString() << ")";
-        return;
+        result.error
+            = file.errorString().isEmpty() ? QStringLiteral("cannot read") : file.errorString();
+        return result;
     }
     const QList<QByteArray> lines = content.split('\n');
     for (const QByteArray& line : lines) {
         const QString id = QString::fromUtf8(line).trimmed();
         if (!id.isEmpty()) {
-            m_id = id;
-            Q_EMIT idChanged();
-            return;
+            result.id = id;
+            break;
         }
     }
+    return result;
+}
+
+void DeviceIdFile::apply(const Reading& reading)
+{
+    if (!reading.error.isEmpty()) {
+        tagged(qCritical(), Tag_) << "ERROR: Could not load device S/N from file : " << reading.name
+                                  << " (" << reading.error << ")";
+        return;
+    }
+    // A file with no id keeps the one there is.
+    if (reading.id.isEmpty())
+        return;
+    m_id = reading.id;
+    Q_EMIT idChanged();
 }
 
 void DeviceIdFile::setId(const QString& value)

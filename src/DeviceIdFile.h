@@ -30,10 +30,18 @@ public:
 
 Q_SIGNALS:
     void idChanged();
-    // The id is kept in memory, but the file could not be written. Once, until it is.
+    // The id is kept in memory, but the file could not be written.
     void saveFailed(const QString& error);
 
 private:
+    struct Reading
+    {
+        QString name;
+        QString id; // empty: the file holds none
+        QString error; // empty: read
+    };
+    static Reading read(const QString& name);
+    void apply(const Reading& reading);
     QString fileName() const;
     void save();
 

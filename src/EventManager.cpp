@@ -135,17 +135,23 @@ void EventManager::setAside(const QString& reason)
 {
     const QString kept = m_filename + QLatin1Char('.') + reason + QLatin1Char('-')
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
-    // In its turn before the first save.
-    m_writer.run(m_filename, [filename = m_filename, kept](QString*) {
-        if (QFile::rename(filename, kept))
-            qWarning().noquote().nospace()
-                << Tag << "WARN: Cannot read the events file " << filename << ", kept as " << kept
-                << "; starting an empty log";
-        else
-            qWarning().noquote().nospace() << Tag << "WARN: Cannot read the events file "
-                                           << filename << "; starting an empty log";
-        return true;
-    });
+    // In its turn before the first save. A link (to a writable place) stays: its target
+    // is what is set aside. Where that fails, no save may overwrite the file.
+    m_writer.run(
+        m_filename, [filename = m_filename, kept, unreadable = m_unreadable](QString* error) {
+            const QFileInfo info(filename);
+            const QString target = info.isSymLink() ? info.symLinkTarget() : filename;
+            const QString keptTarget = target + kept.mid(filename.size());
+            if (QFile::rename(target, keptTarget)) {
+                qWarning().noquote().nospace()
+                    << Tag << "WARN: Cannot read the events file " << filename << ", kept as "
+                    << keptTarget << "; starting an empty log";
+                return true;
+            }
+            unreadable->store(true);
+            *error = QStringLiteral("it cannot be read, nor be kept aside as %1").arg(keptTarget);
+            return false;
+        });
 }
 
 void EventManager::save()
@@ -165,19 +171,32 @@ void EventManager::save()
             {event->category(), event->name(), event->description(), event->timestamp()});
 
     // Replaced as a whole: a kill or power cut in the middle of a save leaves the
-    // previous log, never a truncated one.
-    m_writer.writeSettings(m_filename, [entries = std::move(entries)](QSettings& file) {
-        file.beginWriteArray(ArrayName, entries.size());
-        for (int i = 0; i < entries.size(); ++i) {
-            const Entry& entry = entries.at(i);
-            file.setArrayIndex(i);
-            file.setValue(QStringLiteral("category"), entry.category);
-            file.setValue(QStringLiteral("name"), entry.name);
-            file.setValue(QStringLiteral("desc"), entry.description);
-            file.setValue(QStringLiteral("timestamp"), entry.timestamp);
-        }
-        file.endArray();
-    });
+    // previous log, never a truncated one. An unreadable file that could not be kept
+    // aside is left as it is.
+    m_writer.write(m_filename,
+                   [filename = m_filename, entries = std::move(entries),
+                    unreadable = m_unreadable](QString* error) {
+                       if (unreadable->load()) {
+                           *error = QStringLiteral(
+                               "the unreadable file could not be kept aside, and stays");
+                           return false;
+                       }
+                       return AtomicFile::writeSettings(
+                           filename,
+                           [&entries](QSettings& file) {
+                               file.beginWriteArray(ArrayName, entries.size());
+                               for (int i = 0; i < entries.size(); ++i) {
+                                   const Entry& entry = entries.at(i);
+                                   file.setArrayIndex(i);
+                                   file.setValue(QStringLiteral("category"), entry.category);
+                                   file.setValue(QStringLiteral("name"), entry.name);
+                                   file.setValue(QStringLiteral("desc"), entry.description);
+                                   file.setValue(QStringLiteral("timestamp"), entry.timestamp);
+                               }
+                               file.endArray();
+                           },
+                           error);
+                   });
 }
 
 void EventManager::push(Event* event)

@@ -9,6 +9,9 @@
 #include <QString>
 #include <QVariant>
 
+#include <atomic>
+#include <memory>
+
 class Config;
 class Event;
 
@@ -90,5 +93,8 @@ private:
     QDateTime m_filterFrom;
     QDateTime m_filterTo;
     bool m_loaded = false;
+    // An unreadable file could not be kept aside: saves leave it as it is. Set by the
+    // writer's thread.
+    std::shared_ptr<std::atomic_bool> m_unreadable = std::make_shared<std::atomic_bool>(false);
     FileWriter m_writer;
 };

@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 #include "Config.h"
+#include "FileWriter.h"
 #include "GUIManager.h"
 #include "RuntimeCensus.h"
 #include "SceneGraphBackend.h"
@@ -8,6 +9,7 @@
 #include "StartupWarmUp.h"
 #include "Version.h"
 
+#include <QDeadlineTimer>
 #include <QFont>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -113,5 +115,9 @@ int main(int argc, char* argv[])
     manager.load();
     StartupTrace::mark("event loop");
 
-    return app.exec();
+    const int code = app.exec();
+    // The files handed over so far are written while everything goes, within one budget
+    // for all of them: a stop request is answered in seconds even on a slow card.
+    FileWriter::setFinishDeadline(QDeadlineTimer(FileWriter::FinishMsec));
+    return code;
 }

@@ -69,7 +69,7 @@ bool AtomicFile::write(const QString& path, const QByteArray& contents, QString*
 }
 
 bool AtomicFile::writeSettings(const QString& path, const std::function<void(QSettings&)>& fill,
-                               QString* error)
+                               QString* error, QByteArray* written)
 {
     const auto fail = [error](const QString& reason) {
         if (error)
@@ -109,5 +109,9 @@ bool AtomicFile::writeSettings(const QString& path, const std::function<void(QSe
     contents = produced.readAll();
     produced.close();
     scratch.removeRecursively();
-    return write(target.filePath(), contents, error);
+    if (!write(target.filePath(), contents, error))
+        return false;
+    if (written)
+        *written = contents;
+    return true;
 }

@@ -92,6 +92,7 @@ void Config::set(const QString& key, const QVariant& value)
     // A value chosen at run time wins over the command line from now on.
     m_overrides.remove(key);
     m_settings.insert(key, value);
+    m_unsaved.insert(key);
     Q_EMIT configChanged({{key, value}});
     save();
 }
@@ -197,6 +198,7 @@ Config& Config::fromJson(const QJsonObject& object)
             if (stored.value() != value) {
                 stored.value() = value;
                 changes.insert(key, value);
+                m_unsaved.insert(key);
             }
         }
     }
@@ -211,11 +213,10 @@ Config& Config::fromJson(const QJsonObject& object)
 void Config::onFileChanged(const QString& path)
 {
     Q_UNUSED(path)
-    // A notice from before our own write: the file is about to be replaced.
-    if (m_writer.isBusy()) {
-        m_changedWhileWriting = true;
+    // A notice from before our own write, which replaces the file: once it is done,
+    // the file is compared with what was written.
+    if (m_writer.isBusy())
         return;
-    }
     // Watch again before reading: an editor that writes a copy and renames it over
     // the file leaves the old watch on a deleted file. An edit made after this point
     // raises a new notification; one made before it is seen by the read below.
@@ -284,12 +285,14 @@ bool Config::waitForWritten(int msecs)
 void Config::onWritten()
 {
     watchFile();
-    // Seen only now: what the file holds is read once our writes are in (unless they
-    // failed, in which case the file is older than the values in force).
-    if (m_changedWhileWriting && !m_writeFailing) {
-        m_changedWhileWriting = false;
+    // After a failure the file is older than the values in force: they stay unsaved.
+    if (m_writeFailing || !m_lastWritten)
+        return;
+    m_unsaved.clear();
+    // An edit made after our last write, before the file was watched again.
+    QFile file(m_filename);
+    if (file.open(QIODevice::ReadOnly) && file.readAll() != *m_lastWritten)
         onFileChanged(m_filename);
-    }
 }
 
 QVariantMap Config::readChanges()
@@ -348,6 +351,8 @@ QVariantMap Config::readChanges()
     }
 
     for (const QString& key : fileKeys) {
+        if (m_unsaved.contains(key))
+            continue;
         const QVariant value = file.value(key);
         const auto stored = m_settings.constFind(key);
         if (stored == m_settings.constEnd() || stored.value() != value) {

@@ -5,6 +5,7 @@
 #include <QFileSystemWatcher>
 #include <QJsonObject>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -12,6 +13,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 
 // The program's persistent key/value store. Keys are "group/name"; the file is an
 // INI settings file with one section per group. Values start from a table of
@@ -84,8 +86,12 @@ private:
     // time-stamped name and writes a fresh file with the values in force. Shared with
     // the writer's thread, which clears it once the copy is made.
     std::shared_ptr<std::atomic_bool> m_keepAside = std::make_shared<std::atomic_bool>(false);
-    // The file changed while our own writes were under way: looked at once they are done.
-    bool m_changedWhileWriting = false;
+    // What our last write put in the file: anything else found there once our writes
+    // are done is an edit made meanwhile.
+    std::optional<QByteArray> m_lastWritten;
+    // Keys set at run time and not in the file yet: an edit of the file read meanwhile
+    // does not take them back.
+    QSet<QString> m_unsaved;
     // The last write failed; the file is older than the values in force.
     bool m_writeFailing = false;
     FileWriter m_writer;

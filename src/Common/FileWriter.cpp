@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QMutex>
+#include <QStringList>
 #include <QThread>
 #include <QVector>
 #include <QWaitCondition>
@@ -42,6 +43,7 @@ struct FileWriter::Shared
     QWaitCondition finished; // a task is done
     std::deque<Task> queue;
     bool running = false;
+    QString current; // the path of the running job
     bool stopping = false;
     QVector<Result> results;
     FileWriter* owner = nullptr; // none once it has gone
@@ -58,6 +60,7 @@ struct FileWriter::Shared
             Task task = std::move(queue.front());
             queue.pop_front();
             running = true;
+            current = task.path;
             lock.unlock();
 
             QString error;
@@ -72,6 +75,7 @@ struct FileWriter::Shared
 
             lock.relock();
             running = false;
+            current.clear();
             const bool first = results.isEmpty();
             results.append({task.path, written, error, std::move(task.done)});
             if (first && owner) {
@@ -91,6 +95,15 @@ FileWriter::FileWriter(QObject* parent)
     m_shared->owner = this;
 }
 
+namespace {
+QDeadlineTimer g_finishDeadline(QDeadlineTimer::Forever);
+} // namespace
+
+void FileWriter::setFinishDeadline(const QDeadlineTimer& deadline)
+{
+    g_finishDeadline = deadline;
+}
+
 FileWriter::~FileWriter()
 {
     {
@@ -101,15 +114,31 @@ FileWriter::~FileWriter()
     }
     if (!m_thread)
         return;
-    if (m_thread->wait(FinishMsec)) {
+    const QDeadlineTimer deadline = std::min(QDeadlineTimer(FinishMsec), g_finishDeadline);
+    const bool done = m_thread->wait(deadline);
+    // The owners that would report them are going: what failed is said here.
+    QMutexLocker lock(&m_shared->mutex);
+    for (const Result& result : qAsConst(m_shared->results)) {
+        if (!result.written)
+            qCritical().noquote().nospace() << "[FileWriter] ERROR: Could not write " << result.path
+                                            << " (" << result.error << ")";
+    }
+    m_shared->results.clear();
+    if (done) {
+        lock.unlock();
         delete m_thread;
         return;
     }
     // A write stuck in the kernel cannot be called off. The thread is left to finish on
     // its own (or to the end of the process, which it does not hold up); a file it had
     // not replaced yet stays as it was before.
-    qCritical().noquote().nospace() << "[FileWriter] ERROR: Files still not written after "
-                                    << FinishMsec << " ms; giving up on them";
+    QStringList waiting {m_shared->current};
+    for (const Task& task : m_shared->queue)
+        waiting.append(task.path);
+    waiting.removeDuplicates();
+    qCritical().noquote().nospace() << "[FileWriter] ERROR: Files still not written when the "
+                                       "time was up; giving up on them : "
+                                    << waiting.join(QStringLiteral(", "));
 }
 
 void FileWriter::write(const QString& path, Job job, Done done)
@@ -204,6 +233,7 @@ void FileWriter::deliverResults()
     if (results.isEmpty())
         return;
     for (const Result& result : qAsConst(results)) {
+        Q_EMIT finished(result.path, result.written, result.error);
         if (!result.written && !m_failing.contains(result.path)) {
             m_failing.insert(result.path);
             Q_EMIT writeFailed(result.path, result.error);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -34,6 +35,9 @@ public:
 
     // The longest the destructor waits for the queue.
     static constexpr int FinishMsec = 4000;
+    // No writer destroyed from now on waits past this moment: the whole end of the
+    // program keeps within one budget, however many writers there are.
+    static void setFinishDeadline(const QDeadlineTimer& deadline);
 
     explicit FileWriter(QObject* parent = nullptr);
     ~FileWriter() override;
@@ -54,6 +58,8 @@ public:
     bool waitForWritten(int msecs = -1);
 
 Q_SIGNALS:
+    // Every job that ran, with its outcome.
+    void finished(const QString& path, bool written, const QString& error);
     // The first failure of a file, and not again until it has been written.
     void writeFailed(const QString& path, const QString& error);
     // A file that failed before has been written.

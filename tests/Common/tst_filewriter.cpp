@@ -116,7 +116,7 @@ private Q_SLOTS:
             clock.start();
         }
         const bool stuck = stuckMsec > FileWriter::FinishMsec;
-        QCOMPARE(capture.contains("giving up"), stuck);
+        QCOMPARE(capture.contains("giving up on them : " + path), stuck);
         QCOMPARE(readBytes(path), stuck ? QByteArray() : QByteArray("last words"));
         if (stuck) // however long the disk takes, the end does not wait for it
             QVERIFY(clock.elapsed() < stuckMsec);
