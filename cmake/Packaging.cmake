@@ -119,6 +119,16 @@ set(CPACK_DEBIAN_PACKAGE_SOURCE kvrtterminalui)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The architecture the programs are built for, as Debian names it (amd64, arm64, armhf):
+# cpack would take the build machine's, also in a cross build.
+find_program(KVRT_DPKG_ARCHITECTURE dpkg-architecture REQUIRED)
+set(_kvrt_arch_query -qDEB_HOST_ARCH)
+if(CMAKE_LIBRARY_ARCHITECTURE)
+    list(PREPEND _kvrt_arch_query -t "${CMAKE_LIBRARY_ARCHITECTURE}")
+endif()
+execute_process(COMMAND "${KVRT_DPKG_ARCHITECTURE}" ${_kvrt_arch_query}
+    OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE
+    ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
 # Shared libraries are found by dpkg-shlibdeps; what is loaded at run time (QML
 # modules, the SVG image plug-in, libmosquitto), the broker, and what the service's user
 # and its time-zone rule need (adduser, polkit with JavaScript rules) are named here.

@@ -98,6 +98,31 @@ private Q_SLOTS:
         for (const QString& word : words.mid(3))
             QVERIFY2(m_output.contains(word), qPrintable(word + " not in: " + m_output));
     }
+    // The Architecture field names the machine the package's program is built for, as its
+    // ELF header tells (a cross build is packaged on another machine).
+    void architecture_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::newRow("kvrtterminalui") << "/opt/ovant/kvrtterminalui/KVRTTerminalUI";
+        QTest::newRow("kvrt-simulator") << "/usr/bin/kvrt-simulator";
+    }
+    void architecture()
+    {
+        QFETCH(QString, program);
+        QFile file(m_root + program);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray elf = file.read(52);
+        QVERIFY(elf.size() == 52
+                && elf.startsWith("\x7f"
+                                  "ELF"));
+        const quint16 machine = qFromLittleEndian<quint16>(elf.constData() + 18);
+        const bool hardFloat = qFromLittleEndian<quint32>(elf.constData() + 36) & 0x400;
+        const QMap<quint16, QString> debian
+            = {{3, "i386"}, {62, "amd64"}, {183, "arm64"}, {40, hardFloat ? "armhf" : "armel"}};
+        QCOMPARE(run("dpkg-deb", {"-f", m_debs.value(QTest::currentDataTag()), "Architecture"}), 0);
+        QCOMPARE(m_output.trimmed(),
+                 debian.value(machine, "ELF machine " + QString::number(machine)));
+    }
     // As installed, but with the programs taken from the unpacked tree. Bad keys and
     // values are only warned about, naming the unit.
     void unitsVerify()
