@@ -164,7 +164,11 @@ private Q_SLOTS:
         terminal.setWorkingDirectory(dir.path());
         QProcessEnvironment environment = ChildProcess::defaultEnvironment();
         if (flushMsec) {
-            environment.insert("LD_PRELOAD", KVRT_SLOWDISK);
+            // Beside whatever is preloaded already (the emulator's safety net on ARM).
+            const QString preloaded = environment.value("LD_PRELOAD");
+            environment.insert("LD_PRELOAD",
+                               preloaded.isEmpty() ? QString(KVRT_SLOWDISK)
+                                                   : preloaded + ':' + KVRT_SLOWDISK);
             environment.insert("KVRT_FSYNC_DELAY_MS", QString::number(flushMsec));
             environment.insert("ASAN_OPTIONS",
                                environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
