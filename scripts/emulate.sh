@@ -12,11 +12,13 @@
 # Before the program, a probe (emulation/probe.c) checks under the emulator that all of
 # this is in place; nothing is run when it is not.
 #
-#   scripts/emulate.sh arm64|armhf PROGRAM [ARGS...]
+#   scripts/emulate.sh [--cache=DIR] arm64|armhf PROGRAM [ARGS...]
+#   scripts/emulate.sh --check-host     only the check of the machine's binfmt_misc below
 #
-# The cross builds use it as CMAKE_CROSSCOMPILING_EMULATOR (cmake/toolchains): for the
-# sound generator at build time and for every test program under CTest. Needs root (the
-# id mapping) and Linux 6.7 or later (binfmt_misc in a user namespace).
+# The cross builds use it as CMAKE_CROSSCOMPILING_EMULATOR (cmake/toolchains) for every
+# test program under CTest, with the helpers cached in the build directory; nothing runs
+# under it at build time. Needs root (the id mapping) and Linux 6.7 or later (binfmt_misc
+# in a user namespace). Refuses while the machine itself hands ARM programs to qemu.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -27,29 +29,80 @@ fail() {
     exit 125
 }
 
+# qemu's formats registered for the whole machine (qemu-user-static's binfmt.d files, which
+# systemd-binfmt loads when the package is installed and at every boot, or binfmt-support)
+# run any ARM program started by hand outside a sandbox and without the shim: with root, a
+# kill(-1) then ends every process of the machine. With "boot", formats left to be
+# registered at the next boot are told as well.
+check_host() {
+    local entries=/proc/sys/fs/binfmt_misc fmt found=()
+    for fmt in aarch64 arm; do
+        if [ -e "$entries/qemu-$fmt" ] && [ "$(head -n 1 "$entries/qemu-$fmt")" != disabled ]; then
+            found+=("qemu-$fmt")
+        elif [ "${1:-}" = boot ] && [ -e "/usr/lib/binfmt.d/qemu-$fmt.conf" ] &&
+            [ ! -e "/etc/binfmt.d/qemu-$fmt.conf" ]; then
+            echo "emulate.sh: warning: qemu-$fmt would be registered for the whole machine at" \
+                "the next boot; mask it: ln -s /dev/null /etc/binfmt.d/qemu-$fmt.conf" >&2
+        fi
+    done
+    [ ${#found[@]} -eq 0 ] && return 0
+    {
+        echo "emulate.sh: ${found[*]} registered in the machine's binfmt_misc: ARM programs"
+        echo "  would run outside the sandbox (no PID namespace, no shim). Nothing run. To undo:"
+        for fmt in "${found[@]}"; do
+            echo "    ln -s /dev/null /etc/binfmt.d/$fmt.conf     # not at the next boot"
+            echo "    echo -1 > $entries/$fmt    # now (or: systemctl restart systemd-binfmt)"
+        done
+        echo "  With binfmt-support: update-binfmts --disable ${found[*]}"
+    } >&2
+    exit 125
+}
+
 # The stages below run as the same process, each in the namespaces the last one made.
 stage=outer
+cache=""
 case "${1:-}" in
     --mapped | --inside) stage="${1#--}"; shift ;;
+    --check-host) check_host boot; exit 0 ;;
+    --cache=*) cache="${1#--cache=}"; shift ;;
 esac
 
 arch="${1:-}"
 case "$arch" in
     arm64) qemu=aarch64 triplet=aarch64-linux-gnu ;;
     armhf) qemu=arm triplet=arm-linux-gnueabihf ;;
-    *) echo "usage: $0 arm64|armhf PROGRAM [ARGS...]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--cache=DIR] arm64|armhf PROGRAM [ARGS...] | --check-host" >&2; exit 2 ;;
 esac
 shift
 
+# The helpers are preloaded as root: their directory must be ours alone, in a parent no one
+# else can swap it out of (one of ours or root's, or a sticky one such as /tmp).
+private_dir() {
+    local dir="$1" owner mode
+    mkdir -p "$(dirname "$dir")" && { [ -d "$dir" ] || mkdir -m 700 "$dir"; } ||
+        fail "cannot create $dir"
+    [ -d "$dir" ] && [ ! -L "$dir" ] || fail "$dir is not a directory: not used"
+    read -r owner mode < <(stat -c '%u %a' "$dir")
+    [ "$owner" = "$(id -u)" ] || fail "$dir belongs to uid $owner, not to us: not used"
+    ((8#$mode & 8#022)) && fail "$dir is writable by group or others: not used"
+    read -r owner mode < <(stat -L -c '%u %a' "$(dirname "$dir")")
+    if [ "$owner" != "$(id -u)" ] && [ "$owner" != 0 ] ||
+        { ((8#$mode & 8#022)) && ! ((8#$mode & 8#1000)); }; then
+        fail "$(dirname "$dir") could be changed by others: $dir not used"
+    fi
+}
+
 # The shim for the target and for the host (native programs started in the sandbox inherit
-# LD_PRELOAD, which names it through $LIB) and the probe, built once per version.
+# LD_PRELOAD, which names it through $LIB) and the probe, built once per version. The
+# cross builds keep them in the build directory; by hand, in the user's runtime or cache
+# directory.
 helpers_dir() {
-    local cache="${KVRT_EMULATION_CACHE:-${TMPDIR:-/tmp}/kvrt-emulation-$(id -u)}"
     local key dir host
+    [ -n "$cache" ] || cache="${XDG_RUNTIME_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}}/kvrt-emulation"
+    private_dir "$cache"
     key="$(cat "$here"/emulation/*.c | sha1sum | cut -c1-12)"
     dir="$cache/$key"
     if [ ! -e "$dir/ready-$arch" ]; then
-        mkdir -p "$cache"
         host="$(gcc -dumpmachine)"
         (
             flock 9
@@ -71,6 +124,7 @@ case "$stage" in
 outer)
     [ $# -ge 1 ] || fail "no program given"
     [ "$(id -u)" -eq 0 ] || fail "needs root: the sandbox maps uids and gids 0-65535"
+    check_host
     command -v "qemu-$qemu-static" >/dev/null || fail "qemu-$qemu-static is missing (qemu-user-static)"
     helpers="$(helpers_dir)"
     outer_ns="$(readlink /proc/self/ns/pid)"

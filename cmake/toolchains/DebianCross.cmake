@@ -15,7 +15,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(PKG_CONFIG_EXECUTABLE ${KVRT_TRIPLET}-pkg-config CACHE FILEPATH "pkg-config of the target")
 
-# Target programs (the tests under CTest; nothing at build time) run under
-# qemu, and only in the sandbox that scripts/emulate.sh makes for them.
+# Target programs (the tests under CTest; nothing at build time) run under qemu, and only
+# in the sandbox that scripts/emulate.sh makes for them, with its helpers kept in the build
+# directory.
 get_filename_component(_kvrt_emulate "${CMAKE_CURRENT_LIST_DIR}/../../scripts/emulate.sh" ABSOLUTE)
-set(CMAKE_CROSSCOMPILING_EMULATOR "${_kvrt_emulate};${KVRT_DEBIAN_ARCH}")
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    "${_kvrt_emulate};--cache=${CMAKE_BINARY_DIR}/emulation;${KVRT_DEBIAN_ARCH}")
