@@ -66,6 +66,17 @@ kvrt_install_target_deps() {
         kvrt_log "adding the Debian architecture $arch"
         kvrt_sudo dpkg --add-architecture "$arch"
     fi
+    # Masked before qemu-user-static comes: systemd would otherwise register its formats
+    # for the whole machine (at once and at every boot), and ARM programs would run outside
+    # the tests' sandbox. A file of the administrator's own in their place is kept.
+    local fmt
+    for fmt in aarch64 arm; do
+        if [ ! -e "/etc/binfmt.d/qemu-$fmt.conf" ] && [ ! -L "/etc/binfmt.d/qemu-$fmt.conf" ]; then
+            kvrt_log "masking qemu-$fmt in systemd-binfmt (/etc/binfmt.d/qemu-$fmt.conf)"
+            kvrt_sudo mkdir -p /etc/binfmt.d
+            kvrt_sudo ln -s /dev/null "/etc/binfmt.d/qemu-$fmt.conf"
+        fi
+    done
     kvrt_install_packages crossbuild-essential-"$arch" qemu-user-static \
         "${KVRT_TARGET_PACKAGES[@]/%/:$arch}"
 }

@@ -10,6 +10,8 @@
 #   scripts/run-tests.sh --all-targets  both host builds, then arm64 and armhf
 #   scripts/run-tests.sh --quick        the normal build only (with the ARM ones asked for)
 #   scripts/run-tests.sh --no-host      only the ARM builds asked for
+# The ARM stages need root and Linux 6.7 or later, and refuse to run while the machine
+# registers qemu's formats in its own binfmt_misc (scripts/emulate.sh --check-host).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -57,6 +59,9 @@ fi
 for arch in "${targets[@]}"; do
     kvrt_install_deps
     kvrt_install_target_deps "$arch"
+    # ARM programs must run nowhere but in emulate.sh's sandbox: not with qemu's formats
+    # registered for the whole machine.
+    "$KVRT_ROOT/scripts/emulate.sh" --check-host
     run_suite "$KVRT_ROOT/build-$arch" \
         -DCMAKE_TOOLCHAIN_FILE="$KVRT_ROOT/cmake/toolchains/$arch.cmake" -DKVRT_BUILD_BENCH=OFF
 done
