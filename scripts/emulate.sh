@@ -52,8 +52,8 @@ check_host() {
         for fmt in "${found[@]}"; do
             echo "    ln -s /dev/null /etc/binfmt.d/$fmt.conf     # not at the next boot"
             echo "    echo -1 > $entries/$fmt    # now (or: systemctl restart systemd-binfmt)"
+            echo "    update-binfmts --disable $fmt    # with binfmt-support"
         done
-        echo "  With binfmt-support: update-binfmts --disable ${found[*]}"
     } >&2
     exit 125
 }
