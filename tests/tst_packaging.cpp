@@ -153,7 +153,9 @@ private Q_SLOTS:
                                   << "User=kvrtterminalui\nGroup=kvrtterminalui"
                                   << QStringList {"adduser --system --group --home /nonexistent "
                                                   "--no-create-home --quiet kvrtterminalui",
-                                                  "for group in video render input; do"};
+                                                  "for group in video render input; do",
+                                                  "install -d -o kvrtterminalui -g "
+                                                  "kvrtterminalui -m 0755 /var/lib/kvrtterminalui"};
         QTest::newRow("simulator") << "kvrt-simulator"
                                    << "DynamicUser=yes" << QStringList();
     }
