@@ -14,12 +14,13 @@ if [ "$1" = "configure" ]; then
     # The event log beside the program and the device id in /etc are links into the state
     # directory, the one place where the service may write (the program replaces the
     # target of a link, not the link). A file found there (written when the service ran as
-    # root) moves behind its link.
+    # root) moves behind its link. Made here, not at the service's first start: a reader of
+    # /etc/serialnumber must find the directory behind the link before then.
+    install -d -o @KVRT_SERVICE_USER@ -g @KVRT_SERVICE_USER@ -m 0755 @KVRT_STATE_DIR@
     for entry in @KVRT_INSTALL_DIR@/events.ini:events.ini /etc/serialnumber:serialnumber; do
         link=${entry%%:*}
         target=@KVRT_STATE_DIR@/${entry#*:}
         if [ -f "$link" ] && [ ! -L "$link" ]; then
-            mkdir -p @KVRT_STATE_DIR@
             mv -fT "$link" "$target"
             chown -h @KVRT_SERVICE_USER@: "$target"
         fi

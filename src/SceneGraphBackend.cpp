@@ -2,6 +2,8 @@
 
 #include "TaggedLog.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QOpenGLContext>
 #include <QQuickWindow>
@@ -10,7 +12,58 @@
 
 namespace {
 const QString Tag_ = QStringLiteral("[SceneGraph] ");
+// Why choosePlatform() switched, told once the log is set up.
+QString& platformReason()
+{
+    static QString reason;
+    return reason;
+}
 } // namespace
+
+QString SceneGraphBackend::platformFallback(const QString& platform,
+                                            const QString& eglfsIntegration, const QString& dev,
+                                            QString* reason)
+{
+    if (platform.section(QLatin1Char(':'), 0, 0) != QLatin1String("eglfs"))
+        return QString();
+    const QDir devices(dev);
+    const auto found = [&devices](const QString& dir, const QString& pattern) {
+        return !QDir(devices.filePath(dir))
+                    .entryList({pattern}, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                    .isEmpty();
+    };
+    QString missing;
+    if (eglfsIntegration.isEmpty() || eglfsIntegration.contains(QLatin1String("kms"))) {
+        if (!found(QStringLiteral("dri"), QStringLiteral("card*")))
+            missing = QStringLiteral("no DRM device (%1/dri/card*)").arg(dev);
+    } else if (!eglfsIntegration.contains(QLatin1String("x11"))
+               && !eglfsIntegration.contains(QLatin1String("emu"))) {
+        // The vendors' integrations (Vivante, Mali, ...) draw on the framebuffer.
+        if (!found(QStringLiteral("."), QStringLiteral("fb*")))
+            missing = QStringLiteral("no framebuffer (%1/fb*)").arg(dev);
+    }
+    if (missing.isEmpty())
+        return QString();
+    const QString fallback = QFileInfo::exists(devices.filePath(QStringLiteral("fb0")))
+        ? QStringLiteral("linuxfb")
+        : QStringLiteral("offscreen");
+    if (reason)
+        *reason = QStringLiteral("The platform %1 cannot start: %2; started on %3 with the "
+                                 "software renderer instead")
+                      .arg(platform, missing, fallback);
+    return fallback;
+}
+
+void SceneGraphBackend::choosePlatform()
+{
+    const QString fallback = platformFallback(qEnvironmentVariable("QT_QPA_PLATFORM"),
+                                              qEnvironmentVariable("QT_QPA_EGLFS_INTEGRATION"),
+                                              QStringLiteral("/dev"), &platformReason());
+    if (fallback.isEmpty())
+        return;
+    qputenv("QT_QPA_PLATFORM", fallback.toLatin1());
+    qputenv("QT_QUICK_BACKEND", QByteArrayLiteral("software"));
+}
 
 QString SceneGraphBackend::openGLProblem()
 {
@@ -28,6 +81,8 @@ QString SceneGraphBackend::openGLProblem()
 
 void SceneGraphBackend::choose()
 {
+    if (!platformReason().isEmpty())
+        tagged(qWarning(), Tag_) << "WARN: " << platformReason();
     // Asked for by name (as the tests and the virtual displays do): not second-guessed.
     if (!qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")
         || !qEnvironmentVariableIsEmpty("QMLSCENE_DEVICE"))

@@ -11,12 +11,24 @@ class QQuickWindow;
 class SceneGraphBackend
 {
 public:
+    // The Qt platform to start on instead of the one asked for, empty to keep that one; with
+    // why in `reason`. eglfs with its default (KMS) integration ends the program inside the
+    // application object where the board has no DRM device ("Could not find DRM device!"),
+    // and an integration on the framebuffer does where there is none: then linuxfb where the
+    // framebuffer is, otherwise offscreen (no picture, but still answering over MQTT). `dev`
+    // is the device directory, /dev on a terminal.
+    static QString platformFallback(const QString& platform, const QString& eglfsIntegration,
+                                    const QString& dev, QString* reason);
+    // Before the application object: switches QT_QPA_PLATFORM to platformFallback()'s answer,
+    // with the software renderer, and keeps the reason for choose() to log.
+    static void choosePlatform();
     // Why no OpenGL context like a Qt Quick window's can be created on this platform; empty
     // when one can. Needs the application object.
     static QString openGLProblem();
     // Falls back to the software renderer where openGLProblem() finds a reason, and logs it at
-    // warning level. A renderer named in the environment (QT_QUICK_BACKEND) is left as it is,
-    // and so is eglfs, which composes even software-drawn windows with OpenGL.
+    // warning level, after the platform switched by choosePlatform(). A renderer named in the
+    // environment (QT_QUICK_BACKEND) is left as it is, and so is eglfs, which composes even
+    // software-drawn windows with OpenGL.
     static void choose();
     // A scene graph that fails all the same is logged as an error instead of ending the
     // program: with no picture, it still answers over MQTT.

@@ -59,6 +59,8 @@ int main(int argc, char* argv[])
     // Read when the application object is created: set afterwards, Qt ignores it
     // (and says so at every start).
     QGuiApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    // Also before it: a platform that cannot start there ends the program inside it.
+    SceneGraphBackend::choosePlatform();
 
     // Runs while the application object is made. The modules are those that the window and
     // its first page import.

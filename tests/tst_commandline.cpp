@@ -6,6 +6,7 @@
 #include "CommandLine.h"
 #include "FileWriter.h"
 #include "MessageCapture.h"
+#include "SceneGraphBackend.h"
 #include "StartupWarmUp.h"
 #include "TestBroker.h"
 #include "TestPeer.h"
@@ -364,6 +365,42 @@ private Q_SLOTS:
              StartupWarmUp::pluginFiles({"M"}, {dir.filePath("a"), dir.filePath("b")}))
             files.append(QDir(dir.path()).relativeFilePath(file));
         QCOMPARE(files, expected);
+    }
+    // "platform integration": what the program starts on, given the device nodes of a board.
+    void platformFallback_data()
+    {
+        QTest::addColumn<QString>("asked");
+        QTest::addColumn<QStringList>("nodes");
+        QTest::addColumn<QString>("expected"); // empty: as asked
+        const QStringList drm {"dri/card0", "dri/renderD128", "fb0"};
+        QTest::newRow("DRM") << "eglfs" << drm << QString();
+        QTest::newRow("framebuffer only") << "eglfs" << QStringList {"fb0"} << "linuxfb";
+        QTest::newRow("render node only")
+            << "eglfs" << QStringList {"dri/renderD128"} << "offscreen";
+        QTest::newRow("KMS with options")
+            << "eglfs:x eglfs_kms" << QStringList {"fb0"} << "linuxfb";
+        QTest::newRow("Mali") << "eglfs eglfs_mali" << QStringList {"fb0"} << QString();
+        QTest::newRow("Mali, nothing") << "eglfs eglfs_mali" << QStringList() << "offscreen";
+        QTest::newRow("X11") << "eglfs eglfs_x11" << QStringList() << QString();
+        QTest::newRow("linuxfb") << "linuxfb" << QStringList() << QString();
+        QTest::newRow("platform unset") << "" << QStringList() << QString();
+    }
+    void platformFallback()
+    {
+        QFETCH(QString, asked);
+        QFETCH(QStringList, nodes);
+        QFETCH(QString, expected);
+        QTemporaryDir dev;
+        for (const QString& node : nodes) {
+            QVERIFY(QDir(dev.path()).mkpath(QFileInfo(node).path()));
+            QVERIFY(QFile(dev.filePath(node)).open(QIODevice::WriteOnly));
+        }
+        QString reason;
+        QCOMPARE(SceneGraphBackend::platformFallback(asked.section(' ', 0, 0),
+                                                     asked.section(' ', 1), dev.path(), &reason),
+                 expected);
+        QCOMPARE(reason.isEmpty(), expected.isEmpty());
+        QVERIFY(reason.isEmpty() || reason.contains(expected));
     }
     // Qt's own modules are found, and their plug-ins load as named.
     void warmUpFindsQtModules()

@@ -153,7 +153,9 @@ private Q_SLOTS:
                                   << "User=kvrtterminalui\nGroup=kvrtterminalui"
                                   << QStringList {"adduser --system --group --home /nonexistent "
                                                   "--no-create-home --quiet kvrtterminalui",
-                                                  "for group in video render input; do"};
+                                                  "for group in video render input; do",
+                                                  "install -d -o kvrtterminalui -g "
+                                                  "kvrtterminalui -m 0755 /var/lib/kvrtterminalui"};
         QTest::newRow("simulator") << "kvrt-simulator"
                                    << "DynamicUser=yes" << QStringList();
     }
@@ -174,6 +176,22 @@ private Q_SLOTS:
         QCOMPARE(run("dpkg-deb", {"-I", m_debs.value(package), "postinst"}), 0);
         for (const QString& line : postinst)
             QVERIFY2(m_output.contains(line + '\n'), qPrintable(m_output));
+    }
+    // Debian's own checks find nothing to warn about.
+    void lintian_data()
+    {
+        QTest::addColumn<QString>("package");
+        for (const QString& package : Packages)
+            QTest::newRow(qPrintable(package)) << package;
+    }
+    void lintian()
+    {
+        QFETCH(QString, package);
+        const QString lintian = QStandardPaths::findExecutable("lintian");
+        if (lintian.isEmpty())
+            QSKIP("lintian is not installed");
+        QVERIFY2(run(lintian, {"--fail-on", "error,warning", m_debs.value(package)}) == 0,
+                 qPrintable(m_output));
     }
     // "action user": what the polkit rule answers, run by a JavaScript engine with polkit's
     // interface; only the time zone, and only for the service's user.
