@@ -11,7 +11,7 @@ KVRT_PACKAGES=(
     qml-module-qtquick-controls2 qml-module-qtquick-templates2
     qml-module-qtqml-statemachine qml-module-qtgraphicaleffects qml-module-qttest
     libmosquitto-dev mosquitto libqrcodegencpp-dev fonts-dejavu-core
-    xvfb xauth imagemagick xdotool zbar-tools gcovr
+    xvfb xauth imagemagick xdotool zbar-tools gcovr faketime
     dpkg-dev lintian
 )
 

@@ -124,7 +124,8 @@ void EventManager::load()
         m_data.append(new Event(shared(file.value(QStringLiteral("category"))),
                                 shared(file.value(QStringLiteral("name"))),
                                 file.value(QStringLiteral("desc")).toString(),
-                                file.value(QStringLiteral("timestamp")).toDateTime(), this));
+                                file.value(QStringLiteral("timestamp")).toDateTime().toLocalTime(),
+                                this));
         file.endGroup();
     }
 }
@@ -173,30 +174,33 @@ void EventManager::save()
     // Replaced as a whole: a kill or power cut in the middle of a save leaves the
     // previous log, never a truncated one. An unreadable file that could not be kept
     // aside is left as it is.
-    m_writer.write(m_filename,
-                   [filename = m_filename, entries = std::move(entries),
-                    unreadable = m_unreadable](QString* error) {
-                       if (unreadable->load()) {
-                           *error = QStringLiteral(
-                               "the unreadable file could not be kept aside, and stays");
-                           return false;
-                       }
-                       return AtomicFile::writeSettings(
-                           filename,
-                           [&entries](QSettings& file) {
-                               file.beginWriteArray(ArrayName, entries.size());
-                               for (int i = 0; i < entries.size(); ++i) {
-                                   const Entry& entry = entries.at(i);
-                                   file.setArrayIndex(i);
-                                   file.setValue(QStringLiteral("category"), entry.category);
-                                   file.setValue(QStringLiteral("name"), entry.name);
-                                   file.setValue(QStringLiteral("desc"), entry.description);
-                                   file.setValue(QStringLiteral("timestamp"), entry.timestamp);
-                               }
-                               file.endArray();
-                           },
-                           error);
-                   });
+    m_writer.write(
+        m_filename,
+        [filename = m_filename, entries = std::move(entries),
+         unreadable = m_unreadable](QString* error) {
+            if (unreadable->load()) {
+                *error = QStringLiteral("the unreadable file could not be kept aside, and stays");
+                return false;
+            }
+            return AtomicFile::writeSettings(
+                filename,
+                [&entries](QSettings& file) {
+                    file.beginWriteArray(ArrayName, entries.size());
+                    for (int i = 0; i < entries.size(); ++i) {
+                        const Entry& entry = entries.at(i);
+                        file.setArrayIndex(i);
+                        file.setValue(QStringLiteral("category"), entry.category);
+                        file.setValue(QStringLiteral("name"), entry.name);
+                        file.setValue(QStringLiteral("desc"), entry.description);
+                        // As an instant: a wall-clock reading would be an hour
+                        // off for the hour that repeats when summer time ends,
+                        // and off by the difference after a change of zone.
+                        file.setValue(QStringLiteral("timestamp"), entry.timestamp.toUTC());
+                    }
+                    file.endArray();
+                },
+                error);
+        });
 }
 
 void EventManager::push(Event* event)
@@ -215,6 +219,11 @@ void EventManager::push(Event* event)
     }
     m_data.append(event);
     save();
+    // A named period that has moved on with the clock changes more than this event's place.
+    if (followClock()) {
+        update();
+        return;
+    }
 
     // The view stays sorted: the new event goes in at its place.
     if (isVisible(event))
@@ -277,6 +286,7 @@ void EventManager::applyFilter(const QDateTime& from, const QDateTime& to)
 {
     qInfo().noquote().nospace() << Tag << "Filtering : from=" << from.toString()
                                 << " to=" << to.toString();
+    m_period.clear();
     m_filterFrom = from;
     m_filterTo = to;
     update();
@@ -287,13 +297,29 @@ void EventManager::applyFilterPeriod(const QString& period)
     qInfo().noquote().nospace() << Tag << "Filtering (period) : " << period;
     const auto bounds = periodBounds(period, QDateTime::currentDateTime());
     applyFilter(bounds.first, bounds.second);
+    // From now on the bounds follow the clock: "Today" is the new day after midnight or a
+    // jump of the clock, and "Last hour" takes in what is logged after it was chosen.
+    if (bounds.first.isValid() || bounds.second.isValid())
+        m_period = period;
+}
+
+bool EventManager::followClock()
+{
+    if (m_period.isEmpty())
+        return false;
+    const auto bounds = periodBounds(m_period, QDateTime::currentDateTime());
+    if (bounds.first == m_filterFrom && bounds.second == m_filterTo)
+        return false;
+    m_filterFrom = bounds.first;
+    m_filterTo = bounds.second;
+    return true;
 }
 
 QPair<QDateTime, QDateTime> EventManager::periodBounds(const QString& period, const QDateTime& now)
 {
     const QDate today = now.date();
-    // The whole last second of a day belongs to it.
-    const QTime endOfDay(23, 59, 59, 999);
+    // A day runs from its first moment (not midnight where summer time begins at midnight,
+    // as in Beirut) to the end of its last second.
     if (period == QLatin1String("Last hour"))
         return {now.addSecs(-3600), now};
     if (period == QLatin1String("Last 2 hours"))
@@ -301,13 +327,13 @@ QPair<QDateTime, QDateTime> EventManager::periodBounds(const QString& period, co
     if (period == QLatin1String("Last 5 hours"))
         return {now.addSecs(-18000), now};
     if (period == QLatin1String("Today"))
-        return {QDateTime(today, QTime(0, 0)), QDateTime(today, endOfDay)};
+        return {today.startOfDay(), today.endOfDay()};
     if (period == QLatin1String("Yesterday"))
-        return {QDateTime(today.addDays(-1), QTime(0, 0)), QDateTime(today.addDays(-1), endOfDay)};
+        return {today.addDays(-1).startOfDay(), today.addDays(-1).endOfDay()};
     if (period == QLatin1String("Last week"))
-        return {QDateTime(today.addDays(-7), QTime(0, 0)), now};
+        return {today.addDays(-7).startOfDay(), now};
     if (period == QLatin1String("Last month"))
-        return {QDateTime(today.addMonths(-1), QTime(0, 0)), now};
+        return {today.addMonths(-1).startOfDay(), now};
     return {};
 }
 
@@ -321,6 +347,7 @@ bool EventManager::isVisible(const Event* event) const
 
 void EventManager::update()
 {
+    followClock();
     m_visible.clear();
     for (Event* event : qAsConst(m_data)) {
         if (isVisible(event))

@@ -82,6 +82,8 @@ private:
     void save();
     void update();
     bool isVisible(const Event* event) const;
+    // Moves the bounds of a named period to the current time; whether they moved.
+    bool followClock();
     void setAside(const QString& reason);
 
     Config* m_config;
@@ -92,6 +94,8 @@ private:
     QString m_filterName;
     QDateTime m_filterFrom;
     QDateTime m_filterTo;
+    // The named period the bounds come from, empty for bounds given as they are.
+    QString m_period;
     bool m_loaded = false;
     // An unreadable file could not be kept aside: saves leave it as it is. Set by the
     // writer's thread.

@@ -11,9 +11,15 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
 // The rename is only durable once the directory entry is on the disk too.
 void syncDirectory(const QString& path)
@@ -39,8 +45,10 @@ bool AtomicFile::write(const QString& path, const QByteArray& contents, QString*
     const QFileInfo info(path);
     const QString target = info.isSymLink() ? info.symLinkTarget() : path;
     const QFileInfo existing(target);
-    if (existing.exists() && !existing.isWritable())
-        return fail(QStringLiteral("Existing file %1 is not writable").arg(target));
+    // Why not (a read-only disk, say) is part of the message.
+    if (existing.exists() && ::access(QFile::encodeName(target).constData(), W_OK) != 0)
+        return fail(
+            QStringLiteral("Existing file %1 is not writable: %2").arg(target, systemError()));
 
     // One fixed name beside the target: a write cut short leaves at most this one file
     // behind, and the next write reuses it.
@@ -60,7 +68,7 @@ bool AtomicFile::write(const QString& path, const QByteArray& contents, QString*
     if (::rename(QFile::encodeName(temporary.fileName()).constData(),
                  QFile::encodeName(target).constData())
         != 0) {
-        const QString renameError = QString::fromLocal8Bit(std::strerror(errno));
+        const QString renameError = systemError();
         temporary.remove();
         return fail(renameError);
     }
@@ -83,8 +91,13 @@ bool AtomicFile::writeSettings(const QString& path, const std::function<void(QSe
     const QFileInfo target(info.isSymLink() ? info.symLinkTarget() : path);
     QDir scratch(target.absolutePath() + QStringLiteral("/.") + target.fileName()
                  + QStringLiteral(".new"));
-    if (!scratch.removeRecursively() || !QDir().mkpath(scratch.path()))
-        return fail(QStringLiteral("cannot prepare %1").arg(scratch.path()));
+    if (!scratch.removeRecursively())
+        return fail(QStringLiteral("cannot clear %1").arg(scratch.path()));
+    // A missing directory of the file is made on the way, as it always was; mkdir() then
+    // tells why the scratch directory cannot be (a read-only disk, say).
+    QDir().mkpath(target.absolutePath());
+    if (::mkdir(QFile::encodeName(scratch.path()).constData(), 0700) != 0)
+        return fail(QStringLiteral("cannot prepare %1: %2").arg(scratch.path(), systemError()));
     // A new name every time: QSettings caches what it read of a file by its name.
     // Files may be written from several threads.
     static std::atomic<int> serial {0};
@@ -96,18 +109,31 @@ bool AtomicFile::writeSettings(const QString& path, const std::function<void(QSe
         fill(settings);
         settings.sync();
         if (settings.status() != QSettings::NoError) {
+            // QSettings does not say why; a plain write of a block beside it does (a full
+            // disk, most of the time).
+            QFile probe(scratch.filePath(QStringLiteral("probe")));
+            const QByteArray block(4096, ' ');
+            const bool fits = probe.open(QIODevice::WriteOnly) && probe.write(block) == block.size()
+                && probe.flush() && ::fsync(probe.handle()) == 0;
+            QString reason
+                = QStringLiteral("could not produce the settings text in %1").arg(scratch.path());
+            if (!fits)
+                reason += QStringLiteral(": %1").arg(probe.errorString());
+            probe.close();
             scratch.removeRecursively();
-            return fail(QStringLiteral("could not produce the settings text"));
+            return fail(reason);
         }
     }
     QFile produced(text);
     // No entries at all: QSettings leaves no file, and the result is an empty one.
-    if (produced.exists() && !produced.open(QIODevice::ReadOnly)) {
-        scratch.removeRecursively();
-        return fail(produced.errorString());
+    if (produced.exists()) {
+        if (!produced.open(QIODevice::ReadOnly)) {
+            scratch.removeRecursively();
+            return fail(produced.errorString());
+        }
+        contents = produced.readAll();
+        produced.close();
     }
-    contents = produced.readAll();
-    produced.close();
     scratch.removeRecursively();
     if (!write(target.filePath(), contents, error))
         return false;
