@@ -116,14 +116,15 @@ order across the autumn change after a restart | Europe/Athens | 2025-10-26T00:3
         addTextRows({"file", "fault", "before", "during", "after", "errors"}, R"(
 gui.conf on a full disk | gui.conf | full | 0,3 | 2,3 | 2,9 | 1
 gui.conf on a read-only disk | gui.conf | read-only | 0,3 | 2,3 | 2,9 | 1
-device id on a full disk | serialnumber | full | K00000000 | K00000002 | K00000003 | 1
-device id on a read-only disk | serialnumber | read-only | K00000000 | K00000002 | K00000003 | 1
+device id on a full disk | serialnumber | full | K00000000 | K00000002 | K00000003 | 2
+device id on a read-only disk | serialnumber | read-only | K00000000 | K00000002 | K00000003 | 2
 test report on a full disk | report | full | 0 | not saved | 1 | 2
 test report on a read-only disk | report | read-only | 0 | not saved | 1 | 2)");
     }
-    // Written: whole or not at all, nothing left beside it, a clear error once per file (per
-    // request for a report), no save shown that did not happen, and what is in force lands
-    // with the next change once the disk is back.
+    // Written: whole or not at all, nothing left beside it, a clear error once per file
+    // (per request for a report or a device id: the page that asked shows it), no save
+    // shown that did not happen, and what is in force lands with the next change once
+    // the disk is back.
     void diskFullOrReadOnly()
     {
         QFETCH(QString, file);
