@@ -4,6 +4,7 @@
 #include "ChildProcess.h"
 #include "Config.h"
 #include "DeviceIdFile.h"
+#include "ScratchFiles.h"
 #include "TableRows.h"
 #include "TestBroker.h"
 #include "TestPeer.h"
@@ -13,7 +14,6 @@
 #include <QtTest>
 
 #include <csignal>
-#include <unistd.h>
 
 class TestDurability : public QObject
 {
@@ -22,11 +22,7 @@ class TestDurability : public QObject
     QTemporaryDir m_dir; // a copy of the program (its events.ini goes beside it) and its files
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
-    QByteArray read(const QString& name) const
-    {
-        QFile file(path(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray read(const QString& name) const { return readFile(path(name)); }
     // A whole version: every entry there, the last one complete.
     bool isWhole(const QString& name) const
     {
@@ -45,14 +41,11 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_broker.start());
-        // The event log lives beside the executable: run a copy of it here.
-        QVERIFY(::link(KVRT_TERMINAL_BINARY, qPrintable(path("KVRTTerminalUI"))) == 0
-                || QFile::copy(KVRT_TERMINAL_BINARY, path("KVRTTerminalUI")));
-        QFile id(path("serialnumber")), config(path("gui.conf"));
-        QVERIFY(id.open(QIODevice::WriteOnly) && id.write("K00000001") == 9);
+        QVERIFY(!copyTerminal(m_dir.path()).isEmpty()
+                && writeFile(path("serialnumber"), "K00000001"));
         const QString text("[gui]\ndeviceId=%1\n[log]\nlevel=1\nsyslog=false\n[mqtt]\nport=%2\n");
-        QVERIFY(config.open(QIODevice::WriteOnly)
-                && config.write(text.arg(path("serialnumber")).arg(m_broker.port()).toUtf8()));
+        QVERIFY(writeFile(path("gui.conf"),
+                          text.arg(path("serialnumber")).arg(m_broker.port()).toUtf8()));
     }
 
     void killedWhileWriting_data()

@@ -18,6 +18,7 @@
 #include "MessageCapture.h"
 #include "MqttClient.h"
 #include "Network.h"
+#include "ScratchFiles.h"
 #include "TableRows.h"
 #include "TestBroker.h"
 #include "TestPeer.h"
@@ -37,12 +38,6 @@ class TestHostFaults : public QObject
     TestBroker m_broker;
     qint64 m_offset = 0; // of the wall clock, in seconds
 
-    static QString read(const QString& name)
-    {
-        QFile file(name);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
-
     // Moves the wall clock to the given moment (to the second) in the given time zone, or
     // back to the real time.
     bool setClock(const QString& iso = QString(), const QString& zone = QString())
@@ -59,13 +54,7 @@ class TestHostFaults : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        const QString program = m_dir.filePath("KVRTTerminalUI");
-        QVERIFY(m_broker.start());
-        QVERIFY(::link(KVRT_TERMINAL_BINARY, qPrintable(program)) == 0
-                || QFile::copy(KVRT_TERMINAL_BINARY, program));
-    }
+    void initTestCase() { QVERIFY(m_broker.start() && !copyTerminal(m_dir.path()).isEmpty()); }
 
     void eventLogPeriodsFollowTheClock_data()
     {
@@ -138,7 +127,7 @@ test report on a read-only disk | report | read-only | 0 | not saved | 1 | 2)");
         const QString path = disk.filePath(file);
         MessageCapture log;
         std::function<void(int)> change;
-        std::function<QString()> inForce, stored = [&] { return read(path); },
+        std::function<QString()> inForce, stored = [&] { return readFile(path); },
                                           errors = [&] { return log.messages().join('\n'); };
         // gui.conf: the real program, set remotely; the values of two keys.
         const auto values = [](const QString& text) {
@@ -166,7 +155,7 @@ test report on a read-only disk | report | read-only | 0 | not saved | 1 | 2)");
                                            n < 3 ? QJsonObject {{"animSwitchSec", n}}
                                                  : QJsonObject {{"displayOffMin", 9}}}});
             };
-            stored = [&] { return values(read(path)); };
+            stored = [&] { return values(readFile(path)); };
             errors = [&] { return terminal.standardError(); };
         }
         // The device id and a report, which only pages of the program ask for.

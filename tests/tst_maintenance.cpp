@@ -17,6 +17,7 @@
 #include "Network.h"
 #include "NetworkService.h"
 #include "QrCodeGenerator.h"
+#include "ScratchFiles.h"
 #include "SessionManager.h"
 #include "TableRows.h"
 #include "TestBroker.h"
@@ -644,16 +645,13 @@ private:
             m_service->connectToBroker(m_broker.host(), m_broker.port());
         return m_bench->start(m_base + "/#");
     }
-    QByteArray read(const QString& name) const
+    QByteArray read(const QString& name) const // an absolute name stays as it is
     {
-        QFile file(QDir(m_dir->path()).filePath(name)); // an absolute name stays as it is
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        return readFile(QDir(m_dir->path()).filePath(name));
     }
     void write(const QString& name, const QByteArray& content) const
     {
-        QFile file(path(name));
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(content);
+        QVERIFY(writeFile(path(name), content));
     }
     // "path:vendor:product" makes a USB port directory with its attributes, a bare
     // "path" one without any, "sd" the SD card node.

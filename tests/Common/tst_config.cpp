@@ -5,6 +5,7 @@
 #include "Config.h"
 #include "GUIManager.h"
 #include "MessageCapture.h"
+#include "ScratchFiles.h"
 #include "TableRows.h"
 
 #include <QtTest>
@@ -17,24 +18,11 @@
 
 namespace {
 
-QByteArray readBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool write(const QString& path, const QByteArray& contents)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        && file.write(contents) == contents.size();
-}
-
 // Changes the file as an editor would: in place, by renaming a new file over it, or by
 // deleting it and writing a new one.
 bool edit(const QString& path, const QByteArray& from, const QByteArray& to, const QString& how)
 {
-    QByteArray contents = readBytes(path);
+    QByteArray contents = readFile(path);
     if (!contents.contains(from))
         return false;
     contents.replace(from, to);
@@ -43,9 +31,10 @@ bool edit(const QString& path, const QByteArray& from, const QByteArray& to, con
         QTest::qWait(200); // noticed before the new file comes
     }
     if (how != "replaced")
-        return write(path, contents);
+        return writeFile(path, contents);
     const QString temporary = path + ".new";
-    return write(temporary, contents) && std::rename(qPrintable(temporary), qPrintable(path)) == 0;
+    return writeFile(temporary, contents)
+        && std::rename(qPrintable(temporary), qPrintable(path)) == 0;
 }
 
 // The store's signals, in order.
@@ -83,16 +72,16 @@ private Q_SLOTS:
         // A file in a layout of its own, with a key unknown to the table, is read as it is
         // and kept until the first change, which writes everything.
         const QByteArray own = "; kept\n[log]\nlevel = 4\n\n[extra]\nnote=hello\n";
-        QVERIFY(write(path, own));
+        QVERIFY(writeFile(path, own));
         Config existing(path, Defaults);
         QVERIFY(existing.get("log/level") == "4" && existing.get("extra/note") == "hello");
         for (const QVariant& same : {QVariant(4), QVariant("4")})
             existing.set("log/level", same); // unchanged: not written
-        QCOMPARE(readBytes(path), own);
+        QCOMPARE(readFile(path), own);
         existing.set("gui/locale", "en_US");
         QVERIFY(existing.waitForWritten());
         QCOMPARE(Config(path, {}).keys().size(), Defaults.size() + 1);
-        QVERIFY(readBytes(path).contains("[extra]\nnote=hello\n"));
+        QVERIFY(readFile(path).contains("[extra]\nnote=hello\n"));
     }
     void valuesOverridesAndDefaults()
     {
@@ -108,8 +97,8 @@ private Q_SLOTS:
         // The stored value beats the default; neither is reported or written.
         QVERIFY(config.get("log/level") == 2 && !config.get("no/such").isValid()
                 && recorder.events.isEmpty());
-        QVERIFY(readBytes(path).contains("host=localhost\n")
-                && !readBytes(path).contains("interval"));
+        QVERIFY(readFile(path).contains("host=localhost\n")
+                && !readFile(path).contains("interval"));
         // An edit of the file changes the stored value, not the effective one.
         QVERIFY(edit(path, "host=localhost", "host=edited.local", "in place"));
         QTRY_COMPARE_WITH_TIMEOUT(recorder.events, (QStringList {"file", "changed"}), 30000);
@@ -119,8 +108,8 @@ private Q_SLOTS:
         config.set("mqtt/host", "chosen.local"), config.set("extra/name", "value");
         QCOMPARE(config.get("mqtt/host"), QVariant("chosen.local"));
         QVERIFY(config.waitForWritten());
-        QVERIFY(readBytes(path).contains("host=chosen.local\n")
-                && readBytes(path).contains("[extra]\nname=value\n"));
+        QVERIFY(readFile(path).contains("host=chosen.local\n")
+                && readFile(path).contains("[extra]\nname=value\n"));
         QCOMPARE(recorder.changes.mid(1),
                  (QList<QVariantMap> {{{"mqtt/host", "chosen.local"}}, {{"extra/name", "value"}}}));
         QTest::qWait(300);
@@ -172,7 +161,7 @@ private Q_SLOTS:
                                        {"log/color", true},
                                        {"gui/locale", "en_US"},
                                        {"mqtt/port", 1999.0}}}));
-        QVERIFY(config.waitForWritten() && readBytes(path).contains("\nlevel=3\n"));
+        QVERIFY(config.waitForWritten() && readFile(path).contains("\nlevel=3\n"));
         for (const char* rejected :
              {"gui/noSuchName", "extra/name", "topics/blm", "topics/rfid", " : port"})
             QVERIFY2(capture.contains(rejected), rejected);
@@ -194,7 +183,7 @@ a directory | dir | Cannot read config file)");
         const QByteArray contents = file.replace("\\n", "\n").toUtf8();
         QTemporaryDir dir;
         const QString path = dir.filePath("gui.conf");
-        QVERIFY(contents == "dir" ? QDir().mkdir(path) : write(path, contents));
+        QVERIFY(contents == "dir" ? QDir().mkdir(path) : writeFile(path, contents));
         MessageCapture capture;
         Config config(path, Defaults);
         Recorder recorder(config);
@@ -212,9 +201,9 @@ a directory | dir | Cannot read config file)");
         // A file with errors is kept aside, and a new one holds the values in force.
         const QStringList aside = QDir(dir.path()).entryList({"gui.conf.broken-*"});
         QCOMPARE(aside.size(), 1);
-        QCOMPARE(readBytes(dir.filePath(aside.first())), contents);
-        QVERIFY(readBytes(path).contains("level=4\n")
-                && readBytes(path).count('=') >= Defaults.size());
+        QCOMPARE(readFile(dir.filePath(aside.first())), contents);
+        QVERIFY(readFile(path).contains("level=4\n")
+                && readFile(path).count('=') >= Defaults.size());
     }
     void permissions_data()
     {
@@ -244,7 +233,7 @@ file in read-only directory | 600 | 555 | Could not write config file)");
         QTemporaryDir dir;
         const QString path = dir.filePath("gui.conf");
         if (fileMode)
-            QVERIFY(write(path, "[log]\nlevel=4\n[mqtt]\nhost=kept.local\n")
+            QVERIFY(writeFile(path, "[log]\nlevel=4\n[mqtt]\nhost=kept.local\n")
                     && ::chmod(qPrintable(path), fileMode) == 0);
         QVERIFY(::chmod(qPrintable(dir.path()), dirMode) == 0);
         MessageCapture capture;
@@ -255,16 +244,17 @@ file in read-only directory | 600 | 555 | Could not write config file)");
         const QString warnings = capture.messages(QtWarningMsg).join('\n');
         QVERIFY2(warnings.contains(warning), qPrintable(warnings));
         if (fileMode == 0600) // no replacement can be made beside it: left as it was
-            QCOMPARE(readBytes(path), QByteArray("[log]\nlevel=4\n[mqtt]\nhost=kept.local\n"));
+            QCOMPARE(readFile(path), QByteArray("[log]\nlevel=4\n[mqtt]\nhost=kept.local\n"));
         // Once the file may be used, its values come in and it is written in full.
         QVERIFY(::chmod(qPrintable(dir.path()), 0755) == 0);
-        QVERIFY(fileMode ? ::chmod(qPrintable(path), 0600) == 0 : write(path, "[log]\nlevel=4\n"));
+        QVERIFY(fileMode ? ::chmod(qPrintable(path), 0600) == 0
+                         : writeFile(path, "[log]\nlevel=4\n"));
         QVERIFY(edit(path, "level=4", "level=3", "in place"));
         QTRY_COMPARE_WITH_TIMEOUT(config.get("log/level"), QVariant("3"), 30000);
         QCOMPARE(config.get("mqtt/host"), QVariant(fileMode ? "kept.local" : "localhost"));
         config.set("gui/locale", "de_DE");
         QVERIFY(config.waitForWritten());
-        QCOMPARE(readBytes(path).count('='), Defaults.size());
+        QCOMPARE(readFile(path).count('='), Defaults.size());
     }
 };
 
