@@ -7,7 +7,9 @@
 #include "FileWriter.h"
 #include "MessageCapture.h"
 #include "SceneGraphBackend.h"
+#include "ScratchFiles.h"
 #include "StartupWarmUp.h"
+#include "TableRows.h"
 #include "TestBroker.h"
 #include "TestPeer.h"
 
@@ -16,7 +18,6 @@
 #include <QtTest>
 
 #include <csignal>
-#include <unistd.h>
 
 class TestCommandLine : public QObject
 {
@@ -88,17 +89,20 @@ private Q_SLOTS:
         QVERIFY(!terminal.standardError().contains("Setting "));
         QVERIFY(QDir(dir.path()).isEmpty());
     }
+    // Without an OpenGL context (offscreen, no X display) Qt would end the program at its
+    // first frame: the software renderer is taken, with a warning unless it was asked for.
     void runsUntilStopped_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<QString>("backend"); // QT_QUICK_BACKEND, unset if empty
         QTest::addColumn<QString>("printed"); // values of the configuration printout
-        QTest::newRow("defaults") << QStringList() << int(SIGTERM)
+        QTest::newRow("defaults") << QStringList() << int(SIGTERM) << "software"
                                   << "gui.conf) log/level=2 mqtt/host=localhost mqtt/port=1883";
         QTest::newRow("options")
             << QString("-f other.conf -v 3 -e -c -H broker.local -P abc -u terminal -p s3cret")
                    .split(' ')
-            << int(SIGINT)
+            << int(SIGINT) << QString()
             << "other.conf) log/level=3 log/stderr=true log/color=true mqtt/host=broker.local "
                "mqtt/port=0 mqtt/username=terminal mqtt/password=******";
     }
@@ -106,24 +110,36 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, arguments);
         QFETCH(int, signalNumber);
+        QFETCH(QString, backend);
         QFETCH(QString, printed);
         QTemporaryDir dir;
+        QProcessEnvironment environment = ChildProcess::defaultEnvironment();
+        environment.remove("DISPLAY");
+        environment.remove("QT_QUICK_BACKEND");
+        if (!backend.isEmpty())
+            environment.insert("QT_QUICK_BACKEND", backend);
+        environment.insert("KVRT_STARTUP_TRACE", "1");
         ChildProcess terminal;
         terminal.setWorkingDirectory(dir.path());
+        terminal.setEnvironment(environment);
         QVERIFY(terminal.start(KVRT_TERMINAL_BINARY, arguments));
-        // The configuration printout ends with its third rule line: start-up is complete.
+        // The configuration printout ends with its third rule line; then the first frame.
         const QString rule = "[Config] " + QString(60, '-');
-        QVERIFY2(
-            QTest::qWaitFor(
-                [&] { return terminal.standardError().count(rule) >= 3 || !terminal.isRunning(); },
-                60000)
-                && terminal.standardError().count(rule) >= 3,
-            qPrintable(terminal.standardError()));
+        const auto started = [&] {
+            const QString output = terminal.standardError();
+            return output.count(rule) >= 3 && output.contains("[startup] first frame");
+        };
+        QVERIFY2(QTest::qWaitFor([&] { return started() || !terminal.isRunning(); }, 60000)
+                     && started(),
+                 qPrintable(terminal.standardError()));
         QVERIFY(terminal.sendSignal(signalNumber));
         QVERIFY(terminal.waitForFinished());
         QCOMPARE(terminal.exitStatus(), QProcess::NormalExit);
         QCOMPARE(terminal.exitCode(), 0);
         const QString output = terminal.standardError();
+        QCOMPARE(output.count("[SceneGraph] WARN: no OpenGL context can be created on the "
+                              "platform offscreen: Qt Quick draws with its software renderer"),
+                 int(backend.isEmpty()));
         QStringList entries = printed.split(' ');
         QVERIFY(output.contains("[Config]  SETTINGS (" + entries.takeFirst() + '\n'));
         for (const QString& entry : qAsConst(entries)) {
@@ -134,9 +150,7 @@ private Q_SLOTS:
                      qPrintable(entry));
         }
         // Overrides shadow the stored values; they are never written.
-        QFile file(dir.filePath(arguments.value(1, "gui.conf")));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray stored = file.readAll();
+        const QByteArray stored = readFile(dir.filePath(arguments.value(1, "gui.conf")));
         QVERIFY(stored.contains("\n[log]\ncolor=false\nlevel=2\nstderr=true\n"));
         QVERIFY(stored.contains("host=localhost\npassword=\nport=1883\nusername=\n"));
     }
@@ -155,12 +169,8 @@ private Q_SLOTS:
         TestBroker broker;
         QVERIFY(broker.start());
         QTemporaryDir dir; // the event log goes beside the program: a copy of it runs here
-        QVERIFY(::link(KVRT_TERMINAL_BINARY, qPrintable(dir.filePath("KVRTTerminalUI"))) == 0
-                || QFile::copy(KVRT_TERMINAL_BINARY, dir.filePath("KVRTTerminalUI")));
-        QFile config(dir.filePath("gui.conf"));
-        QVERIFY(config.open(QIODevice::WriteOnly)
-                && config.write(QString("[mqtt]\nport=%1\n").arg(broker.port()).toUtf8()) > 0);
-        config.close();
+        const QString program = copyTerminal(dir.path()), config = dir.filePath("gui.conf");
+        QVERIFY(writeFile(config, QString("[mqtt]\nport=%1\n").arg(broker.port()).toUtf8()));
         ChildProcess terminal;
         terminal.setWorkingDirectory(dir.path());
         QProcessEnvironment environment = ChildProcess::defaultEnvironment();
@@ -175,7 +185,7 @@ private Q_SLOTS:
                                environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
         }
         terminal.setEnvironment(environment);
-        QVERIFY(terminal.start(dir.filePath("KVRTTerminalUI")));
+        QVERIFY(terminal.start(program));
         TestPeer peer(broker);
         QVERIFY(peer.connectToBroker() && peer.subscribe("ovant/ui/status"));
         // An answer to a status request: everything sent before it has been handled.
@@ -210,47 +220,8 @@ private Q_SLOTS:
         for (const QString& name : names)
             ignitions += events.value(name).toString().startsWith("Ignition ");
         QCOMPARE(ignitions, 50);
-        QCOMPARE(QSettings(config.fileName(), QSettings::IniFormat).value("gui/animSwitchSec"),
+        QCOMPARE(QSettings(config, QSettings::IniFormat).value("gui/animSwitchSec"),
                  QVariant("50"));
-    }
-    // Without an OpenGL context (offscreen, no X display) Qt would end the program at its
-    // first frame; a renderer asked for by name is taken as it is.
-    void drawsWithoutOpenGL_data()
-    {
-        QTest::addColumn<QString>("backend"); // QT_QUICK_BACKEND, unset if empty
-        QTest::addColumn<bool>("warned");
-        QTest::newRow("none asked for") << QString() << true;
-        QTest::newRow("software asked for") << "software" << false;
-    }
-    void drawsWithoutOpenGL()
-    {
-        QFETCH(QString, backend);
-        QFETCH(bool, warned);
-        QTemporaryDir dir;
-        QProcessEnvironment environment = ChildProcess::defaultEnvironment();
-        environment.remove("DISPLAY");
-        environment.remove("QT_QUICK_BACKEND");
-        if (!backend.isEmpty())
-            environment.insert("QT_QUICK_BACKEND", backend);
-        environment.insert("KVRT_STARTUP_TRACE", "1");
-        ChildProcess terminal;
-        terminal.setWorkingDirectory(dir.path());
-        terminal.setEnvironment(environment);
-        QVERIFY(terminal.start(KVRT_TERMINAL_BINARY, {"-P", "1"}));
-        QVERIFY2(QTest::qWaitFor(
-                     [&] {
-                         return terminal.standardError().contains("[startup] first frame")
-                             || !terminal.isRunning();
-                     },
-                     60000),
-                 qPrintable(terminal.standardError()));
-        QVERIFY(terminal.sendSignal(SIGTERM) && terminal.waitForFinished());
-        QCOMPARE(terminal.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(terminal.exitCode(), 0);
-        QCOMPARE(terminal.standardError().count(
-                     "[SceneGraph] WARN: no OpenGL context can be created on the platform "
-                     "offscreen: Qt Quick draws with its software renderer instead\n"),
-                 int(warned));
     }
     void brokerCredentialsStayInside()
     {
@@ -263,13 +234,12 @@ private Q_SLOTS:
         observer.connection().setPassword("watch");
         QVERIFY(observer.connectToBroker() && observer.subscribe("#"));
         QTemporaryDir dir;
-        QFile config(dir.filePath("gui.conf"));
-        QVERIFY(config.open(QIODevice::WriteOnly)
-                && config.write(QString("[gui]\nsettingsPin=73a91\n[log]\nlevel=3\nsyslog=false\n"
-                                        "[mqtt]\npassword=wr0ng\nport=%1\nusername=terminal\n")
-                                    .arg(broker.port())
-                                    .toUtf8()));
-        config.close();
+        const QString config = dir.filePath("gui.conf");
+        QVERIFY(writeFile(config,
+                          QString("[gui]\nsettingsPin=73a91\n[log]\nlevel=3\nsyslog=false\n"
+                                  "[mqtt]\npassword=wr0ng\nport=%1\nusername=terminal\n")
+                              .arg(broker.port())
+                              .toUtf8()));
         ChildProcess refused, terminal;
         refused.setWorkingDirectory(dir.path()), terminal.setWorkingDirectory(dir.path());
         // The password of the file is refused: said once clearly, then the retries are counted.
@@ -303,20 +273,14 @@ private Q_SLOTS:
         QVERIFY(observer.waitForMessages("ovant/ui/config", 2));
         QCOMPARE(observer.last("ovant/ui/config").json()["gui"].toObject()["displayOffMin"].toInt(),
                  7);
-        QVERIFY(config.open(QIODevice::ReadOnly)
-                && config.readAll().contains("settingsPin=73a91\n"));
-        config.close();
+        QVERIFY(readFile(config).contains("settingsPin=73a91\n"));
         for (const char* pin : {"{\"settingsPin\": \"12x\"}", "{\"settingsPin\": \"7391\"}"})
             observer.publish("ovant/ui/config/set", QByteArray("{\"gui\": ") + pin + '}');
         QVERIFY(observer.waitForMessages("ovant/ui/config", 3));
         QVERIFY(terminal.standardError().contains("maintenance PIN the keypad cannot type"));
         // The file is written in the background, soon after.
-        const auto stored = [&config] {
-            config.close();
-            return config.open(QIODevice::ReadOnly) ? config.readAll() : QByteArray();
-        };
-        QTRY_VERIFY(stored().contains("settingsPin=7391\n"));
-        QVERIFY(stored().contains("password=wr0ng\n"));
+        QTRY_VERIFY(readFile(config).contains("settingsPin=7391\n"));
+        QVERIFY(readFile(config).contains("password=wr0ng\n"));
         // A password in a service's report, and in a URL, is masked in the debug log too.
         observer.publish("ovant/blm/config",
                          QByteArray("{\"blm\": {\"obu_password\": \"0bu\\\"pw\", "
@@ -334,64 +298,54 @@ private Q_SLOTS:
                         || !message.payload.contains(secret));
         }
     }
-    // Two import paths, a and b; each module's qmldir is written in the paths named.
+    // Two import paths, a and b; each module's qmldir (lines split at ';') is written in the
+    // paths named.
     void warmUpPlugins_data()
     {
-        QTest::addColumn<QString>("qmldir");
-        QTest::addColumn<QStringList>("paths");
-        QTest::addColumn<QStringList>("expected");
-        const QString plugin = "module M\nplugin mplugin\n";
-        QTest::newRow("first path")
-            << plugin << QStringList {"a", "b"} << QStringList {"a/M/mplugin"};
-        QTest::newRow("second path") << plugin << QStringList {"b"} << QStringList {"b/M/mplugin"};
-        QTest::newRow("no plug-in") << "module M\n" << QStringList {"a", "b"} << QStringList {};
-        QTest::newRow("plug-in elsewhere") << "plugin mplugin ../lib\n"
-                                           << QStringList {"a"} << QStringList {};
-        QTest::newRow("no module") << plugin << QStringList {} << QStringList {};
+        addTextRows({"qmldir", "paths", "expected"}, R"(
+first path | module M;plugin mplugin | a b | a/M/mplugin
+second path | module M;plugin mplugin | b | b/M/mplugin
+no plug-in | module M | a b |
+plug-in elsewhere | plugin mplugin ../lib | a |
+no module | module M;plugin mplugin | |)");
     }
     void warmUpPlugins()
     {
         QFETCH(QString, qmldir);
-        QFETCH(QStringList, paths);
-        QFETCH(QStringList, expected);
+        QFETCH(QString, paths);
         QTemporaryDir dir;
-        for (const QString& path : paths) {
+        for (const QString& path : paths.split(' ', Qt::SkipEmptyParts)) {
             QVERIFY(QDir(dir.path()).mkpath(path + "/M"));
-            QFile file(dir.filePath(path + "/M/qmldir"));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(qmldir.toUtf8()));
+            QVERIFY(writeFile(dir.filePath(path + "/M/qmldir"),
+                              qmldir.replace(';', '\n').toUtf8() + '\n'));
         }
         QStringList files;
         for (const QString& file :
              StartupWarmUp::pluginFiles({"M"}, {dir.filePath("a"), dir.filePath("b")}))
             files.append(QDir(dir.path()).relativeFilePath(file));
-        QCOMPARE(files, expected);
+        QTEST(files.join(' '), "expected");
     }
     // "platform integration": what the program starts on, given the device nodes of a board.
     void platformFallback_data()
     {
-        QTest::addColumn<QString>("asked");
-        QTest::addColumn<QStringList>("nodes");
-        QTest::addColumn<QString>("expected"); // empty: as asked
-        const QStringList drm {"dri/card0", "dri/renderD128", "fb0"};
-        QTest::newRow("DRM") << "eglfs" << drm << QString();
-        QTest::newRow("framebuffer only") << "eglfs" << QStringList {"fb0"} << "linuxfb";
-        QTest::newRow("render node only")
-            << "eglfs" << QStringList {"dri/renderD128"} << "offscreen";
-        QTest::newRow("KMS with options")
-            << "eglfs:x eglfs_kms" << QStringList {"fb0"} << "linuxfb";
-        QTest::newRow("Mali") << "eglfs eglfs_mali" << QStringList {"fb0"} << QString();
-        QTest::newRow("Mali, nothing") << "eglfs eglfs_mali" << QStringList() << "offscreen";
-        QTest::newRow("X11") << "eglfs eglfs_x11" << QStringList() << QString();
-        QTest::newRow("linuxfb") << "linuxfb" << QStringList() << QString();
-        QTest::newRow("platform unset") << "" << QStringList() << QString();
+        addTextRows({"asked", "nodes", "expected"}, R"(
+DRM | eglfs | dri/card0 dri/renderD128 fb0 |
+framebuffer only | eglfs | fb0 | linuxfb
+render node only | eglfs | dri/renderD128 | offscreen
+KMS with options | eglfs:x eglfs_kms | fb0 | linuxfb
+Mali | eglfs eglfs_mali | fb0 |
+Mali, nothing | eglfs eglfs_mali | | offscreen
+X11 | eglfs eglfs_x11 | |
+linuxfb | linuxfb | |
+platform unset | | |)");
     }
     void platformFallback()
     {
         QFETCH(QString, asked);
-        QFETCH(QStringList, nodes);
-        QFETCH(QString, expected);
+        QFETCH(QString, nodes);
+        QFETCH(QString, expected); // empty: as asked
         QTemporaryDir dev;
-        for (const QString& node : nodes) {
+        for (const QString& node : nodes.split(' ', Qt::SkipEmptyParts)) {
             QVERIFY(QDir(dev.path()).mkpath(QFileInfo(node).path()));
             QVERIFY(QFile(dev.filePath(node)).open(QIODevice::WriteOnly));
         }
