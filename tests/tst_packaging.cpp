@@ -1,6 +1,8 @@
 // The Debian packages as a terminal receives them: made by cpack from this build tree,
 // unpacked with dpkg-deb and checked file by file; the programs run where they were unpacked.
 
+#include "TableRows.h"
+
 #include <QDir>
 #include <QJSEngine>
 #include <QProcess>
@@ -99,16 +101,18 @@ private Q_SLOTS:
             QVERIFY2(m_output.contains(word), qPrintable(word + " not in: " + m_output));
     }
     // The Architecture field names the machine the package's program is built for, as its
-    // ELF header tells (a cross build is packaged on another machine).
-    void architecture_data()
+    // ELF header tells (a cross build is packaged on another machine); Debian's own checks
+    // find nothing to warn about.
+    void architectureAndLintian_data()
     {
         QTest::addColumn<QString>("program");
         QTest::newRow("kvrtterminalui") << "/opt/ovant/kvrtterminalui/KVRTTerminalUI";
         QTest::newRow("kvrt-simulator") << "/usr/bin/kvrt-simulator";
     }
-    void architecture()
+    void architectureAndLintian()
     {
         QFETCH(QString, program);
+        const QString deb = m_debs.value(QTest::currentDataTag());
         QFile file(m_root + program);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray elf = file.read(52);
@@ -119,9 +123,13 @@ private Q_SLOTS:
         const bool hardFloat = qFromLittleEndian<quint32>(elf.constData() + 36) & 0x400;
         const QMap<quint16, QString> debian
             = {{3, "i386"}, {62, "amd64"}, {183, "arm64"}, {40, hardFloat ? "armhf" : "armel"}};
-        QCOMPARE(run("dpkg-deb", {"-f", m_debs.value(QTest::currentDataTag()), "Architecture"}), 0);
+        QCOMPARE(run("dpkg-deb", {"-f", deb, "Architecture"}), 0);
         QCOMPARE(m_output.trimmed(),
                  debian.value(machine, "ELF machine " + QString::number(machine)));
+        const QString lintian = QStandardPaths::findExecutable("lintian");
+        if (lintian.isEmpty())
+            QSKIP("lintian is not installed");
+        QVERIFY2(run(lintian, {"--fail-on", "error,warning", deb}) == 0, qPrintable(m_output));
     }
     // As installed, but with the programs taken from the unpacked tree. Bad keys and
     // values are only warned about, naming the unit.
@@ -177,39 +185,19 @@ private Q_SLOTS:
         for (const QString& line : postinst)
             QVERIFY2(m_output.contains(line + '\n'), qPrintable(m_output));
     }
-    // Debian's own checks find nothing to warn about.
-    void lintian_data()
-    {
-        QTest::addColumn<QString>("package");
-        for (const QString& package : Packages)
-            QTest::newRow(qPrintable(package)) << package;
-    }
-    void lintian()
-    {
-        QFETCH(QString, package);
-        const QString lintian = QStandardPaths::findExecutable("lintian");
-        if (lintian.isEmpty())
-            QSKIP("lintian is not installed");
-        QVERIFY2(run(lintian, {"--fail-on", "error,warning", m_debs.value(package)}) == 0,
-                 qPrintable(m_output));
-    }
     // "action user": what the polkit rule answers, run by a JavaScript engine with polkit's
     // interface; only the time zone, and only for the service's user.
     void polkitRule_data()
     {
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<QString>("user");
-        QTest::addColumn<QString>("result");
         const QString timedate = "org.freedesktop.timedate1.";
-        QTest::newRow("time zone") << timedate + "set-timezone"
-                                   << "kvrtterminalui"
-                                   << "yes";
-        QTest::newRow("another user") << timedate + "set-timezone"
-                                      << "kvrt"
-                                      << "undefined";
-        for (const char* other : {"set-time", "set-ntp", "set-local-rtc"})
-            QTest::newRow(other) << timedate + other << "kvrtterminalui"
-                                 << "undefined";
+        addTextRows({"action", "user", "result"},
+                    QString(R"(
+time zone | %1set-timezone | kvrtterminalui | yes
+another user | %1set-timezone | kvrt | undefined
+set-time | %1set-time | kvrtterminalui | undefined
+set-ntp | %1set-ntp | kvrtterminalui | undefined
+set-local-rtc | %1set-local-rtc | kvrtterminalui | undefined)")
+                        .arg(timedate));
     }
     void polkitRule()
     {
