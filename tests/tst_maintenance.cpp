@@ -651,7 +651,7 @@ private:
     }
     void write(const QString& name, const QByteArray& content) const
     {
-        QVERIFY(writeFile(path(name), content));
+        QVERIFY(::writeFile(path(name), content));
     }
     // "path:vendor:product" makes a USB port directory with its attributes, a bare
     // "path" one without any, "sd" the SD card node.
