@@ -40,6 +40,8 @@ public:
     qint64 processId() const { return m_finished ? 0 : m_process.processId(); }
     QString standardOutput() const { return QString::fromUtf8(m_stdout); }
     QString standardError() const { return QString::fromUtf8(m_stderr); }
+    // As received, without a conversion per look (for waits on a busy output).
+    const QByteArray& standardErrorBytes() const { return m_stderr; }
     int exitCode() const { return m_process.exitCode(); }
     QProcess::ExitStatus exitStatus() const { return m_process.exitStatus(); }
 
