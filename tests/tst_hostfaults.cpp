@@ -25,6 +25,7 @@
 
 #include <QtTest>
 
+#include <dlfcn.h>
 #include <glob.h>
 #include <unistd.h>
 
@@ -218,9 +219,18 @@ int main(int argc, char* argv[])
         glob_t found {};
         const QString clock = QDir::temp().filePath(QString("kvrt-clock-%1").arg(getpid()));
         QFile file(clock);
-        if (::glob("/usr/lib/*/faketime/libfaketimeMT.so.1", 0, nullptr, &found) == 0
-            && file.open(QIODevice::WriteOnly) && file.write("+0") == 2) {
-            qputenv("LD_PRELOAD", found.gl_pathv[0]);
+        // The library of this program's own architecture (not the host's, under an emulator).
+        const char* library = nullptr;
+        if (::glob("/usr/lib/*/faketime/libfaketimeMT.so.1", 0, nullptr, &found) == 0) {
+            for (size_t i = 0; i < found.gl_pathc && !library; ++i) {
+                if (void* handle = ::dlopen(found.gl_pathv[i], RTLD_LAZY | RTLD_LOCAL)) {
+                    library = found.gl_pathv[i];
+                    ::dlclose(handle);
+                }
+            }
+        }
+        if (library && file.open(QIODevice::WriteOnly) && file.write("+0") == 2) {
+            qputenv("LD_PRELOAD", library);
             qputenv("FAKETIME_TIMESTAMP_FILE", clock.toLocal8Bit());
             qputenv("FAKETIME_NO_CACHE", "1");
             qputenv("FAKETIME_DONT_FAKE_MONOTONIC", "1");

@@ -68,31 +68,6 @@ private Q_SLOTS:
         QCOMPARE(done.size(), 30); // every caller hears of its change
         QVERIFY(!done.join(' ').contains("failed"));
     }
-    void failuresReportedOncePerStreak()
-    {
-        FileWriter writer;
-        QSignalSpy failed(&writer, &FileWriter::writeFailed);
-        QSignalSpy recovered(&writer, &FileWriter::writeRecovered);
-        const QString path = m_dir.filePath("later/file");
-        QStringList errors;
-        for (int i = 0; i < 3; ++i) {
-            writer.write(path, "lost", [&](bool written, const QString& error) {
-                errors << (written ? QString() : error);
-            });
-            QVERIFY(writer.waitForWritten(30000));
-        }
-        QCOMPARE(failed.count(), 1);
-        QCOMPARE(failed[0][0].toString(), path);
-        QVERIFY(errors.size() == 3 && !errors.contains(QString()));
-        // The next change after the cause is gone writes everything there is.
-        QVERIFY(QDir(m_dir.path()).mkdir("later"));
-        writer.write(path, "kept");
-        QVERIFY(writer.waitForWritten(30000));
-        QVERIFY(recovered.count() == 1 && failed.count() == 1);
-        QCOMPARE(readFile(path), QByteArray("kept"));
-    }
-    // What was queued is on the disk when the writer has gone, within a bounded time: a disk
-    // that does not answer does not hold up the end (a slow one is waited for: tst_commandline).
     void theEndDoesNotWaitForAStuckDisk()
     {
         const int stuckMsec = FileWriter::FinishMsec + 2000;
