@@ -41,7 +41,9 @@ bool RawMqttClient::connectToBroker(const QString& host, quint16 port)
         return false;
     m_notifier = new QSocketNotifier(mosquitto_socket(m_mosquitto), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
+        m_reading = true;
         mosquitto_loop_read(m_mosquitto, 1);
+        m_reading = false;
         pump();
     });
     m_misc.start();
@@ -52,20 +54,23 @@ bool RawMqttClient::connectToBroker(const QString& host, quint16 port)
 void RawMqttClient::subscribe(const QString& filter)
 {
     mosquitto_subscribe(m_mosquitto, nullptr, filter.toUtf8().constData(), 0);
-    pump();
+    if (!m_reading)
+        pump();
 }
 
 void RawMqttClient::publish(const QString& topic, const QByteArray& payload)
 {
     mosquitto_publish(m_mosquitto, nullptr, topic.toUtf8().constData(), payload.size(),
                       payload.constData(), 0, false);
-    pump();
+    if (!m_reading)
+        pump();
 }
 
 void RawMqttClient::pump()
 {
-    // Small packets on a local socket: what is queued goes out at once.
-    while (mosquitto_want_write(m_mosquitto)) {
+    // Small packets on a local socket: what is queued goes out at once (a full socket
+    // buffer waits for the next turn).
+    for (int i = 0; i < 100 && mosquitto_want_write(m_mosquitto); ++i) {
         if (mosquitto_loop_write(m_mosquitto, 1) != MOSQ_ERR_SUCCESS)
             break;
     }

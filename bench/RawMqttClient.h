@@ -35,6 +35,8 @@ private:
     void pump();
 
     mosquitto* m_mosquitto = nullptr;
+    // Within a read: what the callbacks publish goes out once the read is over.
+    bool m_reading = false;
     QSocketNotifier* m_notifier = nullptr;
     QTimer m_misc;
 };
