@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <utility>
 
@@ -309,19 +308,17 @@ void Diagnostics::saveReport()
     qInfo().noquote().nospace() << Tag << "Saving Diagnostics report to : " << fileName;
 
     // Written aside and renamed at the end: a failed write leaves no half report and
-    // is reported as a failure, not as a saved file.
-    QSaveFile file(fileName);
-    const QByteArray content = report.toUtf8();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate)
-        || file.write(content) != content.size() || !file.commit()) {
-        const QString error = file.errorString();
-        file.cancelWriting();
-        qCritical().noquote().nospace() << Tag << "ERROR: Could not save file : " << error;
-        Q_EMIT saveReportFinished(false,
-                                  QStringLiteral("Could not save Test Report\nERROR: ") + error);
-        return;
-    }
-    Q_EMIT saveReportFinished(true, QStringLiteral("Test report saved successfully:\n") + fileName);
+    // is reported as a failure, not as a saved file. The outcome is shown once known.
+    m_writer.write(fileName, report.toUtf8(), [this, fileName](bool written, const QString& error) {
+        if (!written) {
+            qCritical().noquote().nospace() << Tag << "ERROR: Could not save file : " << error;
+            Q_EMIT saveReportFinished(
+                false, QStringLiteral("Could not save Test Report\nERROR: ") + error);
+            return;
+        }
+        Q_EMIT saveReportFinished(true,
+                                  QStringLiteral("Test report saved successfully:\n") + fileName);
+    });
 }
 
 QString Diagnostics::generateQr()

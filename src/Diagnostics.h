@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileWriter.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -66,6 +68,9 @@ public:
     void setSdCardNode(const QString& path) { m_sdCardNode = path; }
     // Where reports are written; the working directory by default.
     void setReportDirectory(const QString& dir) { m_reportDirectory = dir; }
+    // Blocks until the reports asked for are written, or could not be (at most `msecs`,
+    // -1: no limit), and their outcomes are out. Whether they all are.
+    bool waitForWritten(int msecs = -1) { return m_writer.waitForWritten(msecs); }
 
     QString rtc() const;
     QString ethernet() const;
@@ -180,4 +185,6 @@ private:
     QString m_sdCardNode = QStringLiteral("/dev/mmcblk1p1");
     QString m_reportDirectory = QStringLiteral(".");
     BoardTest m_boardTest = BoardTest::None;
+    // Reports go to the disk (a USB stick, as often as not) off the screen's thread.
+    FileWriter m_writer;
 };

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QSet>
 #include <QSettings>
+#include <QVector>
 
 #include <algorithm>
 #include <new>
@@ -42,6 +43,16 @@ EventManager::EventManager(Config& config, const QString& directory, Loading loa
     , m_config(&config)
     , m_filename(QDir(directory).filePath(QStringLiteral("events.ini")))
 {
+    // Reported once per failing streak, not at every event.
+    connect(&m_writer, &FileWriter::writeFailed, this,
+            [this](const QString&, const QString& error) {
+                qWarning().noquote().nospace()
+                    << Tag << "WARN: Cannot write the events file " << m_filename << " (" << error
+                    << "); the log is kept in memory only";
+            });
+    connect(&m_writer, &FileWriter::writeRecovered, this, [this] {
+        qInfo().noquote().nospace() << Tag << "Events file written again : " << m_filename;
+    });
     if (loading == Loading::Now)
         ensureLoaded();
 }
@@ -124,38 +135,68 @@ void EventManager::setAside(const QString& reason)
 {
     const QString kept = m_filename + QLatin1Char('.') + reason + QLatin1Char('-')
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
-    if (QFile::rename(m_filename, kept))
-        qWarning().noquote().nospace() << Tag << "WARN: Cannot read the events file " << m_filename
-                                       << ", kept as " << kept << "; starting an empty log";
-    else
-        qWarning().noquote().nospace() << Tag << "WARN: Cannot read the events file " << m_filename
-                                       << "; starting an empty log";
+    // In its turn before the first save. A link (to a writable place) stays: its target
+    // is what is set aside. Where that fails, no save may overwrite the file.
+    m_writer.run(
+        m_filename, [filename = m_filename, kept, unreadable = m_unreadable](QString* error) {
+            const QFileInfo info(filename);
+            const QString target = info.isSymLink() ? info.symLinkTarget() : filename;
+            const QString keptTarget = target + kept.mid(filename.size());
+            if (QFile::rename(target, keptTarget)) {
+                qWarning().noquote().nospace()
+                    << Tag << "WARN: Cannot read the events file " << filename << ", kept as "
+                    << keptTarget << "; starting an empty log";
+                return true;
+            }
+            unreadable->store(true);
+            *error = QStringLiteral("it cannot be read, nor be kept aside as %1").arg(keptTarget);
+            return false;
+        });
 }
 
 void EventManager::save()
 {
-    // Replaced as a whole: a kill or power cut in the middle of a save leaves the
-    // previous log, never a truncated one.
-    const bool failed = !AtomicFile::writeSettings(m_filename, [this](QSettings& file) {
-        file.beginWriteArray(ArrayName, m_data.size());
-        for (int i = 0; i < m_data.size(); ++i) {
-            const Event* event = m_data.at(i);
-            file.setArrayIndex(i);
-            file.setValue(QStringLiteral("category"), event->category());
-            file.setValue(QStringLiteral("name"), event->name());
-            file.setValue(QStringLiteral("desc"), event->description());
-            file.setValue(QStringLiteral("timestamp"), event->timestamp());
-        }
-        file.endArray();
-    });
+    // What the writer needs, as values: the events stay with this thread.
+    struct Entry
+    {
+        QString category;
+        QString name;
+        QString description;
+        QDateTime timestamp;
+    };
+    QVector<Entry> entries;
+    entries.reserve(m_data.size());
+    for (const Event* event : qAsConst(m_data))
+        entries.append(
+            {event->category(), event->name(), event->description(), event->timestamp()});
 
-    // Reported once per failing streak, not on every event.
-    if (failed && !m_writeFailed)
-        qWarning().noquote().nospace() << Tag << "WARN: Cannot write the events file " << m_filename
-                                       << "; the log is kept in memory only";
-    else if (!failed && m_writeFailed)
-        qInfo().noquote().nospace() << Tag << "Events file written again : " << m_filename;
-    m_writeFailed = failed;
+    // Replaced as a whole: a kill or power cut in the middle of a save leaves the
+    // previous log, never a truncated one. An unreadable file that could not be kept
+    // aside is left as it is.
+    m_writer.write(m_filename,
+                   [filename = m_filename, entries = std::move(entries),
+                    unreadable = m_unreadable](QString* error) {
+                       if (unreadable->load()) {
+                           *error = QStringLiteral(
+                               "the unreadable file could not be kept aside, and stays");
+                           return false;
+                       }
+                       return AtomicFile::writeSettings(
+                           filename,
+                           [&entries](QSettings& file) {
+                               file.beginWriteArray(ArrayName, entries.size());
+                               for (int i = 0; i < entries.size(); ++i) {
+                                   const Entry& entry = entries.at(i);
+                                   file.setArrayIndex(i);
+                                   file.setValue(QStringLiteral("category"), entry.category);
+                                   file.setValue(QStringLiteral("name"), entry.name);
+                                   file.setValue(QStringLiteral("desc"), entry.description);
+                                   file.setValue(QStringLiteral("timestamp"), entry.timestamp);
+                               }
+                               file.endArray();
+                           },
+                           error);
+                   });
 }
 
 void EventManager::push(Event* event)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileWriter.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QObject>
@@ -7,12 +9,16 @@
 #include <QString>
 #include <QVariant>
 
+#include <atomic>
+#include <memory>
+
 class Config;
 class Event;
 
 // The event log: a bounded list of events kept in "events.ini" and offered to QML
 // as a filtered view, newest first. Entries older than 30 days are dropped at
-// start-up. The manager owns its events.
+// start-up. The manager owns its events. The file is written on a thread of its own,
+// so that a slow disk never holds up the screen.
 class EventManager : public QObject
 {
     Q_OBJECT
@@ -45,6 +51,11 @@ public:
     // Reads the file and drops the entries past retention, once. Every change goes
     // through it first: a save before it would replace the stored log with a part of it.
     void ensureLoaded();
+
+    // Blocks until the changes made so far are in the file (or could not be written),
+    // at most `msecs` (-1: no limit). Whether they are all done. The destructor waits
+    // too, a bounded time.
+    bool waitForWritten(int msecs = -1) { return m_writer.waitForWritten(msecs); }
 
     // The time bounds of a named period at the given moment; invalid bounds for a
     // period that has none ("All history" and any unknown name).
@@ -81,6 +92,9 @@ private:
     QString m_filterName;
     QDateTime m_filterFrom;
     QDateTime m_filterTo;
-    bool m_writeFailed = false;
     bool m_loaded = false;
+    // An unreadable file could not be kept aside: saves leave it as it is. Set by the
+    // writer's thread.
+    std::shared_ptr<std::atomic_bool> m_unreadable = std::make_shared<std::atomic_bool>(false);
+    FileWriter m_writer;
 };

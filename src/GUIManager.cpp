@@ -4,12 +4,14 @@
 #include "Ethernet.h"
 #include "IPv4.h"
 #include "Logger.h"
+#include "SceneGraphBackend.h"
 #include "SecretMask.h"
 #include "StartupTrace.h"
 #include "TaggedLog.h"
 #include "Transaction.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QQmlContext>
@@ -18,6 +20,7 @@
 #include <QUrl>
 #include <QtQml>
 
+#include <algorithm>
 #include <functional>
 #include <utility>
 
@@ -246,6 +249,18 @@ GUIManager::~GUIManager()
     qDeleteAll(roots);
 }
 
+bool GUIManager::waitForWritten(int msecs)
+{
+    const QDeadlineTimer deadline(msecs < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(msecs));
+    const auto left = [&deadline] {
+        return deadline.isForever() ? -1 : int(std::max<qint64>(0, deadline.remainingTime()));
+    };
+    bool done = m_eventLog.waitForWritten(left());
+    done = m_deviceIdFile.waitForWritten(left()) && done;
+    done = m_diagnostics.waitForWritten(left()) && done;
+    return m_config->waitForWritten(left()) && done;
+}
+
 void GUIManager::load()
 {
     // The broker answers at once and its first traffic (subscriptions, states) would be
@@ -259,6 +274,7 @@ void GUIManager::load()
         criticalLog() << "ERROR: Failed to load the user interface : qrc:/qml/main.qml";
     } else {
         setParent(roots.first());
+        SceneGraphBackend::watch(qobject_cast<QQuickWindow*>(roots.first()));
         StartupTrace::followWindow(qobject_cast<QQuickWindow*>(roots.first()));
         m_maintenance.watchActivity(roots.first());
     }

@@ -101,6 +101,10 @@ public:
 
     // Loads the QML scene, sets the configured language and records the start.
     void load();
+    // Blocks until every file change made so far (configuration, event log, device id,
+    // test reports) is on the disk or has failed, at most `msecs` in all (-1: no
+    // limit). Whether they all are done.
+    bool waitForWritten(int msecs = -1);
 
     QString screen() const { return m_screen; }
     void setScreen(const QString& value);

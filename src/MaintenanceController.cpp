@@ -6,6 +6,7 @@
 #include "EventLogin.h"
 #include "EventLogout.h"
 #include "EventManager.h"
+#include "FileWriter.h"
 #include "GUIManager.h"
 #include "IPv4.h"
 #include "Inspector.h"
@@ -73,6 +74,10 @@ MaintenanceController::MaintenanceController(GUIManager& gui, const Parts& parts
             [this] { showPowerRequest(QT_TRANSLATE_NOOP("GUIManager", "Rebooting")); });
     connect(&parts.inspector, &manager::Inspector::systemShutdownStarted, this,
             [this] { showPowerRequest(QT_TRANSLATE_NOOP("GUIManager", "Shutting down")); });
+    // The files reach the disk before the power goes, whatever the system does then. The
+    // busy screen is up by then: nothing waits for the screen.
+    connect(&parts.inspector, &manager::Inspector::powerRequestDue, this,
+            [this] { m_gui.waitForWritten(FileWriter::FinishMsec); });
 }
 
 void MaintenanceController::pushEvent(const QString& category, const QString& name,

@@ -61,8 +61,8 @@ void StartupWarmUp::wait()
     if (!m_thread.joinable())
         return;
     // Waited for, it must not wait behind every other program of a busy start: it is given
-    // back the normal priority (which root may do, as the service runs; otherwise it keeps
-    // the idle one).
+    // back the normal priority (which needs a nice limit of 0, as the service's unit sets, or
+    // root; otherwise it keeps the idle one).
     const sched_param normal {};
     pthread_setschedparam(m_thread.native_handle(), SCHED_OTHER, &normal);
     m_thread.join();

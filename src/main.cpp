@@ -1,12 +1,15 @@
 #include "CommandLine.h"
 #include "Config.h"
+#include "FileWriter.h"
 #include "GUIManager.h"
 #include "RuntimeCensus.h"
+#include "SceneGraphBackend.h"
 #include "SignalWatcher.h"
 #include "StartupTrace.h"
 #include "StartupWarmUp.h"
 #include "Version.h"
 
+#include <QDeadlineTimer>
 #include <QFont>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -103,10 +106,18 @@ int main(int argc, char* argv[])
     QGuiApplication::setFont(QFont(QStringLiteral("DejaVu Sans")));
     StartupTrace::mark("font");
 
+    // Before the window exists: a platform without OpenGL gets the software renderer.
+    SceneGraphBackend::choose();
+    StartupTrace::mark("renderer");
+
     // The manager applies the log settings and prints the configuration itself.
     GUIManager manager(config);
     manager.load();
     StartupTrace::mark("event loop");
 
-    return app.exec();
+    const int code = app.exec();
+    // The files handed over so far are written while everything goes, within one budget
+    // for all of them: a stop request is answered in seconds even on a slow card.
+    FileWriter::setFinishDeadline(QDeadlineTimer(FileWriter::FinishMsec));
+    return code;
 }

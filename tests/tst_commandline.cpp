@@ -4,6 +4,7 @@
 
 #include "ChildProcess.h"
 #include "CommandLine.h"
+#include "FileWriter.h"
 #include "MessageCapture.h"
 #include "StartupWarmUp.h"
 #include "TestBroker.h"
@@ -14,6 +15,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <unistd.h>
 
 class TestCommandLine : public QObject
 {
@@ -137,6 +139,118 @@ private Q_SLOTS:
         QVERIFY(stored.contains("\n[log]\ncolor=false\nlevel=2\nstderr=true\n"));
         QVERIFY(stored.contains("host=localhost\npassword=\nport=1883\nusername=\n"));
     }
+    void stopWritesWhatCameBefore_data()
+    {
+        QTest::addColumn<int>("flushMsec"); // added to every fsync; none: 0
+        QTest::newRow("disk") << 0;
+        QTest::newRow("slow disk") << 200;
+        QTest::newRow("disk that does not answer") << 60000;
+    }
+    // What was logged or set before a stop request is in the files when the program has
+    // ended, however slow the disk; a disk that does not answer does not hold up the stop.
+    void stopWritesWhatCameBefore()
+    {
+        QFETCH(int, flushMsec);
+        TestBroker broker;
+        QVERIFY(broker.start());
+        QTemporaryDir dir; // the event log goes beside the program: a copy of it runs here
+        QVERIFY(::link(KVRT_TERMINAL_BINARY, qPrintable(dir.filePath("KVRTTerminalUI"))) == 0
+                || QFile::copy(KVRT_TERMINAL_BINARY, dir.filePath("KVRTTerminalUI")));
+        QFile config(dir.filePath("gui.conf"));
+        QVERIFY(config.open(QIODevice::WriteOnly)
+                && config.write(QString("[mqtt]\nport=%1\n").arg(broker.port()).toUtf8()) > 0);
+        config.close();
+        ChildProcess terminal;
+        terminal.setWorkingDirectory(dir.path());
+        QProcessEnvironment environment = ChildProcess::defaultEnvironment();
+        if (flushMsec) {
+            // Beside whatever is preloaded already (the emulator's safety net on ARM).
+            const QString preloaded = environment.value("LD_PRELOAD");
+            environment.insert("LD_PRELOAD",
+                               preloaded.isEmpty() ? QString(KVRT_SLOWDISK)
+                                                   : preloaded + ':' + KVRT_SLOWDISK);
+            environment.insert("KVRT_FSYNC_DELAY_MS", QString::number(flushMsec));
+            environment.insert("ASAN_OPTIONS",
+                               environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        }
+        terminal.setEnvironment(environment);
+        QVERIFY(terminal.start(dir.filePath("KVRTTerminalUI")));
+        TestPeer peer(broker);
+        QVERIFY(peer.connectToBroker() && peer.subscribe("ovant/ui/status"));
+        // An answer to a status request: everything sent before it has been handled.
+        const auto handled = [&] {
+            peer.clear();
+            return peer.publish("ovant/ui/status/get", QByteArray())
+                && peer.waitForMessages("ovant/ui/status", 1, 1000);
+        };
+        QVERIFY2(QTest::qWaitFor(handled, 60000), qPrintable(terminal.standardError()));
+        for (int i = 1; i <= 50; ++i) { // as in a flapping ignition, 2 s long
+            peer.publish("ovant/board/event",
+                         QJsonObject {{"name", "IgnitionChanged"}, {"data", i % 2}});
+            if (i % 5 == 0)
+                peer.publish("ovant/ui/config/set",
+                             QJsonObject {{"gui", QJsonObject {{"animSwitchSec", i}}}});
+            QTest::qWait(40);
+        }
+        QVERIFY(handled());
+        QElapsedTimer stop;
+        stop.start();
+        QVERIFY(terminal.sendSignal(SIGTERM) && terminal.waitForFinished());
+        qInfo("stopped in %lld ms", stop.elapsed());
+        QVERIFY(stop.elapsed() < 15000); // not one wait per file
+        QCOMPARE(terminal.exitCode(), 0);
+        const bool hung = flushMsec > FileWriter::FinishMsec;
+        QCOMPARE(terminal.standardError().contains("giving up on them : "), hung);
+        if (hung)
+            return;
+        QSettings events(dir.filePath("events.ini"), QSettings::IniFormat);
+        const QStringList names = events.allKeys().filter(QRegularExpression("/name$"));
+        int ignitions = 0;
+        for (const QString& name : names)
+            ignitions += events.value(name).toString().startsWith("Ignition ");
+        QCOMPARE(ignitions, 50);
+        QCOMPARE(QSettings(config.fileName(), QSettings::IniFormat).value("gui/animSwitchSec"),
+                 QVariant("50"));
+    }
+    // Without an OpenGL context (offscreen, no X display) Qt would end the program at its
+    // first frame; a renderer asked for by name is taken as it is.
+    void drawsWithoutOpenGL_data()
+    {
+        QTest::addColumn<QString>("backend"); // QT_QUICK_BACKEND, unset if empty
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("none asked for") << QString() << true;
+        QTest::newRow("software asked for") << "software" << false;
+    }
+    void drawsWithoutOpenGL()
+    {
+        QFETCH(QString, backend);
+        QFETCH(bool, warned);
+        QTemporaryDir dir;
+        QProcessEnvironment environment = ChildProcess::defaultEnvironment();
+        environment.remove("DISPLAY");
+        environment.remove("QT_QUICK_BACKEND");
+        if (!backend.isEmpty())
+            environment.insert("QT_QUICK_BACKEND", backend);
+        environment.insert("KVRT_STARTUP_TRACE", "1");
+        ChildProcess terminal;
+        terminal.setWorkingDirectory(dir.path());
+        terminal.setEnvironment(environment);
+        QVERIFY(terminal.start(KVRT_TERMINAL_BINARY, {"-P", "1"}));
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         return terminal.standardError().contains("[startup] first frame")
+                             || !terminal.isRunning();
+                     },
+                     60000),
+                 qPrintable(terminal.standardError()));
+        QVERIFY(terminal.sendSignal(SIGTERM) && terminal.waitForFinished());
+        QCOMPARE(terminal.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(terminal.exitCode(), 0);
+        QCOMPARE(terminal.standardError().count(
+                     "[SceneGraph] WARN: no OpenGL context can be created on the platform "
+                     "offscreen: Qt Quick draws with its software renderer instead\n"),
+                 int(warned));
+    }
     void brokerCredentialsStayInside()
     {
         TestBroker broker;
@@ -195,9 +309,13 @@ private Q_SLOTS:
             observer.publish("ovant/ui/config/set", QByteArray("{\"gui\": ") + pin + '}');
         QVERIFY(observer.waitForMessages("ovant/ui/config", 3));
         QVERIFY(terminal.standardError().contains("maintenance PIN the keypad cannot type"));
-        QVERIFY(config.open(QIODevice::ReadOnly));
-        const QByteArray stored = config.readAll();
-        QVERIFY(stored.contains("password=wr0ng\n") && stored.contains("settingsPin=7391\n"));
+        // The file is written in the background, soon after.
+        const auto stored = [&config] {
+            config.close();
+            return config.open(QIODevice::ReadOnly) ? config.readAll() : QByteArray();
+        };
+        QTRY_VERIFY(stored().contains("settingsPin=7391\n"));
+        QVERIFY(stored().contains("password=wr0ng\n"));
         // A password in a service's report, and in a URL, is masked in the debug log too.
         observer.publish("ovant/blm/config",
                          QByteArray("{\"blm\": {\"obu_password\": \"0bu\\\"pw\", "

@@ -658,6 +658,7 @@ entry gate | entry | barcode | | EntryGate | initial | The ticket has expired | 
         // Registered: the id is written and the gate page shown.
         m_manager->saveDeviceIdRequest("K00000007");
         QCOMPARE(resets.count(), 1);
+        QVERIFY(m_manager->waitForWritten());
         QFile file(idFile());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("K00000007"));
@@ -665,13 +666,21 @@ entry gate | entry | barcode | | EntryGate | initial | The ticket has expired | 
         QVERIFY(file.remove());
         for (const char* id : {"K00000007", "   ", "K1\nK2"})
             m_manager->saveDeviceIdRequest(id);
-        QVERIFY(!file.exists());
+        QVERIFY(m_manager->waitForWritten() && !file.exists());
         QCOMPARE(changed.count(), 1);
         // Another file named in the configuration file on the device is followed.
         const QString unwritable = m_dir->filePath("no/serial");
         QSettings(m_dir->filePath("gui.conf"), QSettings::IniFormat)
             .setValue("gui/deviceId", unwritable);
         QTRY_VERIFY_WITH_TIMEOUT(logged("device S/N from file : " + unwritable), Wait);
+        // Every save that fails is told, not only the first.
+        for (const char* id : {"K00000008", "K00000009"}) {
+            m_manager->saveDeviceIdRequest(id);
+            QVERIFY(m_manager->waitForWritten());
+        }
+        QCOMPARE(
+            m_log->messages().filter("Could not save device S/N to file : " + unwritable).size(),
+            2);
     }
     void barcode_data()
     {
@@ -753,6 +762,16 @@ exit     | Exiting       |)");
         connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
         guard.start(Wait);
         QCOMPARE(QCoreApplication::exec(), 0);
+    }
+    // A scene graph that cannot start is logged; the manager goes on answering over MQTT.
+    void sceneGraphError()
+    {
+        QVERIFY(startOnline());
+        auto* window = qobject_cast<QQuickWindow*>(this->window());
+        Q_EMIT window->sceneGraphError(QQuickWindow::ContextNotAvailable, "No GL\ncontext");
+        QVERIFY(logged("[SceneGraph] ERROR: The scene graph cannot start, nothing is shown: "
+                       "No GL context"));
+        QVERIFY(sync());
     }
     void loginLockout()
     {

@@ -556,6 +556,7 @@ Sensor, page destroyed | Sensor | destroy | Monitor started : 2000 msec(s),Monit
         diagnostics.setLeds("ERROR");
         QSignalSpy finished(&diagnostics, &Diagnostics::saveReportFinished);
         diagnostics.saveReport();
+        QVERIFY(finished.wait());
         const QStringList files = QDir(m_dir->path()).entryList({"TestReport_*.txt"});
         QVERIFY(files.size() == 1 && finished.count() == 1);
         QCOMPARE(finished[0],
@@ -572,7 +573,7 @@ Sensor, page destroyed | Sensor | destroy | Monitor started : 2000 msec(s),Monit
         // A report that cannot be written is not reported as saved.
         diagnostics.setReportDirectory(path("no/such/dir"));
         diagnostics.saveReport();
-        QVERIFY(finished.count() == 2 && !finished[1][0].toBool());
+        QVERIFY(finished.wait() && finished.count() == 2 && !finished[1][0].toBool());
         QVERIFY(finished[1][1].toString().startsWith("Could not save Test Report\nERROR: "));
         // More than the largest QR code holds: the library's exception must not escape.
         QVERIFY(QrCodeGenerator()

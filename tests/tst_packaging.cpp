@@ -2,6 +2,7 @@
 // unpacked with dpkg-deb and checked file by file; the programs run where they were unpacked.
 
 #include <QDir>
+#include <QJSEngine>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -13,10 +14,15 @@ class TestPackaging : public QObject
     Q_OBJECT
 
     const QStringList Packages = {"kvrtterminalui", "kvrt-simulator"};
+    const QString Rules = "/usr/share/polkit-1/rules.d/kvrtterminalui.rules";
     QTemporaryDir m_dir;
     const QString m_root = m_dir.filePath("root");
     QMap<QString, QString> m_debs;
     QString m_output; // of the last run()
+    QString unitFile(const QString& package) const
+    {
+        return m_root + KVRT_SYSTEMD_UNIT_DIR "/" + package + ".service";
+    }
     // Runs a program in the build tree to its end: its exit code, -1 if it did not end normally.
     int run(const QString& program, const QStringList& arguments)
     {
@@ -47,7 +53,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("path");
         const QString opt = "/opt/ovant/kvrtterminalui/";
         QStringList rows = {"-V " + opt + "KVRTTerminalUI", "sound " + opt + "Valid.wav",
-                            "sound " + opt + "Invalid.wav", "--version /usr/bin/kvrt-simulator"};
+                            "sound " + opt + "Invalid.wav", "--version /usr/bin/kvrt-simulator",
+                            "file " + Rules};
         for (const QString& p : Packages)
             rows << "file " KVRT_SYSTEMD_UNIT_DIR "/" + p + ".service"
                  << "file /etc/default/" + p << "file /usr/share/doc/" + p + "/copyright"
@@ -78,7 +85,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("row");
         QTest::newRow("terminal") << "kvrtterminalui -f Depends libqt5core5a mosquitto, "
-                                     "qml-module-qtquick-controls2";
+                                     "qml-module-qtquick-controls2 adduser, polkitd";
         QTest::newRow("simulator") << "kvrt-simulator -f Depends libmosquitto1 mosquitto,";
         for (const QString& p : Packages)
             QTest::newRow(qPrintable(p + " conffiles")) << p + " -I conffiles /etc/default/" + p;
@@ -91,6 +98,31 @@ private Q_SLOTS:
         for (const QString& word : words.mid(3))
             QVERIFY2(m_output.contains(word), qPrintable(word + " not in: " + m_output));
     }
+    // The Architecture field names the machine the package's program is built for, as its
+    // ELF header tells (a cross build is packaged on another machine).
+    void architecture_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::newRow("kvrtterminalui") << "/opt/ovant/kvrtterminalui/KVRTTerminalUI";
+        QTest::newRow("kvrt-simulator") << "/usr/bin/kvrt-simulator";
+    }
+    void architecture()
+    {
+        QFETCH(QString, program);
+        QFile file(m_root + program);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray elf = file.read(52);
+        QVERIFY(elf.size() == 52
+                && elf.startsWith("\x7f"
+                                  "ELF"));
+        const quint16 machine = qFromLittleEndian<quint16>(elf.constData() + 18);
+        const bool hardFloat = qFromLittleEndian<quint32>(elf.constData() + 36) & 0x400;
+        const QMap<quint16, QString> debian
+            = {{3, "i386"}, {62, "amd64"}, {183, "arm64"}, {40, hardFloat ? "armhf" : "armel"}};
+        QCOMPARE(run("dpkg-deb", {"-f", m_debs.value(QTest::currentDataTag()), "Architecture"}), 0);
+        QCOMPARE(m_output.trimmed(),
+                 debian.value(machine, "ELF machine " + QString::number(machine)));
+    }
     // As installed, but with the programs taken from the unpacked tree. Bad keys and
     // values are only warned about, naming the unit.
     void unitsVerify()
@@ -100,14 +132,82 @@ private Q_SLOTS:
             QSKIP("systemd-analyze is not installed");
         for (const QString& package : Packages) {
             const QString unit = package + ".service";
-            QFile unitFile(m_root + KVRT_SYSTEMD_UNIT_DIR "/" + unit), copy(m_dir.filePath(unit));
-            QVERIFY(unitFile.open(QIODevice::ReadOnly) && copy.open(QIODevice::WriteOnly));
+            QFile installed(unitFile(package)), copy(m_dir.filePath(unit));
+            QVERIFY(installed.open(QIODevice::ReadOnly) && copy.open(QIODevice::WriteOnly));
             const QByteArray root = "\nExecStart=" + m_root.toUtf8() + '/';
-            copy.write(unitFile.readAll().replace("\nExecStart=/", root));
+            copy.write(installed.readAll().replace("\nExecStart=/", root));
             copy.close();
             QCOMPARE(run(analyze, {"verify", "--man=no", copy.fileName()}), 0);
             QVERIFY2(!m_output.contains(unit), qPrintable(m_output));
         }
+    }
+    // Each service is confined (at most 4.9, "OK", by the analyser's measure) and runs as a
+    // user of its own: the package's system user, made in the device groups of the display
+    // and the touch screen, or a dynamic one.
+    void unitsConfined_data()
+    {
+        QTest::addColumn<QString>("package");
+        QTest::addColumn<QString>("user"); // lines of the unit
+        QTest::addColumn<QStringList>("postinst"); // lines of its postinst
+        QTest::newRow("terminal") << "kvrtterminalui"
+                                  << "User=kvrtterminalui\nGroup=kvrtterminalui"
+                                  << QStringList {"adduser --system --group --home /nonexistent "
+                                                  "--no-create-home --quiet kvrtterminalui",
+                                                  "for group in video render input; do"};
+        QTest::newRow("simulator") << "kvrt-simulator"
+                                   << "DynamicUser=yes" << QStringList();
+    }
+    void unitsConfined()
+    {
+        QFETCH(QString, package);
+        QFETCH(QString, user);
+        QFETCH(QStringList, postinst);
+        const QString analyze = QStandardPaths::findExecutable("systemd-analyze");
+        if (analyze.isEmpty())
+            QSKIP("systemd-analyze is not installed");
+        QCOMPARE(run(analyze, {"security", "--offline=true", "--no-pager", unitFile(package)}), 0);
+        const QRegularExpressionMatch level
+            = QRegularExpression("Overall exposure level for \\S+: (\\d+\\.\\d)").match(m_output);
+        QVERIFY2(level.hasMatch() && level.captured(1).toDouble() <= 4.9, qPrintable(m_output));
+        QFile unit(unitFile(package));
+        QVERIFY(unit.open(QIODevice::ReadOnly) && unit.readAll().contains(user.toUtf8() + '\n'));
+        QCOMPARE(run("dpkg-deb", {"-I", m_debs.value(package), "postinst"}), 0);
+        for (const QString& line : postinst)
+            QVERIFY2(m_output.contains(line + '\n'), qPrintable(m_output));
+    }
+    // "action user": what the polkit rule answers, run by a JavaScript engine with polkit's
+    // interface; only the time zone, and only for the service's user.
+    void polkitRule_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("result");
+        const QString timedate = "org.freedesktop.timedate1.";
+        QTest::newRow("time zone") << timedate + "set-timezone"
+                                   << "kvrtterminalui"
+                                   << "yes";
+        QTest::newRow("another user") << timedate + "set-timezone"
+                                      << "kvrt"
+                                      << "undefined";
+        for (const char* other : {"set-time", "set-ntp", "set-local-rtc"})
+            QTest::newRow(other) << timedate + other << "kvrtterminalui"
+                                 << "undefined";
+    }
+    void polkitRule()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, user);
+        QFETCH(QString, result);
+        QFile file(m_root + Rules);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QJSEngine engine;
+        engine.evaluate("var rules = []; var polkit = {Result: {YES: 'yes', NO: 'no'}, "
+                        "addRule: function (rule) { rules.push(rule); }};");
+        const QJSValue loaded = engine.evaluate(QString::fromUtf8(file.readAll()), Rules);
+        QVERIFY2(!loaded.isError(), qPrintable(loaded.toString()));
+        const QJSValue answer = engine.evaluate(
+            QString("rules.length + ' ' + rules[0]({id: '%1'}, {user: '%2'})").arg(action, user));
+        QCOMPARE(answer.toString(), "1 " + result);
     }
 };
 

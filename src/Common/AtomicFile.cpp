@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -68,7 +69,7 @@ bool AtomicFile::write(const QString& path, const QByteArray& contents, QString*
 }
 
 bool AtomicFile::writeSettings(const QString& path, const std::function<void(QSettings&)>& fill,
-                               QString* error)
+                               QString* error, QByteArray* written)
 {
     const auto fail = [error](const QString& reason) {
         if (error)
@@ -85,7 +86,8 @@ bool AtomicFile::writeSettings(const QString& path, const std::function<void(QSe
     if (!scratch.removeRecursively() || !QDir().mkpath(scratch.path()))
         return fail(QStringLiteral("cannot prepare %1").arg(scratch.path()));
     // A new name every time: QSettings caches what it read of a file by its name.
-    static int serial = 0;
+    // Files may be written from several threads.
+    static std::atomic<int> serial {0};
     const QString text = scratch.filePath(
         QStringLiteral("%1-%2.ini").arg(QCoreApplication::applicationPid()).arg(++serial));
     QByteArray contents;
@@ -107,5 +109,9 @@ bool AtomicFile::writeSettings(const QString& path, const std::function<void(QSe
     contents = produced.readAll();
     produced.close();
     scratch.removeRecursively();
-    return write(target.filePath(), contents, error);
+    if (!write(target.filePath(), contents, error))
+        return false;
+    if (written)
+        *written = contents;
+    return true;
 }

@@ -22,6 +22,7 @@ public:
     // The file in QSettings' INI form, as fill() sets it up on an empty QSettings. The
     // text is produced in a scratch directory ".<file>.new" beside it, so that readers
     // of the file (and QSettings' own lock and cache of it) never see a partial state.
+    // If asked, the text written is handed back in `contents`.
     static bool writeSettings(const QString& path, const std::function<void(QSettings&)>& fill,
-                              QString* error = nullptr);
+                              QString* error = nullptr, QByteArray* contents = nullptr);
 };

@@ -17,6 +17,29 @@
 #include <algorithm>
 #include <new>
 
+namespace {
+
+// A file with syntax errors is not lost when a fresh one replaces it: it is kept beside
+// it for whoever wants to repair it. A copy, not a rename, so that there is a file at
+// the name at every moment. Runs on the writer's thread.
+bool copyAside(const QString& filename, QString* error)
+{
+    const QString aside = filename + QStringLiteral(".broken-")
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss-zzz"));
+    QFile broken(filename);
+    if (!broken.open(QIODevice::ReadOnly) || !AtomicFile::write(aside, broken.readAll(), error)) {
+        *error
+            = QStringLiteral("it has syntax errors and could not be copied aside to %1").arg(aside);
+        return false;
+    }
+    qWarning().noquote().nospace()
+        << "[Config] Config file with syntax errors copied to : " << aside << ". Writing a new "
+        << filename;
+    return true;
+}
+
+} // namespace
+
 Config::Config(const QString& filename, const QVariantMap& defaults, QObject* parent)
     : QObject(parent)
     , m_filename(filename)
@@ -25,13 +48,27 @@ Config::Config(const QString& filename, const QVariantMap& defaults, QObject* pa
 {
     connect(&m_watch, &QFileSystemWatcher::fileChanged, this, &Config::onFileChanged);
     connect(&m_watch, &QFileSystemWatcher::directoryChanged, this, &Config::onDirectoryChanged);
+    connect(&m_writer, &FileWriter::idle, this, &Config::onWritten);
+    connect(&m_writer, &FileWriter::writeFailed, this,
+            [this](const QString&, const QString& error) {
+                m_writeFailing = true;
+                qWarning().noquote().nospace()
+                    << "[Config] Could not write config file : " << m_filename << " (" << error
+                    << "). The values stay in force; the file is written again at the next change.";
+            });
+    connect(&m_writer, &FileWriter::writeRecovered, this, [this] {
+        m_writeFailing = false;
+        qInfo().noquote().nospace() << "[Config] Config file written again : " << m_filename;
+    });
 
     if (!QFileInfo::exists(m_filename)) {
         qWarning().noquote().nospace() << "[Config] Creating default config file : " << m_filename;
+        // Watched once written.
         save();
+    } else {
+        // Watch before reading, so that an edit made in between is not missed.
+        watchFile();
     }
-    // Watch before reading, so that an edit made in between is not missed.
-    watchFile();
     load();
 }
 
@@ -55,6 +92,7 @@ void Config::set(const QString& key, const QVariant& value)
     // A value chosen at run time wins over the command line from now on.
     m_overrides.remove(key);
     m_settings.insert(key, value);
+    m_unsaved.insert(key);
     Q_EMIT configChanged({{key, value}});
     save();
 }
@@ -160,6 +198,7 @@ Config& Config::fromJson(const QJsonObject& object)
             if (stored.value() != value) {
                 stored.value() = value;
                 changes.insert(key, value);
+                m_unsaved.insert(key);
             }
         }
     }
@@ -174,6 +213,10 @@ Config& Config::fromJson(const QJsonObject& object)
 void Config::onFileChanged(const QString& path)
 {
     Q_UNUSED(path)
+    // A notice from before our own write, which replaces the file: once it is done,
+    // the file is compared with what was written.
+    if (m_writer.isBusy())
+        return;
     // Watch again before reading: an editor that writes a copy and renames it over
     // the file leaves the old watch on a deleted file. An edit made after this point
     // raises a new notification; one made before it is seen by the read below.
@@ -211,34 +254,51 @@ void Config::save()
         return;
     }
 
-    // Our own writes must not come back as external edits.
+    // Our own writes must not come back as external edits: the file is watched again
+    // once they are done.
     unwatchFile();
-    if (m_malformed && QFileInfo(m_filename).isFile() && !moveAside()) {
-        watchFile();
-        return;
-    }
-    m_malformed = false;
-    // Replaced as a whole: a kill or power cut in the middle of a save leaves the
+    // Replaced as a whole: a kill or power cut in the middle of a write leaves the
     // previous file, never a half-written one.
-    QString error;
-    const bool written = AtomicFile::writeSettings(
+    m_writer.write(
         m_filename,
-        [this](QSettings& file) {
-            for (auto it = m_settings.constBegin(); it != m_settings.constEnd(); ++it)
-                file.setValue(it.key(), it.value());
-        },
-        &error);
-    if (!written) {
-        qWarning().noquote().nospace()
-            << "[Config] Could not write config file : " << m_filename << " (" << error << ")";
-    }
+        [filename = m_filename, values = m_settings, keepAside = m_keepAside](QString* error) {
+            if (keepAside->exchange(false) && QFileInfo(filename).isFile()
+                && !copyAside(filename, error)) {
+                keepAside->store(true);
+                return false;
+            }
+            return AtomicFile::writeSettings(
+                filename,
+                [&values](QSettings& file) {
+                    for (auto it = values.constBegin(); it != values.constEnd(); ++it)
+                        file.setValue(it.key(), it.value());
+                },
+                error);
+        });
+}
+
+bool Config::waitForWritten(int msecs)
+{
+    return m_writer.waitForWritten(msecs);
+}
+
+void Config::onWritten()
+{
     watchFile();
+    // After a failure the file is older than the values in force: they stay unsaved.
+    if (m_writeFailing || !m_lastWritten)
+        return;
+    m_unsaved.clear();
+    // An edit made after our last write, before the file was watched again.
+    QFile file(m_filename);
+    if (file.open(QIODevice::ReadOnly) && file.readAll() != *m_lastWritten)
+        onFileChanged(m_filename);
 }
 
 QVariantMap Config::readChanges()
 {
     QVariantMap changes;
-    m_malformed = false;
+    m_keepAside->store(false);
     const QFileInfo info(m_filename);
     if (!info.exists()) {
         // Nothing to read (not written yet, or being replaced), nothing to protect.
@@ -282,14 +342,17 @@ QVariantMap Config::readChanges()
         decoded = false;
     }
     m_readFailed = false;
-    m_malformed = !decoded || file.status() != QSettings::NoError;
-    if (m_malformed) {
+    const bool malformed = !decoded || file.status() != QSettings::NoError;
+    m_keepAside->store(malformed);
+    if (malformed) {
         qWarning().noquote().nospace()
             << "[Config] Config file has syntax errors : " << m_filename
             << ". Using the entries that could be read; the file is kept aside at the next save.";
     }
 
     for (const QString& key : fileKeys) {
+        if (m_unsaved.contains(key))
+            continue;
         const QVariant value = file.value(key);
         const auto stored = m_settings.constFind(key);
         if (stored == m_settings.constEnd() || stored.value() != value) {
@@ -298,27 +361,6 @@ QVariantMap Config::readChanges()
         }
     }
     return changes;
-}
-
-bool Config::moveAside()
-{
-    // Neither the broken file nor the values in force are lost: the one is kept for
-    // whoever wants to repair it, the other then replaces it. A copy, not a rename, so
-    // that there is a file at the name at every moment.
-    const QString aside = m_filename + QStringLiteral(".broken-")
-        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss-zzz"));
-    QFile broken(m_filename);
-    QString error;
-    if (!broken.open(QIODevice::ReadOnly) || !AtomicFile::write(aside, broken.readAll(), &error)) {
-        qWarning().noquote().nospace()
-            << "[Config] Not saving config file : " << m_filename
-            << " (it has syntax errors and could not be copied aside to " << aside << ")";
-        return false;
-    }
-    qWarning().noquote().nospace()
-        << "[Config] Config file with syntax errors copied to : " << aside << ". Writing a new "
-        << m_filename;
-    return true;
 }
 
 void Config::watchFile()

@@ -1,18 +1,26 @@
 #pragma once
 
+#include "FileWriter.h"
+
 #include <QFileSystemWatcher>
 #include <QJsonObject>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 #include <QVariantMap>
 
+#include <atomic>
+#include <memory>
+#include <optional>
+
 // The program's persistent key/value store. Keys are "group/name"; the file is an
 // INI settings file with one section per group. Values start from a table of
 // defaults, are updated from the file and by set()/fromJson(), and can be shadowed
 // by overrides (the command line). Every change of a stored value is reported
-// through configChanged(), including edits made to the file by someone else.
+// through configChanged(), including edits made to the file by someone else. The
+// file is written on a thread of its own: see waitForWritten().
 class Config : public QObject
 {
     Q_OBJECT
@@ -43,6 +51,11 @@ public:
     // Takes the values of known keys from such an object; other members are ignored.
     Config& fromJson(const QJsonObject& object);
 
+    // Blocks until the changes made so far are in the file (or could not be written),
+    // at most `msecs` (-1: no limit). Whether they are all done. The destructor waits
+    // too, a bounded time.
+    bool waitForWritten(int msecs = -1);
+
 Q_SIGNALS:
     // One entry per key whose stored value changed, holding the new value.
     void configChanged(const QVariantMap& changes);
@@ -52,6 +65,7 @@ Q_SIGNALS:
 private Q_SLOTS:
     void onFileChanged(const QString& path);
     void onDirectoryChanged(const QString& path);
+    void onWritten();
 
 private:
     void load();
@@ -59,7 +73,6 @@ private:
     QVariantMap readChanges();
     void watchFile();
     void unwatchFile();
-    bool moveAside();
 
     QString m_filename;
     QVariantMap m_settings;
@@ -69,7 +82,17 @@ private:
     // The file exists but could not be read at all (no permission, not a regular
     // file): it is not overwritten, so that nothing in it is lost.
     bool m_readFailed = false;
-    // The file was read but has syntax errors: the next save moves it aside under a
-    // time-stamped name and writes a fresh file with the values in force.
-    bool m_malformed = false;
+    // The file was read but has syntax errors: the next write copies it aside under a
+    // time-stamped name and writes a fresh file with the values in force. Shared with
+    // the writer's thread, which clears it once the copy is made.
+    std::shared_ptr<std::atomic_bool> m_keepAside = std::make_shared<std::atomic_bool>(false);
+    // What our last write put in the file: anything else found there once our writes
+    // are done is an edit made meanwhile.
+    std::optional<QByteArray> m_lastWritten;
+    // Keys set at run time and not in the file yet: an edit of the file read meanwhile
+    // does not take them back.
+    QSet<QString> m_unsaved;
+    // The last write failed; the file is older than the values in force.
+    bool m_writeFailing = false;
+    FileWriter m_writer;
 };

@@ -2,6 +2,7 @@
 
 #include "JsonField.h"
 #include "MqttClient.h"
+#include "ProcessGuard.h"
 #include "UpdateProperty.h"
 
 #include <QDebug>
@@ -57,8 +58,8 @@ Clock::~Clock()
     // A run still under way reports to no one: this object is going.
     for (QProcess* process : findChildren<QProcess*>(QString(), Qt::FindDirectChildrenOnly)) {
         process->disconnect(this);
-        process->kill();
-        process->waitForFinished(ToolTimeoutMsec);
+        if (ProcessGuard::kill(*process))
+            process->waitForFinished(ToolTimeoutMsec);
     }
 }
 
@@ -241,10 +242,12 @@ void Clock::startNextRun()
         startNextRun();
     };
 
-    connect(limit, &QTimer::timeout, this, [process, command] {
+    connect(limit, &QTimer::timeout, this, [process, command, complete] {
         qWarning().noquote().nospace()
             << "WARN: " << command << " took longer than " << ToolTimeoutMsec << " ms; stopped";
-        process->kill();
+        // A child that cannot be signalled never reports its end.
+        if (!ProcessGuard::kill(*process))
+            complete(false, QByteArray());
     });
     connect(process, &QProcess::errorOccurred, this,
             [process, command, complete](QProcess::ProcessError error) {

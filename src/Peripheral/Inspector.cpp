@@ -68,16 +68,20 @@ void Inspector::systemReboot()
     tagged(qInfo(), logTag()) << "Requesting System reboot";
     Q_EMIT systemRebootStarted();
     // The delay lets the user interface show its busy screen before the power goes.
-    QTimer::singleShot(PowerRequestDelayMsec, this,
-                       [this] { publishEmpty(QStringLiteral("/power/reboot/request/1")); });
+    QTimer::singleShot(PowerRequestDelayMsec, this, [this] {
+        Q_EMIT powerRequestDue();
+        publishEmpty(QStringLiteral("/power/reboot/request/1"));
+    });
 }
 
 void Inspector::systemShutdown()
 {
     tagged(qInfo(), logTag()) << "Requesting System shutdown";
     Q_EMIT systemShutdownStarted();
-    QTimer::singleShot(PowerRequestDelayMsec, this,
-                       [this] { publishEmpty(QStringLiteral("/power/shutdown/request/1")); });
+    QTimer::singleShot(PowerRequestDelayMsec, this, [this] {
+        Q_EMIT powerRequestDue();
+        publishEmpty(QStringLiteral("/power/shutdown/request/1"));
+    });
 }
 
 void Inspector::scheduleShutdown(int sec)

@@ -59,6 +59,9 @@ Q_SIGNALS:
     void audioVolumeChanged();
     void systemRebootStarted();
     void systemShutdownStarted();
+    // Emitted just before a reboot or shutdown request goes out: the last moment to
+    // finish what must outlive the power.
+    void powerRequestDue();
 
 private:
     void onInfoReceived(const QJsonObject& json, const QString& topic);

@@ -77,6 +77,7 @@ private Q_SLOTS:
     {
         const QString path = m_dir.filePath("first.conf");
         Config config(path, Defaults);
+        QVERIFY(config.waitForWritten());
         for (const QString& key : Defaults.keys())
             QCOMPARE(Config(path, {}).get(key).toString(), Defaults.value(key).toString());
         // A file in a layout of its own, with a key unknown to the table, is read as it is
@@ -89,6 +90,7 @@ private Q_SLOTS:
             existing.set("log/level", same); // unchanged: not written
         QCOMPARE(readBytes(path), own);
         existing.set("gui/locale", "en_US");
+        QVERIFY(existing.waitForWritten());
         QCOMPARE(Config(path, {}).keys().size(), Defaults.size() + 1);
         QVERIFY(readBytes(path).contains("[extra]\nnote=hello\n"));
     }
@@ -102,6 +104,7 @@ private Q_SLOTS:
         config.addDefaults({{"extra/interval", 5}, {"log/level", 4}});
         QCOMPARE(config.get("mqtt/host"), QVariant("second.local"));
         QVERIFY(config.get("config") == "values.conf" && config.get("extra/interval") == 5);
+        QVERIFY(config.waitForWritten());
         // The stored value beats the default; neither is reported or written.
         QVERIFY(config.get("log/level") == 2 && !config.get("no/such").isValid()
                 && recorder.events.isEmpty());
@@ -115,6 +118,7 @@ private Q_SLOTS:
         // come back as an edit of the file.
         config.set("mqtt/host", "chosen.local"), config.set("extra/name", "value");
         QCOMPARE(config.get("mqtt/host"), QVariant("chosen.local"));
+        QVERIFY(config.waitForWritten());
         QVERIFY(readBytes(path).contains("host=chosen.local\n")
                 && readBytes(path).contains("[extra]\nname=value\n"));
         QCOMPARE(recorder.changes.mid(1),
@@ -133,6 +137,7 @@ private Q_SLOTS:
         QFETCH(QString, how);
         const QString path = m_dir.filePath(QTest::currentDataTag() + QString(".conf"));
         Config config(path, Defaults);
+        QVERIFY(config.waitForWritten());
         Recorder recorder(config);
         // The same values written again, in another layout, are no change.
         QVERIFY(edit(path, "=", " = ", how));
@@ -153,8 +158,6 @@ private Q_SLOTS:
         Config config(path, Defaults);
         config.addOverrides({{"mqtt/port", 1884}});
         Recorder recorder(config);
-        QByteArray fileAtSignal;
-        connect(&config, &Config::configChanged, this, [&] { fileAtSignal = readBytes(path); });
         MessageCapture capture;
         config.fromJson(QJsonDocument::fromJson(R"({
             "log": {"level": 3, "color": true, "syslog": true},
@@ -169,7 +172,7 @@ private Q_SLOTS:
                                        {"log/color", true},
                                        {"gui/locale", "en_US"},
                                        {"mqtt/port", 1999.0}}}));
-        QVERIFY(fileAtSignal.contains("\nlevel=3\n")); // written before the report
+        QVERIFY(config.waitForWritten() && readBytes(path).contains("\nlevel=3\n"));
         for (const char* rejected :
              {"gui/noSuchName", "extra/name", "topics/blm", "topics/rfid", " : port"})
             QVERIFY2(capture.contains(rejected), rejected);
@@ -198,6 +201,7 @@ a directory | dir | Cannot read config file)");
         // The defaults are in force; values set at run time take effect.
         QVERIFY(capture.contains(warning));
         config.set("log/level", 4);
+        QVERIFY(config.waitForWritten());
         QVERIFY(config.get("mqtt/host") == "localhost" && config.get("log/level") == 4);
         QCOMPARE(recorder.events, QStringList {"changed"});
         if (contents == "dir") { // what cannot be read is not overwritten
@@ -247,6 +251,7 @@ file in read-only directory | 600 | 555 | Could not write config file)");
         Config config(path, Defaults);
         config.set("gui/locale", "en_US"); // in memory at least
         QCOMPARE(config.get("gui/locale"), QVariant("en_US"));
+        QVERIFY(config.waitForWritten());
         const QString warnings = capture.messages(QtWarningMsg).join('\n');
         QVERIFY2(warnings.contains(warning), qPrintable(warnings));
         if (fileMode == 0600) // no replacement can be made beside it: left as it was
@@ -258,6 +263,7 @@ file in read-only directory | 600 | 555 | Could not write config file)");
         QTRY_COMPARE_WITH_TIMEOUT(config.get("log/level"), QVariant("3"), 30000);
         QCOMPARE(config.get("mqtt/host"), QVariant(fileMode ? "kept.local" : "localhost"));
         config.set("gui/locale", "de_DE");
+        QVERIFY(config.waitForWritten());
         QCOMPARE(readBytes(path).count('='), Defaults.size());
     }
 };

@@ -81,6 +81,9 @@ const QStringList& texts()
         return texts = QStringList {"unexpected end: " + child.standardError()};
     const QRegularExpression stamped("^\\[[ 0-9]{4}[0-9]\\.[0-9]{3}\\] (.*)$");
     for (const QString& line : child.standardError().split('\n', Qt::SkipEmptyParts)) {
+        // Under qemu-user the emulator reports the abort on a line of its own.
+        if (line.startsWith("qemu: uncaught target signal"))
+            continue;
         const QRegularExpressionMatch match = stamped.match(line);
         texts << (match.hasMatch() ? match.captured(1) : "unstamped: " + line);
     }

@@ -1,8 +1,8 @@
 #include "ChildProcess.h"
 
-#include <QTest>
+#include "ProcessGuard.h"
 
-#include <signal.h>
+#include <QTest>
 
 ChildProcess::ChildProcess(QObject* parent)
     : QObject(parent)
@@ -21,8 +21,8 @@ ChildProcess::ChildProcess(QObject* parent)
 
 ChildProcess::~ChildProcess()
 {
-    m_process.kill();
-    m_process.waitForFinished(30000);
+    if (ProcessGuard::kill(m_process))
+        m_process.waitForFinished(30000);
 }
 
 QProcessEnvironment ChildProcess::defaultEnvironment()
@@ -36,13 +36,9 @@ QProcessEnvironment ChildProcess::defaultEnvironment()
 
 void ChildProcess::terminate(QProcess& process)
 {
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(10000)) {
-        process.kill();
+    if (ProcessGuard::terminate(process) && !process.waitForFinished(10000)
+        && ProcessGuard::kill(process))
         process.waitForFinished(10000);
-    }
 }
 
 bool ChildProcess::start(const QString& program, const QStringList& arguments)
@@ -61,6 +57,5 @@ bool ChildProcess::waitForFinished(int msecs)
 
 bool ChildProcess::sendSignal(int signalNumber)
 {
-    const qint64 pid = m_process.processId();
-    return pid > 0 && !m_finished && ::kill(pid_t(pid), signalNumber) == 0;
+    return !m_finished && ProcessGuard::signal(m_process, signalNumber);
 }

@@ -1,6 +1,7 @@
 #include "VirtualDisplay.h"
 
 #include "ChildProcess.h"
+#include "ProcessGuard.h"
 
 #include <QDeadlineTimer>
 #include <QDebug>
@@ -108,7 +109,7 @@ bool VirtualDisplay::runTool(const QString& program, const QStringList& argument
     tool.start(program, arguments);
     const bool finished = tool.waitForFinished(20000);
     if (!finished)
-        tool.kill();
+        ProcessGuard::kill(tool);
     if (!finished || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0) {
         qWarning().noquote() << "VirtualDisplay:" << program << arguments.join(QLatin1Char(' '))
                              << "failed:" << tool.errorString() << tool.readAllStandardError();

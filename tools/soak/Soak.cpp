@@ -1,6 +1,7 @@
 #include "Soak.h"
 
 #include "MqttClient.h"
+#include "ProcessGuard.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -173,13 +174,10 @@ bool Soak::startTerminal()
 
 void Soak::stopProcess(QProcess& process, int timeoutMs)
 {
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!waitFor([&] { return process.state() == QProcess::NotRunning; }, timeoutMs)) {
-        process.kill();
+    if (ProcessGuard::terminate(process)
+        && !waitFor([&] { return process.state() == QProcess::NotRunning; }, timeoutMs)
+        && ProcessGuard::kill(process))
         process.waitForFinished(5000);
-    }
 }
 
 bool Soak::terminalRunning() const
@@ -548,7 +546,8 @@ Soak::Census Soak::census()
 {
     Census result;
     m_censusLine.clear();
-    ::kill(pid_t(m_terminalProcess.processId()), SIGUSR1);
+    if (!ProcessGuard::signal(m_terminalProcess, SIGUSR1))
+        return result;
     if (!waitFor([&] { return !m_censusLine.isEmpty(); }, 10000))
         return result;
     for (const QString& pair : m_censusLine.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
