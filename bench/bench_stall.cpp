@@ -34,6 +34,7 @@
 // of the rounds, the worst round in brackets.
 //
 // Usage: bench_stall [rounds (default 3)] [scenario names, comma-separated (default all)]
+//                    [disks: normal, slow or both (default)]
 
 #include "BenchSupport.h"
 #include "Board.h"
@@ -641,6 +642,10 @@ bool runDisk(TerminalRig& rig, bool slow, int rounds, const QString& scenarios,
                                                : preloaded + QLatin1Char(':') + KVRT_SLOWDISK);
         environment.insert(QStringLiteral("KVRT_FSYNC_DELAY_MS"), QString::number(SyncDelayMs));
     }
+    // A closer look also shows where each frame's time goes.
+    if (qEnvironmentVariableIsSet("KVRT_BENCH_LOG_DIR"))
+        environment.insert(QStringLiteral("QT_LOGGING_RULES"),
+                           QStringLiteral("qt.scenegraph.time.renderloop.debug=true"));
     ChildProcess child;
     child.setEnvironment(environment);
     child.setWorkingDirectory(directory.path());
@@ -707,6 +712,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const int rounds = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 3;
     const QString scenarios = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("all");
+    const QString diskChoice = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("both");
 
     TerminalRig rig;
     if (const int code = bench::startRig(rig, "bench_stall"); code >= 0)
@@ -719,6 +725,9 @@ int main(int argc, char** argv)
     bool allOk = true;
     std::vector<std::pair<bool, std::map<QString, Figures>>> disks;
     for (const bool slow : {false, true}) {
+        if (diskChoice != QLatin1String("both")
+            && diskChoice != QLatin1String(slow ? "slow" : "normal"))
+            continue;
         std::map<QString, Figures> figures;
         bool slowDisk = false;
         const bool complete = runDisk(rig, slow, rounds, scenarios, &figures, &slowDisk);
