@@ -97,12 +97,12 @@ private Q_SLOTS:
         QTest::addColumn<int>("signalNumber");
         QTest::addColumn<QString>("backend"); // QT_QUICK_BACKEND, unset if empty
         QTest::addColumn<QString>("printed"); // values of the configuration printout
-        QTest::newRow("defaults") << QStringList() << int(SIGTERM) << "software"
+        QTest::newRow("defaults") << QStringList() << int(SIGTERM) << QString()
                                   << "gui.conf) log/level=2 mqtt/host=localhost mqtt/port=1883";
         QTest::newRow("options")
             << QString("-f other.conf -v 3 -e -c -H broker.local -P abc -u terminal -p s3cret")
                    .split(' ')
-            << int(SIGINT) << QString()
+            << int(SIGINT) << "software"
             << "other.conf) log/level=3 log/stderr=true log/color=true mqtt/host=broker.local "
                "mqtt/port=0 mqtt/username=terminal mqtt/password=******";
     }
