@@ -79,7 +79,8 @@ shift
 # else can swap it out of (one of ours or root's, or a sticky one such as /tmp).
 private_dir() {
     local dir="$1" owner mode
-    mkdir -p "$(dirname "$dir")" && { [ -d "$dir" ] || mkdir -m 700 "$dir"; } ||
+    # Tests start side by side: another may make it at the same moment (checked below).
+    mkdir -p "$(dirname "$dir")" && { mkdir -m 700 "$dir" 2>/dev/null || [ -d "$dir" ]; } ||
         fail "cannot create $dir"
     [ -d "$dir" ] && [ ! -L "$dir" ] || fail "$dir is not a directory: not used"
     read -r owner mode < <(stat -c '%u %a' "$dir")
