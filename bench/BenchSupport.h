@@ -19,6 +19,11 @@
 
 namespace bench {
 
+// Qt's software render loop says this for every frame it shows, once its timing
+// category is switched on through QT_LOGGING_RULES as below.
+inline constexpr char FrameMark[] = "Frame rendered";
+inline constexpr char FrameLoggingRules[] = "qt.scenegraph.time.renderloop.debug=true";
+
 inline double median(std::vector<double> values)
 {
     if (values.empty())

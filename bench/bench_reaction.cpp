@@ -66,8 +66,8 @@ using bench::monotonicMs;
 
 namespace {
 
-const QByteArray FrameMark = QByteArrayLiteral("Frame rendered");
-const QString LoggingRules = QStringLiteral("qt.scenegraph.time.renderloop.debug=true");
+const QByteArray FrameMark(bench::FrameMark);
+const QString LoggingRules = QString::fromLatin1(bench::FrameLoggingRules);
 const QString StatusTopic = QStringLiteral("ovant/blm/status");
 const QString ScanTopic = QStringLiteral("ovant/blm/barcode/scanned");
 const QString IssueRequestTopic = QStringLiteral("ovant/dispenser/issue/request/+");

@@ -55,8 +55,8 @@ using bench::startupMarks;
 namespace {
 
 // Printed by the software render loop for every frame it renders and shows.
-const QString FrameMark = QStringLiteral("Frame rendered");
-const QString LoggingRules = QStringLiteral("qt.scenegraph.time.renderloop.debug=true");
+const QString FrameMark = QString::fromLatin1(bench::FrameMark);
+const QString LoggingRules = QString::fromLatin1(bench::FrameLoggingRules);
 const QString OnlineMark = QStringLiteral("KVRTTerminal status changed : online");
 constexpr int SettleMs = 2000;
 constexpr int TimeoutMs = 60000;

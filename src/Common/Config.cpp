@@ -51,13 +51,11 @@ Config::Config(const QString& filename, const QVariantMap& defaults, QObject* pa
     connect(&m_writer, &FileWriter::idle, this, &Config::onWritten);
     connect(&m_writer, &FileWriter::writeFailed, this,
             [this](const QString&, const QString& error) {
-                m_writeFailing = true;
                 qWarning().noquote().nospace()
                     << "[Config] Could not write config file : " << m_filename << " (" << error
                     << "). The values stay in force; the file is written again at the next change.";
             });
     connect(&m_writer, &FileWriter::writeRecovered, this, [this] {
-        m_writeFailing = false;
         qInfo().noquote().nospace() << "[Config] Config file written again : " << m_filename;
     });
 
@@ -286,7 +284,7 @@ void Config::onWritten()
 {
     watchFile();
     // After a failure the file is older than the values in force: they stay unsaved.
-    if (m_writeFailing || !m_lastWritten)
+    if (m_writer.isFailing(m_filename) || !m_lastWritten)
         return;
     m_unsaved.clear();
     // An edit made after our last write, before the file was watched again.

@@ -92,7 +92,5 @@ private:
     // Keys set at run time and not in the file yet: an edit of the file read meanwhile
     // does not take them back.
     QSet<QString> m_unsaved;
-    // The last write failed; the file is older than the values in force.
-    bool m_writeFailing = false;
     FileWriter m_writer;
 };

@@ -53,6 +53,8 @@ public:
 
     // Whether a job is queued or running.
     bool isBusy() const;
+    // Whether the last write of the file failed (and it has not been written since).
+    bool isFailing(const QString& path) const { return m_failing.contains(path); }
     // Blocks until all that is queued is done and its outcomes are delivered, or until
     // `msecs` have passed (-1: no limit). Whether everything is done.
     bool waitForWritten(int msecs = -1);
