@@ -5,6 +5,7 @@
 #include "Event.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -57,27 +58,66 @@ EventManager::EventManager(Config& config, const QString& directory, Loading loa
         ensureLoaded();
 }
 
-// The events are children of the manager and go with it.
-EventManager::~EventManager() = default;
+// The events are children of the manager and go with it; those logged before the file
+// was read are written all the same.
+EventManager::~EventManager()
+{
+    if (!m_loaded && (m_reading || !m_data.isEmpty()))
+        waitForWritten(int(FileWriter::finishDeadline().remainingTime()));
+}
+
+bool EventManager::waitForWritten(int msecs)
+{
+    if (m_loaded || (!m_reading && m_data.isEmpty()))
+        return m_writer.waitForWritten(msecs);
+    const QDeadlineTimer deadline(msecs < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(msecs));
+    readInBackground();
+    if (!m_writer.waitForWritten(msecs))
+        return false;
+    finishLoading();
+    return m_writer.waitForWritten(deadline.isForever() ? -1 : int(deadline.remainingTime()));
+}
 
 void EventManager::ensureLoaded()
 {
     if (m_loaded)
         return;
-    m_loaded = true;
-    load();
-    clear(QDateTime::currentDateTime().addDays(-RetentionDays));
-    Q_EMIT loaded();
+    if (m_reading)
+        // Its read is under way on the writer's thread: done once the writer is.
+        m_writer.waitForWritten();
+    else
+        m_reading = std::make_shared<Reading>(read(m_filename));
+    finishLoading();
 }
 
-void EventManager::load()
+void EventManager::readInBackground()
 {
-    if (!QFileInfo::exists(m_filename))
+    if (m_loaded || m_reading)
         return;
-    QSettings file(m_filename, QSettings::IniFormat);
+    auto reading = std::make_shared<Reading>();
+    m_reading = reading;
+    m_writer.run(
+        m_filename,
+        [reading, filename = m_filename](QString*) {
+            *reading = read(filename);
+            return true;
+        },
+        [this](bool, const QString&) {
+            // Within the writer's own call: queued to this object's thread, and dropped
+            // with this object.
+            QMetaObject::invokeMethod(this, &EventManager::finishLoading, Qt::QueuedConnection);
+        });
+}
+
+EventManager::Reading EventManager::read(const QString& filename)
+{
+    Reading reading;
+    if (!QFileInfo::exists(filename))
+        return reading;
+    QSettings file(filename, QSettings::IniFormat);
     if (file.status() != QSettings::NoError) {
-        setAside(QStringLiteral("unreadable"));
-        return;
+        reading.unreadable = true;
+        return reading;
     }
     // Every value of the file is parsed here, not only the events': Qt decodes a typed
     // value (@DateTime, @Variant) with its data stream reader, which a damaged one can
@@ -85,8 +125,8 @@ void EventManager::load()
     try {
         file.allKeys();
     } catch (const std::bad_alloc&) {
-        setAside(QStringLiteral("unreadable"));
-        return;
+        reading.unreadable = true;
+        return reading;
     }
 
     // The entries are found by what the file holds, not by its "size": a damaged
@@ -110,7 +150,7 @@ void EventManager::load()
     if (indexes.size() > MaxEvents)
         indexes.erase(indexes.begin(), indexes.end() - MaxEvents);
     if (indexes.isEmpty())
-        return;
+        return reading;
 
     qInfo().noquote().nospace() << Tag
                                 << QStringLiteral("Loading saved events : from=%1 to=%2")
@@ -119,15 +159,41 @@ void EventManager::load()
     // A log repeats a handful of categories and names: each is kept once, shared.
     QSet<QString> texts;
     const auto shared = [&texts](const QVariant& value) { return *texts.insert(value.toString()); };
+    reading.entries.reserve(indexes.size());
     for (int index : qAsConst(indexes)) {
         file.beginGroup(QString::number(index));
-        m_data.append(new Event(shared(file.value(QStringLiteral("category"))),
-                                shared(file.value(QStringLiteral("name"))),
-                                file.value(QStringLiteral("desc")).toString(),
-                                file.value(QStringLiteral("timestamp")).toDateTime().toLocalTime(),
-                                this));
+        reading.entries.append(
+            {shared(file.value(QStringLiteral("category"))),
+             shared(file.value(QStringLiteral("name"))),
+             file.value(QStringLiteral("desc")).toString(),
+             file.value(QStringLiteral("timestamp")).toDateTime().toLocalTime()});
         file.endGroup();
     }
+    return reading;
+}
+
+void EventManager::finishLoading()
+{
+    if (m_loaded || !m_reading)
+        return;
+    m_loaded = true;
+    const std::shared_ptr<Reading> reading = std::move(m_reading);
+    if (reading->unreadable)
+        setAside(QStringLiteral("unreadable"));
+    QList<Event*> events;
+    events.reserve(reading->entries.size());
+    for (const Entry& entry : qAsConst(reading->entries))
+        events.append(
+            new Event(entry.category, entry.name, entry.description, entry.timestamp, this));
+    // What was logged before comes after what the file holds.
+    const bool logged = !m_data.isEmpty();
+    m_data = events + m_data;
+    while (m_data.size() > MaxEvents + 1)
+        m_data.takeFirst()->deleteLater();
+    clear(QDateTime::currentDateTime().addDays(-RetentionDays));
+    if (logged)
+        save();
+    Q_EMIT loaded();
 }
 
 // A file that cannot be read is moved out of the way rather than overwritten by
@@ -158,13 +224,6 @@ void EventManager::setAside(const QString& reason)
 void EventManager::save()
 {
     // What the writer needs, as values: the events stay with this thread.
-    struct Entry
-    {
-        QString category;
-        QString name;
-        QString description;
-        QDateTime timestamp;
-    };
     QVector<Entry> entries;
     entries.reserve(m_data.size());
     for (const Event* event : qAsConst(m_data))
@@ -210,8 +269,13 @@ void EventManager::push(Event* event)
                                        << (event ? "already in the log" : "missing");
         return;
     }
-    ensureLoaded();
     event->setParent(this);
+    // Until the file is read, events wait in their order, without a save: a save then
+    // would replace the stored log with them.
+    if (!m_loaded) {
+        m_data.append(event);
+        return;
+    }
     if (m_data.size() > MaxEvents) {
         Event* oldest = m_data.takeFirst();
         m_visible.removeOne(oldest);

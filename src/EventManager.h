@@ -8,6 +8,7 @@
 #include <QPair>
 #include <QString>
 #include <QVariant>
+#include <QVector>
 
 #include <atomic>
 #include <memory>
@@ -29,8 +30,9 @@ public:
     static constexpr int MaxEvents = 1000;
     static constexpr int RetentionDays = 30;
 
-    // When the file is read: at once, or on the first ensureLoaded(), push() or clear(),
-    // so that a program can show its first frame before paying for a long log.
+    // When the file is read: at once, or on the first ensureLoaded(), clear() or
+    // readInBackground(), so that a program can show its first frame before paying for a
+    // long log. Events pushed before wait, in their order, and follow what the file holds.
     enum class Loading { Now, Deferred };
 
     // The file lives in the program's directory.
@@ -50,12 +52,17 @@ public:
 
     // Reads the file and drops the entries past retention, once. Every change goes
     // through it first: a save before it would replace the stored log with a part of it.
+    // A read under way in the background is waited for.
     void ensureLoaded();
+    // Reads the file on the writer's thread and takes its events in on this one, once:
+    // a full log takes tens of milliseconds to parse, which the screen does not wait for.
+    void readInBackground();
 
     // Blocks until the changes made so far are in the file (or could not be written),
     // at most `msecs` (-1: no limit). Whether they are all done. The destructor waits
     // too, a bounded time.
-    bool waitForWritten(int msecs = -1) { return m_writer.waitForWritten(msecs); }
+    // Events waiting for the file to be read are read in and written too.
+    bool waitForWritten(int msecs = -1);
 
     // The time bounds of a named period at the given moment; invalid bounds for a
     // period that has none ("All history" and any unknown name).
@@ -63,8 +70,7 @@ public:
 
 Q_SIGNALS:
     void dataChanged();
-    // The file has been read; emitted within ensureLoaded(), before the change that
-    // asked for it, so that what is pushed from here comes first in the log.
+    // The file has been read and its events taken in, with those pushed before.
     void loaded();
 
 public Q_SLOTS:
@@ -78,7 +84,21 @@ public Q_SLOTS:
     void applyFilterPeriod(const QString& period);
 
 private:
-    void load();
+    // An event as the file holds it: plain values, for the writer's thread.
+    struct Entry
+    {
+        QString category;
+        QString name;
+        QString description;
+        QDateTime timestamp;
+    };
+    struct Reading
+    {
+        bool unreadable = false;
+        QVector<Entry> entries;
+    };
+    static Reading read(const QString& filename);
+    void finishLoading();
     void save();
     void update();
     bool isVisible(const Event* event) const;
@@ -97,6 +117,8 @@ private:
     // The named period the bounds come from, empty for bounds given as they are.
     QString m_period;
     bool m_loaded = false;
+    // The file's contents once read, until they are taken in.
+    std::shared_ptr<Reading> m_reading;
     // An unreadable file could not be kept aside: saves leave it as it is. Set by the
     // writer's thread.
     std::shared_ptr<std::atomic_bool> m_unreadable = std::make_shared<std::atomic_bool>(false);

@@ -104,6 +104,11 @@ void FileWriter::setFinishDeadline(const QDeadlineTimer& deadline)
     g_finishDeadline = deadline;
 }
 
+QDeadlineTimer FileWriter::finishDeadline()
+{
+    return std::min(QDeadlineTimer(FinishMsec), g_finishDeadline);
+}
+
 FileWriter::~FileWriter()
 {
     {
@@ -114,8 +119,7 @@ FileWriter::~FileWriter()
     }
     if (!m_thread)
         return;
-    const QDeadlineTimer deadline = std::min(QDeadlineTimer(FinishMsec), g_finishDeadline);
-    const bool done = m_thread->wait(deadline);
+    const bool done = m_thread->wait(finishDeadline());
     // The owners that would report them are going: what failed is said here.
     QMutexLocker lock(&m_shared->mutex);
     for (const Result& result : qAsConst(m_shared->results)) {

@@ -38,6 +38,8 @@ public:
     // No writer destroyed from now on waits past this moment: the whole end of the
     // program keeps within one budget, however many writers there are.
     static void setFinishDeadline(const QDeadlineTimer& deadline);
+    // By when a writer destroyed now stops waiting.
+    static QDeadlineTimer finishDeadline();
 
     explicit FileWriter(QObject* parent = nullptr);
     ~FileWriter() override;
