@@ -280,22 +280,16 @@ void GUIManager::load()
     }
     setLanguage(m_config->get(key("gui/locale")).toString());
     StartupTrace::mark("translator");
-    // A full log takes tens of milliseconds to read and rewrite, and the clock's tool is a
-    // process to start: both wait for the first frame. Whatever is logged before reads
-    // the log first, "Application started" ahead of it.
-    const auto started = [this] {
-        m_maintenance.pushEvent(QStringLiteral("General"), QStringLiteral("Application started"),
-                                QString());
-    };
-    if (m_eventLog.isLoaded())
-        started();
-    else
-        connect(&m_eventLog, &EventManager::loaded, this, started);
+    // A full log takes tens of milliseconds to read: it is read on its writer's thread once
+    // the first frame is up, and the events logged meanwhile ("Application started" first)
+    // wait for it. The clock's tool is a process to start: it waits for that frame too.
+    m_maintenance.pushEvent(QStringLiteral("General"), QStringLiteral("Application started"),
+                            QString());
     afterFirstFrame(roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(roots.first()), this,
                     [this] {
                         if (m_mqttStart == MqttStart::Held)
                             startMqtt();
-                        m_eventLog.ensureLoaded();
+                        m_eventLog.readInBackground();
                         m_clock.releaseTool();
                         QTimer::singleShot(StartupSettledMsec, this, returnFreedMemory);
                     });
