@@ -61,11 +61,14 @@ ApplicationWindow {
     // For start-up measurements: each page, once made.
     signal pageLoaded(string name)
 
-    // Only the page on screen at start is made before the first frame; the others
-    // right after it (or, should no frame come, after a short while), and all are
-    // kept from then on. A change of screen before then makes them all at once, so
-    // that no page is ever made twice.
+    // Only the page on screen at start is made before the first frame. The others are
+    // made right after it (or, should no frame come, after a short while) in the
+    // background, a slice at a time, so that the broker's first messages do not wait for
+    // them: first the gate page, the screen of a terminal in service, then the rest. All
+    // are kept from then on. A change of screen before then starts them all, so that no
+    // page is ever made twice; the page shown is made at once.
     property bool allPages: false
+    property bool gatePage: false
 
     function makeAllPages() {
         allPages = true
@@ -78,7 +81,7 @@ ApplicationWindow {
 
     // Emitted on this thread as each frame is handed to the renderer (frameSwapped may
     // come from the render thread): the call comes after that frame.
-    onAfterAnimating: if (!allPages) Qt.callLater(makeAllPages)
+    onAfterAnimating: gatePage = true
 
     Timer {
         interval: 500
@@ -93,11 +96,17 @@ ApplicationWindow {
         Loader {
             objectName: "page_" + modelData.name
             anchors.fill: parent
-            asynchronous: false
+            // A page still being made when it is shown is finished there and then.
+            asynchronous: window.currentScreen !== modelData.name
             active: window.allPages || window.currentScreen === modelData.name
+                    || (window.gatePage && modelData.name === "EntryGate")
             source: modelData.source
             visible: window.currentScreen === modelData.name
-            onLoaded: window.pageLoaded(modelData.name)
+            onLoaded: {
+                window.pageLoaded(modelData.name)
+                if (modelData.name === "EntryGate")
+                    window.makeAllPages()
+            }
         }
     }
 

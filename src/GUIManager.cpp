@@ -4,6 +4,7 @@
 #include "Ethernet.h"
 #include "IPv4.h"
 #include "Logger.h"
+#include "MosquittoLibrary.h"
 #include "SceneGraphBackend.h"
 #include "SecretMask.h"
 #include "StartupTrace.h"
@@ -204,6 +205,9 @@ GUIManager::GUIManager(Config& config, const QString& eventLogDirectory, QObject
                      m_maintenanceActions})
 {
     StartupTrace::mark("clients");
+    // The broker is connected once the first frame is up: its library is loaded meanwhile.
+    MosquittoLibrary::preload();
+    m_engine.setIncubationController(&m_incubation);
     m_qmlContext = m_engine.rootContext();
     m_screenTimer.setSingleShot(true);
     m_gateResultTimer.setSingleShot(true);

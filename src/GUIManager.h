@@ -11,6 +11,7 @@
 #include "Diagnostics.h"
 #include "Dispenser.h"
 #include "EventManager.h"
+#include "IncubationController.h"
 #include "Inspector.h"
 #include "KVRTTerminal.h"
 #include "MaintenanceActions.h"
@@ -266,6 +267,8 @@ private:
     QString m_errorMessageScreen;
     QString m_language;
     QString m_message;
+    // Outlives the engine, which makes its pages with it.
+    IncubationController m_incubation;
     QQmlApplicationEngine m_engine;
     QQmlContext* m_qmlContext = nullptr;
     Translation m_translation;

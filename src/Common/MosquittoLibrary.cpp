@@ -4,6 +4,8 @@
 #include <QLibrary>
 #include <QStringList>
 
+#include <future>
+
 namespace {
 
 // The soname of the library's ABI (Debian package libmosquitto1).
@@ -27,6 +29,13 @@ const MosquittoLibrary* MosquittoLibrary::instance()
         return loaded.load() ? &loaded : nullptr;
     }();
     return library;
+}
+
+void MosquittoLibrary::preload()
+{
+    // Waited for at the end of the program, should it end that early.
+    static const std::future<const MosquittoLibrary*> loading
+        = std::async(std::launch::async, &MosquittoLibrary::instance);
 }
 
 bool MosquittoLibrary::load()

@@ -41,6 +41,10 @@ public:
     // Loaded and initialised on the first call, then kept until the process ends.
     // Null when the library or one of its functions is missing (said once in the log).
     static const MosquittoLibrary* instance();
+    // Starts loading it on a thread of its own, once: a program that knows it will connect
+    // does not wait for the load then (milliseconds on the device). instance() waits for a
+    // load under way.
+    static void preload();
 
 #define KVRT_MOSQUITTO_DECLARE(name) decltype(&::name) name = nullptr;
     KVRT_MOSQUITTO_FUNCTIONS(KVRT_MOSQUITTO_DECLARE)

@@ -29,6 +29,7 @@ Item {
         sourceComponent: Component {
             Item {
                 function reset() {
+                    stack.opening = null
                     stack.pop(null, StackView.Immediate)
                     menu.close()
                     confirmation.close()
@@ -126,6 +127,51 @@ Item {
                     id: stack
                     objectName: "settingsStack"
 
+                    // A page of the menu, made in the background a slice at a time and shown
+                    // once made: the screen keeps answering while a heavy page (the event
+                    // log's, the self-test's) is being made. Made here rather than by the
+                    // view, a page is destroyed when it leaves the view; one still being made
+                    // when the area is left is dropped.
+                    property var opening: null
+
+                    function open(entry) {
+                        const component = Qt.createComponent(Qt.resolvedUrl(entry.page), Component.Asynchronous)
+                        const incubate = () => {
+                            if (opening !== component)
+                                return
+                            if (component.status !== Component.Ready) {
+                                if (component.status === Component.Error)
+                                    console.warn("[QML] Page not made : " + component.errorString())
+                                opening = null
+                                return
+                            }
+                            const incubator = component.incubateObject(stack, { title: entry.title, visible: false })
+                            opening = incubator
+                            const show = () => {
+                                if (opening !== incubator) {
+                                    if (incubator.object)
+                                        incubator.object.destroy()
+                                    return
+                                }
+                                opening = null
+                                if (incubator.status !== Component.Ready)
+                                    return
+                                const page = incubator.object
+                                page.StackView.removed.connect(() => page.destroy())
+                                push(page)
+                            }
+                            if (incubator.status === Component.Loading)
+                                incubator.onStatusChanged = show
+                            else
+                                show()
+                        }
+                        opening = component
+                        if (component.status === Component.Loading)
+                            component.statusChanged.connect(incubate)
+                        else
+                            incubate()
+                    }
+
                     // Opens the shell's kind of message popup over the settings, for the pages.
                     property alias message: messagePopup
                     function showMessage(text) {
@@ -153,8 +199,8 @@ Item {
                             hint: manager.dynTr + qsTr(modelData.hint)
                             iconSource: modelData.icon
                             // Only the menu opens pages, and only one at a time.
-                            onClicked: if (stack.depth === 1 && !stack.busy)
-                                           stack.push(Qt.resolvedUrl(modelData.page), { title: modelData.title })
+                            onClicked: if (stack.depth === 1 && !stack.busy && !stack.opening)
+                                           stack.open(modelData)
                         }
                     }
                 }
