@@ -44,6 +44,7 @@ void CardIssueFlow::issue(const QString& deviceId)
         return;
     }
     m_running = true;
+    m_cardPresented = false;
 
     KVRTv1Card::Ptr card(new KVRTv1Card);
     card->setCustomsId(1);
@@ -51,14 +52,17 @@ void CardIssueFlow::issue(const QString& deviceId)
     card->incrUsageCounter(1);
     card->addUsageLog(QStringLiteral("entry"), deviceId, IssueLocationId);
 
+    // The devices are asked first, the screen follows in the same turn of the event loop:
+    // the card starts moving a page's making earlier. Whatever the answer, it is handled
+    // once the passenger has been told.
+    const auto issued = m_issuer->issueCard(card, CollectTimeoutSec);
     Q_EMIT statusText(QStringLiteral(QT_TRANSLATE_NOOP("GUIManager", "Issuing card")));
-    m_cardPresented = false;
     setFailed(false);
     Q_EMIT started();
 
     // Answers may come after this flow is gone, with the manager that owns it.
     QPointer<CardIssueFlow> self(this);
-    m_issuer->issueCard(card, CollectTimeoutSec)
+    issued
         .done([this, self](const manager::CardIssuer::Result& result) {
             if (!self)
                 return;

@@ -725,31 +725,32 @@ QString GUIManager::kvrtTerminalReason() const
 
 void GUIManager::onTicketValidated(const Transaction& transaction)
 {
-    const QVariantMap summary = transaction.toMap();
-    warningLog() << "KVRTTerminal ticket validated : " << int(transaction.type());
-    warningLog() << "ExitGate : " << boolText(transaction.valid());
-    warningLog() << "Contents : " << summary;
-    m_qmlContext->setContextProperty(QStringLiteral("transaction"), summary);
-    if (maintenanceSessionActive())
-        return;
     // An entry gate's passage is the issue of a card; the validator's results (of a
     // card being written on its reader, too) must not interrupt it or pose as its end.
-    if (isEntryGate()) {
-        infoLog() << "Ticket result at an entry gate : logged only";
-        return;
-    }
-
-    if (transaction.valid()) {
+    const bool passage = !maintenanceSessionActive() && !isEntryGate();
+    const bool valid = transaction.valid();
+    // The passenger hears and sees the result first; what else there is to do follows in
+    // the same turn of the event loop, before the frame that shows it. The refusal's page
+    // shows the transaction: it is set before that page.
+    if (passage && valid) {
         m_inspector.audioPlay(ValidSound);
         // The gate page shows the outcome of a passage that started: both ends of
         // it are reported, and the page returns to its prompt a little later.
         Q_EMIT processStarted();
         Q_EMIT processFinished();
         m_gateResultTimer.start();
-    } else {
+    }
+    const QVariantMap summary = transaction.toMap();
+    m_qmlContext->setContextProperty(QStringLiteral("transaction"), summary);
+    if (passage && !valid) {
         m_inspector.audioPlay(InvalidSound);
         setScreen(QStringLiteral("Invalid"), InvalidScreenMsec);
     }
+    warningLog() << "KVRTTerminal ticket validated : " << int(transaction.type());
+    warningLog() << "ExitGate : " << boolText(valid);
+    warningLog() << "Contents : " << summary;
+    if (!maintenanceSessionActive() && isEntryGate())
+        infoLog() << "Ticket result at an entry gate : logged only";
 }
 
 // ---------------------------------------------------------------------------

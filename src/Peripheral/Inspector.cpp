@@ -57,10 +57,11 @@ void Inspector::setAudioVolume(int value)
 
 void Inspector::audioPlay(const QString& file)
 {
-    tagged(qInfo(), logTag()) << "Playing audio file (card='internal') : " << file;
+    // Logged once asked: the passenger's sound does not wait for the log.
     publishCommand(
         QStringLiteral("/audio/play"),
         QJsonObject {{QStringLiteral("device"), InternalCard}, {QStringLiteral("filepath"), file}});
+    tagged(qInfo(), logTag()) << "Playing audio file (card='internal') : " << file;
 }
 
 void Inspector::systemReboot()
