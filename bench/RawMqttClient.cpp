@@ -58,10 +58,10 @@ void RawMqttClient::subscribe(const QString& filter)
         pump();
 }
 
-void RawMqttClient::publish(const QString& topic, const QByteArray& payload)
+void RawMqttClient::publish(const QString& topic, const QByteArray& payload, int qos)
 {
     mosquitto_publish(m_mosquitto, nullptr, topic.toUtf8().constData(), payload.size(),
-                      payload.constData(), 0, false);
+                      payload.constData(), qos, false);
     if (!m_reading)
         pump();
 }

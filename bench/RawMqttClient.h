@@ -24,7 +24,7 @@ public:
     // CONNECT; connected() follows the broker's answer. False when it cannot start.
     bool connectToBroker(const QString& host, quint16 port);
     void subscribe(const QString& filter);
-    void publish(const QString& topic, const QByteArray& payload);
+    void publish(const QString& topic, const QByteArray& payload, int qos = 0);
 
 Q_SIGNALS:
     void connected();

@@ -5,17 +5,18 @@
 // The real program runs on a virtual display with Qt Quick's software renderer, against a
 // real broker and the device-service simulator, whose service reports are retained on the
 // broker as when a terminal boots. Its frames are seen as bench_terminal sees them: Qt's
-// render-loop timing category is switched on, and a frame is the first "Frame rendered"
-// line after the line the terminal logs as it takes the message in (everything from
-// there to the change of the scene runs in that same handler). Messages the terminal
-// sends are seen by this program's own MQTT client; taps go through the X server
+// render-loop timing category is switched on, and the frame that shows a message's effect
+// is the first "Frame rendered" line after a line the terminal logs in the handler that
+// changes the scene (no frame can come before that handler is over). Messages the
+// terminal sends are seen by this program's own MQTT client; taps go through the X server
 // (XTEST), the way a touch screen's do.
 //
 // The anchor is a bare Qt Quick Controls 2 window (this program re-run with --anchor, the
 // same Qt, style, renderer and window size) speaking MQTT with a bare libmosquitto client
 // in its event loop (RawMqttClient): it switches between two pages on each message of
-// the same topics, publishes a request for each ticket and each tap, and logs the same
-// way before it switches.
+// the same topics and logs a line before it does; for each ticket it sends the same sound
+// request as the terminal, and for each tap a request as the request/response convention
+// has it (its answer's topic subscribed first, QoS 1), as the terminal asks the dispenser.
 //
 // Each repetition launches both programs once, one after the other:
 // - time to a working gate: from launch to the first frame of the gate page with the
@@ -30,6 +31,7 @@
 //
 // Usage: bench_reaction [repetitions (default 30)]
 
+#include "ArrivalLog.h"
 #include "BenchSupport.h"
 #include "ChildProcess.h"
 #include "FullEventLog.h"
@@ -75,6 +77,7 @@ const QString SoundTopic = QStringLiteral("ovant/inspector/audio/play");
 const QString BarcodeEnableTopic = QStringLiteral("ovant/barcode/enable");
 const QString ConfigTopic = QStringLiteral("ovant/ui/config");
 const QString AnchorIssueTopic = QStringLiteral("bench/anchor/issue");
+const QString AnchorIssueRequestTopic = AnchorIssueTopic + QStringLiteral("/request/+");
 const QString AnchorSoundTopic = QStringLiteral("bench/anchor/sound");
 // Where a tap lands: on the gate page, under the header.
 const QPoint TapPoint(512, 400);
@@ -116,6 +119,11 @@ ApplicationWindow {
 }
 )";
 
+// What the terminal asks of the system inspector for a valid ticket.
+const QByteArray SoundRequest
+    = QByteArrayLiteral("{\n    \"device\": \"internal\",\n    \"filepath\": "
+                        "\"/opt/ovant/kvrtterminalui/Valid.wav\"\n}\n");
+
 void say(const char* text)
 {
     std::fprintf(stderr, "anchor: %s\n", text);
@@ -137,10 +145,14 @@ public:
         });
         connect(&client, &RawMqttClient::received, this, &AnchorLink::onMessage);
     }
+    // A request as the convention has it: its answer's topic subscribed first.
     Q_INVOKABLE void tapped()
     {
         say("tapped");
-        m_client.publish(AnchorIssueTopic, QByteArrayLiteral("{}"));
+        const QString id = QString::number(++m_requests);
+        m_client.subscribe(AnchorIssueTopic + QStringLiteral("/response/") + id);
+        m_client.publish(AnchorIssueTopic + QStringLiteral("/request/") + id,
+                         QByteArrayLiteral("{}"), 1);
     }
 
 Q_SIGNALS:
@@ -155,12 +167,13 @@ private:
         }
         say(topic == StatusTopic ? "switched status" : "switched scan");
         if (topic == ScanTopic)
-            m_client.publish(AnchorSoundTopic, QByteArrayLiteral("{}"));
+            m_client.publish(AnchorSoundTopic, SoundRequest);
         Q_EMIT switchPage();
     }
 
     RawMqttClient& m_client;
     bool m_retained = false;
+    int m_requests = 0;
 };
 
 int runAnchor(int argc, char** argv)
@@ -203,52 +216,6 @@ double percentile95(std::vector<double> values)
     const size_t at = size_t(std::ceil(0.95 * double(values.size()))) - 1;
     return values[std::min(at, values.size() - 1)];
 }
-
-// The messages this program receives, with the time each came.
-class Arrivals : public QObject
-{
-public:
-    explicit Arrivals(TestPeer& peer)
-    {
-        connect(&peer.connection(), &MqttConnection::messageReceived, this,
-                [this](const QByteArray& payload, const QString& topic) {
-                    m_messages.push_back({topic, payload, monotonicMs()});
-                });
-    }
-    // The time the first message on a topic matching the filter came at or after from;
-    // -1 if none has.
-    double after(const QString& filter, double from, QByteArray* payload = nullptr) const
-    {
-        for (const Message& message : m_messages) {
-            bool matches = false;
-            mosquitto_topic_matches_sub(filter.toUtf8().constData(),
-                                        message.topic.toUtf8().constData(), &matches);
-            if (matches && message.at >= from) {
-                if (payload)
-                    *payload = message.payload;
-                return message.at;
-            }
-        }
-        return -1;
-    }
-    QByteArray last(const QString& topic) const
-    {
-        for (auto it = m_messages.rbegin(); it != m_messages.rend(); ++it) {
-            if (it->topic == topic)
-                return it->payload;
-        }
-        return QByteArray();
-    }
-
-private:
-    struct Message
-    {
-        QString topic;
-        QByteArray payload;
-        double at;
-    };
-    std::vector<Message> m_messages;
-};
 
 // A program's standard error as it comes: the time a text first shows at or after a place.
 class OutputWatch
@@ -319,7 +286,7 @@ struct Samples
 class Bench
 {
 public:
-    Bench(TerminalRig& rig, TestPeer& peer, Arrivals& arrivals, TapInjector& taps)
+    Bench(TerminalRig& rig, TestPeer& peer, const ArrivalLog& arrivals, TapInjector& taps)
         : m_rig(rig)
         , m_peer(peer)
         , m_arrivals(arrivals)
@@ -507,7 +474,7 @@ public:
 
         const double tapped = tap();
         const double asked
-            = waitAll({[&] { return m_arrivals.after(AnchorIssueTopic, tapped); }})[0];
+            = waitAll({[&] { return m_arrivals.after(AnchorIssueRequestTopic, tapped); }})[0];
         if (asked < 0)
             return fail("the anchor does not ask");
         samples.tap.push_back(asked - tapped);
@@ -550,7 +517,7 @@ private:
 
     TerminalRig& m_rig;
     TestPeer& m_peer;
-    Arrivals& m_arrivals;
+    const ArrivalLog& m_arrivals;
     TapInjector& m_taps;
     TicketFactory m_tickets;
     QString m_failure;
@@ -598,13 +565,14 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_reaction: no taps (%s) or no MQTT\n", qPrintable(taps.error()));
         return 1;
     }
-    Arrivals arrivals(peer);
-    for (const QString& filter :
-         {StatusTopic, IssueRequestTopic, SoundTopic, BarcodeEnableTopic, ConfigTopic,
-          QStringLiteral("bench/anchor/#"), QStringLiteral("ovant/dispenser/dispose/response/+")})
-        peer.subscribe(filter);
-    if (!peer.waitUntilReady()
-        || waitAll({[&] { return arrivals.after(StatusTopic, 0); }})[0] < 0) {
+    // The messages the programs send, timed apart from this program's event loop.
+    const ArrivalLog arrivals(rig.broker().host(), rig.broker().port(),
+                              {StatusTopic, IssueRequestTopic, SoundTopic, BarcodeEnableTopic,
+                               ConfigTopic, QStringLiteral("bench/anchor/#"),
+                               QStringLiteral("ovant/dispenser/dispose/response/+")});
+    const std::vector<double> ready = waitAll({[&] { return arrivals.isReady() ? 0.0 : -1.0; },
+                                               [&] { return arrivals.after(StatusTopic, 0); }});
+    if (ready[0] < 0 || ready[1] < 0) {
         std::fprintf(stderr, "bench_reaction: no status of the terminal service\n");
         return 1;
     }
