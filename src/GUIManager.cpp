@@ -87,6 +87,9 @@ constexpr int FirstFrameFallbackMsec = 500;
 // After the first frame, by when start-up is over: every page made, the event log read,
 // the services' first states in.
 constexpr int StartupSettledMsec = 1000;
+// After the first frame, when what start-up can leave for later begins: by then the
+// broker's first states are in and the first screen of service is up.
+constexpr int DeferredStartMsec = 500;
 constexpr int InvalidScreenMsec = 3000;
 constexpr int LoginScreenMsec = 15000;
 
@@ -284,17 +287,20 @@ void GUIManager::load()
     }
     setLanguage(m_config->get(key("gui/locale")).toString());
     StartupTrace::mark("translator");
-    // A full log takes tens of milliseconds to read: it is read on its writer's thread once
-    // the first frame is up, and the events logged meanwhile ("Application started" first)
-    // wait for it. The clock's tool is a process to start: it waits for that frame too.
+    // A full log takes tens of milliseconds to read, and the clock's tool is a process to
+    // start: both wait until the terminal's first screen of service is up (the broker's
+    // first traffic comes right after the first frame), and the log is read on its writer's
+    // thread. The events logged meanwhile ("Application started" first) wait for it.
     m_maintenance.pushEvent(QStringLiteral("General"), QStringLiteral("Application started"),
                             QString());
     afterFirstFrame(roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(roots.first()), this,
                     [this] {
                         if (m_mqttStart == MqttStart::Held)
                             startMqtt();
-                        m_eventLog.readInBackground();
-                        m_clock.releaseTool();
+                        QTimer::singleShot(DeferredStartMsec, this, [this] {
+                            m_eventLog.readInBackground();
+                            m_clock.releaseTool();
+                        });
                         QTimer::singleShot(StartupSettledMsec, this, returnFreedMemory);
                     });
 }
