@@ -173,6 +173,35 @@ private Q_SLOTS:
         m_manager->clear();
         QCOMPARE(open()->count(), 0);
     }
+    // Read later or in the background, the file keeps what it held and takes the events
+    // logged before the read after it, also from a log that is never read while it runs.
+    void deferredRead()
+    {
+        writeFile(1700, 1700);
+        const auto deferred = [this] {
+            m_manager.reset();
+            m_manager = std::make_unique<EventManager>(*m_config, m_dir->path(),
+                                                       EventManager::Loading::Deferred);
+            return m_manager.get();
+        };
+        deferred()->push(event("first", 0));
+        m_manager->readInBackground();
+        m_manager->push(event("second", 0));
+        QCOMPARE(m_manager->isLoaded(), false);
+        QTRY_VERIFY(m_manager->isLoaded());
+        const auto lastNames = [this] {
+            QStringList result;
+            for (const Event* e : m_manager->events().mid(m_manager->count() - 3))
+                result.append(e->name());
+            return result.join(' ');
+        };
+        QCOMPARE(lastNames(), QStringLiteral("e1699 first second"));
+        QVERIFY(m_manager->waitForWritten(5000));
+        deferred()->push(event("third", 0));
+        m_manager.reset(); // never read: written all the same
+        QCOMPARE(open()->count(), 1000);
+        QCOMPARE(lastNames(), QStringLiteral("first second third"));
+    }
     void filters()
     {
         EventManager* manager = open();
