@@ -79,13 +79,15 @@ ApplicationWindow {
         currentScreen = name
     }
 
-    // Emitted on this thread as each frame is handed to the renderer (frameSwapped may
-    // come from the render thread): the call comes after that frame.
+    // Emitted on this thread before each frame is rendered (frameSwapped may come from
+    // the render thread): the binding it sets takes effect after that frame.
     onAfterAnimating: gatePage = true
 
+    // Should no frame come. Once the gate page is under way, the others wait for it:
+    // started alongside, they would be made first and the gate page last.
     Timer {
         interval: 500
-        running: !window.allPages
+        running: !window.allPages && !window.gatePage
         onTriggered: window.makeAllPages()
     }
 

@@ -52,9 +52,9 @@ void CardIssueFlow::issue(const QString& deviceId)
     card->incrUsageCounter(1);
     card->addUsageLog(QStringLiteral("entry"), deviceId, IssueLocationId);
 
-    // The devices are asked first, the screen follows in the same turn of the event loop:
-    // the card starts moving a page's making earlier. Whatever the answer, it is handled
-    // once the passenger has been told.
+    // The dispenser is asked first and the screen follows, in the same turn of the event
+    // loop: the card does not wait for the screen's bindings. The answer comes later, and
+    // is handled once the passenger has been told.
     const auto issued = m_issuer->issueCard(card, CollectTimeoutSec);
     Q_EMIT statusText(QStringLiteral(QT_TRANSLATE_NOOP("GUIManager", "Issuing card")));
     setFailed(false);

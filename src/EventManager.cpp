@@ -15,6 +15,7 @@
 #include <QVector>
 
 #include <algorithm>
+#include <exception>
 #include <new>
 
 namespace {
@@ -99,7 +100,16 @@ void EventManager::readInBackground()
     m_writer.run(
         m_filename,
         [reading, filename = m_filename](QString*) {
-            *reading = read(filename);
+            // Whatever stops the read, the file is not taken for an empty log that the
+            // next save would replace: it is set aside.
+            try {
+                *reading = read(filename);
+            } catch (const std::exception& error) {
+                qWarning().noquote().nospace()
+                    << Tag << "WARN: Reading the events file failed : " << error.what();
+                *reading = Reading();
+                reading->unreadable = true;
+            }
             return true;
         },
         [this](bool, const QString&) {
@@ -180,19 +190,31 @@ void EventManager::finishLoading()
     const std::shared_ptr<Reading> reading = std::move(m_reading);
     if (reading->unreadable)
         setAside(QStringLiteral("unreadable"));
+    // Retention applies to what the file holds; what was logged since is this run's, even
+    // if the clock has moved since.
+    const QDateTime before = QDateTime::currentDateTime().addDays(-RetentionDays);
     QList<Event*> events;
     events.reserve(reading->entries.size());
-    for (const Entry& entry : qAsConst(reading->entries))
+    int removed = 0;
+    for (const Entry& entry : qAsConst(reading->entries)) {
+        if (!entry.timestamp.isValid() || entry.timestamp <= before) {
+            ++removed;
+            continue;
+        }
         events.append(
             new Event(entry.category, entry.name, entry.description, entry.timestamp, this));
-    // What was logged before comes after what the file holds.
+    }
+    qInfo().noquote().nospace() << Tag
+                                << QStringLiteral("Deleted %1 event(s) older than %2")
+                                       .arg(removed)
+                                       .arg(before.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
     const bool logged = !m_data.isEmpty();
     m_data = events + m_data;
     while (m_data.size() > MaxEvents + 1)
         m_data.takeFirst()->deleteLater();
-    clear(QDateTime::currentDateTime().addDays(-RetentionDays));
-    if (logged)
+    if (removed > 0 || logged)
         save();
+    update();
     Q_EMIT loaded();
 }
 
@@ -271,8 +293,11 @@ void EventManager::push(Event* event)
     }
     event->setParent(this);
     // Until the file is read, events wait in their order, without a save: a save then
-    // would replace the stored log with them.
+    // would replace the stored log with them. A read that does not end keeps no more than
+    // the log would.
     if (!m_loaded) {
+        if (m_data.size() > MaxEvents)
+            m_data.takeFirst()->deleteLater();
         m_data.append(event);
         return;
     }

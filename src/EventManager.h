@@ -50,9 +50,9 @@ public:
     QString filename() const { return m_filename; }
     bool isLoaded() const { return m_loaded; }
 
-    // Reads the file and drops the entries past retention, once. Every change goes
-    // through it first: a save before it would replace the stored log with a part of it.
-    // A read under way in the background is waited for.
+    // Reads the file and drops the entries past retention, once. No save comes before it:
+    // it would replace the stored log with a part of it. A read under way in the
+    // background is waited for, as long as it takes.
     void ensureLoaded();
     // Reads the file on the writer's thread and takes its events in on this one, once:
     // a full log takes tens of milliseconds to parse, which the screen does not wait for.

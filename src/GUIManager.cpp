@@ -84,11 +84,11 @@ const QString ValidatorReaderBase = QStringLiteral("ovant/rfid");
 constexpr int StartScreenMsec = 10000;
 // Should no frame come, what waits for the first one runs anyway after this.
 constexpr int FirstFrameFallbackMsec = 500;
-// After the first frame, by when start-up is over: every page made, the event log read,
-// the services' first states in.
+// After the first frame, by when start-up is mostly over (the services' first states in,
+// the event log read, the pages made): the memory freed by then is given back.
 constexpr int StartupSettledMsec = 1000;
 // After the first frame, when what start-up can leave for later begins: by then the
-// broker's first states are in and the first screen of service is up.
+// broker's first states are usually in and the first screen of service is up.
 constexpr int DeferredStartMsec = 500;
 constexpr int InvalidScreenMsec = 3000;
 constexpr int LoginScreenMsec = 15000;
@@ -208,8 +208,6 @@ GUIManager::GUIManager(Config& config, const QString& eventLogDirectory, QObject
                      m_maintenanceActions})
 {
     StartupTrace::mark("clients");
-    // The broker is connected once the first frame is up: its library is loaded meanwhile.
-    MosquittoLibrary::preload();
     m_engine.setIncubationController(&m_incubation);
     m_qmlContext = m_engine.rootContext();
     m_screenTimer.setSingleShot(true);
@@ -224,6 +222,9 @@ GUIManager::GUIManager(Config& config, const QString& eventLogDirectory, QObject
     initLog();
     initConfig();
     StartupTrace::mark("log and configuration");
+    // The broker is connected once the first frame is up: its library is loaded meanwhile
+    // (whatever it has to say goes to the log as configured).
+    MosquittoLibrary::preload();
     initQml();
     StartupTrace::mark("QML set-up");
     // Started from the event loop, unless load() holds it back for the first frame.
@@ -288,9 +289,9 @@ void GUIManager::load()
     setLanguage(m_config->get(key("gui/locale")).toString());
     StartupTrace::mark("translator");
     // A full log takes tens of milliseconds to read, and the clock's tool is a process to
-    // start: both wait until the terminal's first screen of service is up (the broker's
-    // first traffic comes right after the first frame), and the log is read on its writer's
-    // thread. The events logged meanwhile ("Application started" first) wait for it.
+    // start: both wait a while after the first frame, for the broker's first traffic that
+    // comes right after it, and the log is read on its writer's thread. The events logged
+    // meanwhile ("Application started" first) wait for it.
     m_maintenance.pushEvent(QStringLiteral("General"), QStringLiteral("Application started"),
                             QString());
     afterFirstFrame(roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(roots.first()), this,

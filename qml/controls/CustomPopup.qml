@@ -62,10 +62,8 @@ Popup {
                 font.pointSize: 10
             }
 
-            // Decoded aside (a QR code's SVG takes milliseconds): the text shows at once.
             Image {
                 anchors.horizontalCenter: parent.horizontalCenter
-                asynchronous: true
                 visible: popup.imageSource != ""
                 source: popup.imageSource
                 width: popup.imageSize.width

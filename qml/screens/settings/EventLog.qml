@@ -12,12 +12,13 @@ Item {
     property string title
 
     // The list (up to a thousand events) is filled once the page is in place, so that
-    // the page opens without waiting for its rows; at once outside a page stack.
+    // the page opens without waiting for its rows; at once outside a page stack. (Made
+    // in the background for the settings' stack, it is not in the view yet, only its child.)
     property bool filled: false
 
     StackView.onActivated: filled = true
     Component.onCompleted: {
-        if (!StackView.view)
+        if (!StackView.view && !(parent && parent.objectName === "settingsStack"))
             filled = true
         // The manager outlives the page: it filters by what the fields say from the start,
         // not by the search of an earlier visit. The period combo applies its own value.

@@ -154,8 +154,10 @@ Item {
                                     return
                                 }
                                 opening = null
-                                if (incubator.status !== Component.Ready)
+                                if (incubator.status !== Component.Ready) {
+                                    console.warn("[QML] Page not made : " + entry.page)
                                     return
+                                }
                                 const page = incubator.object
                                 page.StackView.removed.connect(() => page.destroy())
                                 push(page)
