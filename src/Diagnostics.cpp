@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 
 #include <utility>
 
@@ -309,19 +310,39 @@ void Diagnostics::saveReport()
 
     // Written aside and renamed at the end: a failed write leaves no half report and
     // is reported as a failure, not as a saved file. The outcome is shown once known.
-    m_writer.write(fileName, report.toUtf8(), [this, fileName](bool written, const QString& error) {
-        if (!written) {
-            qCritical().noquote().nospace() << Tag << "ERROR: Could not save file : " << error;
-            Q_EMIT saveReportFinished(
-                false, QStringLiteral("Could not save Test Report\nERROR: ") + error);
-            return;
-        }
-        Q_EMIT saveReportFinished(true,
-                                  QStringLiteral("Test report saved successfully:\n") + fileName);
-    });
+    // Its QR image is made there too (milliseconds of encoding), shown with the outcome.
+    m_writer.write(fileName, report.toUtf8(),
+                   [this, fileName, qr = qrText()](bool written, const QString& error) {
+                       if (!written)
+                           qCritical().noquote().nospace()
+                               << Tag << "ERROR: Could not save file : " << error;
+                       // A data URL takes the SVG text encoded: its colours ("#...") would be taken
+                       // for a fragment.
+                       QString image;
+                       if (const QString svg = written ? qrSvg(qr) : QString(); !svg.isEmpty())
+                           image = QStringLiteral("data:image/svg,")
+                               + QString::fromLatin1(QUrl::toPercentEncoding(svg));
+                       const QString message = written
+                           ? QStringLiteral("Test report saved successfully:\n") + fileName
+                           : QStringLiteral("Could not save Test Report\nERROR: ") + error;
+                       // Told on this object's thread; dropped with it.
+                       QMetaObject::invokeMethod(
+                           this,
+                           [this, written, message, image] {
+                               m_reportQrImage = image;
+                               Q_EMIT saveReportFinished(written, message);
+                           },
+                           Qt::QueuedConnection);
+                   });
 }
 
 QString Diagnostics::generateQr()
+{
+    const QString svg = qrSvg(qrText());
+    return svg.isEmpty() ? QString() : QStringLiteral("data:image/svg,") + svg;
+}
+
+QString Diagnostics::qrText() const
 {
     const QStringList fields {
         m_deviceId,
@@ -358,7 +379,10 @@ QString Diagnostics::generateQr()
         m_lightSensor,
         m_rgbTest,
     };
-    const QString svg = QrCodeGenerator().generateSvgQr(fields.join(QLatin1Char(';')), 1,
-                                                        qrcodegen::QrCode::Ecc::MEDIUM);
-    return svg.isEmpty() ? QString() : QStringLiteral("data:image/svg,") + svg;
+    return fields.join(QLatin1Char(';'));
+}
+
+QString Diagnostics::qrSvg(const QString& text)
+{
+    return QrCodeGenerator().generateSvgQr(text, 1, qrcodegen::QrCode::Ecc::MEDIUM);
 }

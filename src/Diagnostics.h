@@ -45,6 +45,9 @@ class Diagnostics : public QObject
     Q_PROPERTY(QString boardService READ boardService NOTIFY boardServiceChanged)
     Q_PROPERTY(QString lightSensor READ lightSensor WRITE setLightSensor NOTIFY lightSensorChanged)
     Q_PROPERTY(QString rgbTest READ rgbTest WRITE setRgbTest NOTIFY rgbTestChanged)
+    // The last saved report's results as a QR image (an encoded data URL), made with the
+    // report off the screen's thread; empty if none could be made.
+    Q_PROPERTY(QString reportQrImage READ reportQrImage NOTIFY saveReportFinished)
 
 public:
     // An expected USB device: its vendor and product id ("0451:2077", or "*" for any
@@ -96,6 +99,7 @@ public:
     QString boardService() const;
     const QString& lightSensor() const { return m_lightSensor; }
     const QString& rgbTest() const { return m_rgbTest; }
+    const QString& reportQrImage() const { return m_reportQrImage; }
 
     void setBuzzer(const QString& value);
     void setLeds(const QString& value);
@@ -156,6 +160,9 @@ Q_SIGNALS:
 private:
     enum class BoardTest { None, Leds, Sensor };
 
+    // What the QR code carries: the report's results on one line.
+    QString qrText() const;
+    static QString qrSvg(const QString& text);
     QString testUsb(const UsbDevice& device) const;
     QString testSdCard() const;
     QString samUid() const;
@@ -176,6 +183,7 @@ private:
     QString m_cardScan;
     QString m_lightSensor;
     QString m_rgbTest;
+    QString m_reportQrImage;
     QTimer m_timer;
     const QString& m_deviceId;
     manager::Board& m_board;

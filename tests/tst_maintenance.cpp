@@ -588,6 +588,7 @@ Sensor, page destroyed | Sensor | destroy | Monitor started : 2000 msec(s),Monit
         QVERIFY(files.size() == 1 && finished.count() == 1);
         QCOMPARE(finished[0],
                  (QVariantList {true, "Test report saved successfully:\n" + path(files[0])}));
+        QVERIFY(diagnostics.reportQrImage().startsWith("data:image/svg,%3C%3Fxml"));
         // The date in the report is the minute of the file name.
         const QDateTime saved = QDateTime::fromString(files[0].mid(11, 13), "yyyyMMdd_hhmm");
         QVERIFY(saved.isValid());

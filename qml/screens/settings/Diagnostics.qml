@@ -32,14 +32,6 @@ SettingsPage {
         question.open()
     }
 
-    // The report's QR image. The manager gives it as a data URL with the SVG text as
-    // it stands, whose colours ("#...") would be taken for a fragment: encode it.
-    function qrSource() {
-        const qr = diagnostics.generateQr()
-        const comma = qr.indexOf(",")
-        return comma < 0 ? "" : qr.slice(0, comma + 1) + encodeURIComponent(qr.slice(comma + 1))
-    }
-
     // Every test goes through the maintenance actions, which want a session and end
     // what is left running when it ends.
     Component.onCompleted: maintenance.begin("diagnostics")
@@ -243,7 +235,7 @@ SettingsPage {
 
         function onSaveReportFinished(result, message) {
             reportPopup.text = message
-            reportPopup.imageSource = result ? page.qrSource() : ""
+            reportPopup.imageSource = result ? page.diagnostics.reportQrImage : ""
             reportPopup.open()
         }
     }
