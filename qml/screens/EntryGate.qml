@@ -91,10 +91,13 @@ Item {
         }
     }
 
+    // Made in the background: at an exit gate a passage starts and ends in one go, and
+    // the page that would be up for no frame at all is then never made.
     Loader {
         objectName: "gateBusy"
         anchors.fill: parent
         active: page.pageIndex === 1
+        asynchronous: true
         source: "Busy.qml"
         // A passage is running: a touch now is not a request for another card.
         onLoaded: item.requestsCards = false
