@@ -316,12 +316,7 @@ void Diagnostics::saveReport()
                        if (!written)
                            qCritical().noquote().nospace()
                                << Tag << "ERROR: Could not save file : " << error;
-                       // A data URL takes the SVG text encoded: its colours ("#...") would be taken
-                       // for a fragment.
-                       QString image;
-                       if (const QString svg = written ? qrSvg(qr) : QString(); !svg.isEmpty())
-                           image = QStringLiteral("data:image/svg,")
-                               + QString::fromLatin1(QUrl::toPercentEncoding(svg));
+                       const QString image = written ? qrImage(qr, true) : QString();
                        const QString message = written
                            ? QStringLiteral("Test report saved successfully:\n") + fileName
                            : QStringLiteral("Could not save Test Report\nERROR: ") + error;
@@ -338,8 +333,7 @@ void Diagnostics::saveReport()
 
 QString Diagnostics::generateQr()
 {
-    const QString svg = qrSvg(qrText());
-    return svg.isEmpty() ? QString() : QStringLiteral("data:image/svg,") + svg;
+    return qrImage(qrText(), false);
 }
 
 QString Diagnostics::qrText() const
@@ -382,7 +376,12 @@ QString Diagnostics::qrText() const
     return fields.join(QLatin1Char(';'));
 }
 
-QString Diagnostics::qrSvg(const QString& text)
+QString Diagnostics::qrImage(const QString& text, bool encoded)
 {
-    return QrCodeGenerator().generateSvgQr(text, 1, qrcodegen::QrCode::Ecc::MEDIUM);
+    const QString svg = QrCodeGenerator().generateSvgQr(text, 1, qrcodegen::QrCode::Ecc::MEDIUM);
+    if (svg.isEmpty())
+        return QString();
+    // Encoded for a URL, its colours ("#...") are not taken for a fragment.
+    return QStringLiteral("data:image/svg,")
+        + (encoded ? QString::fromLatin1(QUrl::toPercentEncoding(svg)) : svg);
 }

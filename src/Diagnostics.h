@@ -162,7 +162,8 @@ private:
 
     // What the QR code carries: the report's results on one line.
     QString qrText() const;
-    static QString qrSvg(const QString& text);
+    // "data:image/svg," and the QR code's SVG text, as it stands or encoded for a URL.
+    static QString qrImage(const QString& text, bool encoded);
     QString testUsb(const UsbDevice& device) const;
     QString testSdCard() const;
     QString samUid() const;

@@ -29,6 +29,14 @@ bool newerThan(const QObject* a, const QObject* b)
     return static_cast<const Event*>(a)->timestamp() > static_cast<const Event*>(b)->timestamp();
 }
 
+void logDeleted(int removed, const QDateTime& before)
+{
+    qInfo().noquote().nospace() << Tag
+                                << QStringLiteral("Deleted %1 event(s) older than %2")
+                                       .arg(removed)
+                                       .arg(before.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+}
+
 } // namespace
 
 EventManager::EventManager(Config& config, QObject* parent)
@@ -76,7 +84,7 @@ bool EventManager::waitForWritten(int msecs)
     if (!m_writer.waitForWritten(msecs))
         return false;
     finishLoading();
-    return m_writer.waitForWritten(deadline.isForever() ? -1 : int(deadline.remainingTime()));
+    return m_writer.waitForWritten(int(deadline.remainingTime()));
 }
 
 void EventManager::ensureLoaded()
@@ -204,10 +212,7 @@ void EventManager::finishLoading()
         events.append(
             new Event(entry.category, entry.name, entry.description, entry.timestamp, this));
     }
-    qInfo().noquote().nospace() << Tag
-                                << QStringLiteral("Deleted %1 event(s) older than %2")
-                                       .arg(removed)
-                                       .arg(before.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    logDeleted(removed, before);
     const bool logged = !m_data.isEmpty();
     m_data = events + m_data;
     while (m_data.size() > MaxEvents + 1)
@@ -336,10 +341,7 @@ void EventManager::clear(const QDateTime& before)
             ++it;
         }
     }
-    qInfo().noquote().nospace() << Tag
-                                << QStringLiteral("Deleted %1 event(s) older than %2")
-                                       .arg(removed)
-                                       .arg(before.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    logDeleted(removed, before);
     if (removed > 0)
         save();
     update();
