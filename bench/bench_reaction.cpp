@@ -15,7 +15,8 @@
 // same Qt, style, renderer and window size) speaking MQTT with a bare libmosquitto client
 // in its event loop (RawMqttClient): it switches between two pages on each message of
 // the same topics and logs a line before it does; for each ticket it sends the same sound
-// request as the terminal, and for each tap a request as the request/response convention
+// request as the terminal, on the same topic (the broker hands it to the same services),
+// and for each tap a request as the request/response convention
 // has it (its answer's topic subscribed first, QoS 1), as the terminal asks the dispenser.
 //
 // Each repetition launches both programs once, one after the other:
@@ -78,7 +79,6 @@ const QString BarcodeEnableTopic = QStringLiteral("ovant/barcode/enable");
 const QString ConfigTopic = QStringLiteral("ovant/ui/config");
 const QString AnchorIssueTopic = QStringLiteral("bench/anchor/issue");
 const QString AnchorIssueRequestTopic = AnchorIssueTopic + QStringLiteral("/request/+");
-const QString AnchorSoundTopic = QStringLiteral("bench/anchor/sound");
 // Where a tap lands: on the gate page, under the header.
 const QPoint TapPoint(512, 400);
 constexpr int TimeoutMs = 30000;
@@ -167,7 +167,7 @@ private:
         }
         say(topic == StatusTopic ? "switched status" : "switched scan");
         if (topic == ScanTopic)
-            m_client.publish(AnchorSoundTopic, SoundRequest);
+            m_client.publish(SoundTopic, SoundRequest);
         Q_EMIT switchPage();
     }
 
@@ -485,7 +485,7 @@ public:
         m_peer.publish(ScanTopic, QJsonObject {{"transaction", m_tickets.transaction(0, true, 0)}});
         const std::vector<double> result = waitAll(
             {[&] { return out.frameAfter("anchor: switched scan", from) >= 0 ? 0.0 : -1.0; },
-             [&] { return m_arrivals.after(AnchorSoundTopic, sent); }});
+             [&] { return m_arrivals.after(SoundTopic, sent); }});
         keepLog("reaction-anchor.log", anchor);
         if (result[0] < 0 || result[1] < 0)
             return fail("the anchor shows no result");
