@@ -263,9 +263,7 @@ public:
     }
     QString gatePhase() const
     {
-        QQuickItem* page = item(QStringLiteral("page_EntryGate"));
-        QObject* content = page ? page->property("item").value<QObject*>() : nullptr;
-        return content ? content->property("phase").toString() : QString();
+        return QMetaEnum::fromType<GatePassage::Phase>().valueToKey(m_manager.passage()->phase());
     }
     // Taps the visible item of that name; false if there is none.
     bool tap(const QString& name)
@@ -279,7 +277,7 @@ public:
     }
     bool atRest() const
     {
-        return gatePageShown() && gatePhase() == QLatin1String("initial") && board()
+        return gatePageShown() && m_manager.passage()->phase() == GatePassage::Initial && board()
             && board()->ignition();
     }
     bool waitForRest()

@@ -140,6 +140,7 @@ void registerQmlTypes()
     qRegisterMetaType<manager::Ethernet*>();
     qmlRegisterUncreatableType<GUIManager>("com.ovant.gui.manager", 1, 0, "GUIManager",
                                            QStringLiteral("Available as 'manager' only"));
+    GatePassage::registerQmlType();
 }
 
 // Start-up frees much of what it allocates (the event log's text, the pages' making) in
@@ -383,6 +384,10 @@ void GUIManager::initManagers()
     connect(&m_issueFlow, &CardIssueFlow::failedChanged, this, &GUIManager::onIssueFailedChanged);
     connect(&m_issueFlow, &CardIssueFlow::finished, this, &GUIManager::processFinished);
     connect(&m_issueFlow, &CardIssueFlow::ended, this, &GUIManager::returnToPrompt);
+    connect(this, &GUIManager::processStarted, &m_passage, &GatePassage::start);
+    connect(this, &GUIManager::processFinished, &m_passage,
+            [this] { m_passage.finish(errorOccured()); });
+    connect(this, &GUIManager::resetInitialScreen, &m_passage, &GatePassage::reset);
     connect(&m_kvrtTerminal, &manager::KVRTTerminal::ticketValidated, this,
             &GUIManager::onTicketValidated);
     // The maintenance barcode, the ignition and the system's power actions are the

@@ -11,6 +11,7 @@
 #include "Diagnostics.h"
 #include "Dispenser.h"
 #include "EventManager.h"
+#include "GatePassage.h"
 #include "IncubationController.h"
 #include "Inspector.h"
 #include "KVRTTerminal.h"
@@ -67,6 +68,9 @@ class GUIManager : public QObject
     Q_PROPERTY(manager::Update* update READ update NOTIFY updateChanged)
     Q_PROPERTY(manager::Clock* clock READ clock NOTIFY clockChanged)
     Q_PROPERTY(int loginLockoutSec READ loginLockoutSec NOTIFY loginLockoutSecChanged)
+    // The gate page's place in a passage; it follows processStarted, processFinished and
+    // resetInitialScreen.
+    Q_PROPERTY(GatePassage* passage READ passage CONSTANT)
 
 public:
     // Messages of the entry gate's error page (errorMessage()).
@@ -149,6 +153,7 @@ public:
     Diagnostics* diagnostics() { return &m_diagnostics; }
     manager::Update* update() { return &m_update; }
     manager::Clock* clock() { return &m_clock; }
+    GatePassage* passage() { return &m_passage; }
     // Seconds until a login is accepted after too many wrong PINs; 0 when it is.
     int loginLockoutSec() const { return m_session.lockoutRemainingSec(); }
     // The technician's session (its length can be shortened, for tests).
@@ -290,6 +295,7 @@ private:
     Diagnostics m_diagnostics;
 
     CardIssueFlow m_issueFlow;
+    GatePassage m_passage;
     BoardPower m_boardPower;
     UiRemoteInterface m_remote;
     ConfigReactions m_configReactions;

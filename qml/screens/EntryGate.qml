@@ -1,89 +1,62 @@
 import QtQuick 2.15
+import com.ovant.gui.passage 1.0
 
-// The gate page of both kinds of gate (manager.isEntryGate). Its state follows
-// the manager through one passage:
-//   initial --processStarted--> busy --processFinished--> error | final
-//   error --resetInitialScreen--> initial
-//   final --resetInitialScreen--> roadBusy if the road is busy, else initial
-//   roadBusy --resetInitialScreen--> final
-// At an entry gate a tap on the initial page asks the manager for a card.
+// The gate page of both kinds of gate (manager.isEntryGate): one sub-page for each phase
+// of the manager's passage (manager.passage). At an entry gate a tap on the initial page
+// asks the manager for a card.
 Item {
     id: page
 
-    // Where the passage is, and the sub-page shown for it.
-    property string phase: "initial"
-    readonly property int pageIndex: ["initial", "busy", "error", "final", "roadBusy"].indexOf(phase)
-
-    // The manager reports no busy road, so a passage always ends on the initial page.
-    readonly property bool roadBusy: false
+    readonly property int phase: manager.passage.phase
 
     readonly property bool entryGate: manager.isEntryGate
     readonly property url leftIcon: "qrc:/qml/images/Icons/chevron-left.svg"
     readonly property url rightIcon: "qrc:/qml/images/Icons/chevron-right.svg"
 
     readonly property url currentIcon: {
-        switch (pageIndex) {
-        case 0:
-        case 3:
+        switch (phase) {
+        case GatePassage.Initial:
+        case GatePassage.Final:
             return entryGate ? leftIcon : rightIcon
-        default:
+        case GatePassage.Error:
+        case GatePassage.RoadBusy:
             return leftIcon
+        default:
+            // The busy page has none: the message page, hidden with the same change, is
+            // not made to draw an icon it never shows.
+            return ""
         }
     }
 
     readonly property string currentText: {
-        switch (pageIndex) {
-        case 0:
+        switch (phase) {
+        case GatePassage.Initial:
             return manager.dynTr + (entryGate ? qsTr("Press button for entry") : qsTr("Please insert your card"))
-        case 2:
+        case GatePassage.Error:
             // The manager's text is the English source of its translation.
             return manager.dynTr + qsTranslate("GUIManager", manager.errorMessageScreen)
-        case 3:
+        case GatePassage.Final:
             return manager.dynTr + (entryGate ? qsTr("Please collect your card") : qsTr("Have a nice trip"))
-        case 4:
+        case GatePassage.RoadBusy:
             return manager.dynTr + qsTr("Successful transaction \n Please wait until the road is free")
         default:
             return ""
         }
     }
 
-    // Transitions: phase -> manager signal -> next phase. They run as the
-    // signal arrives, so that a manager reporting the start and the end of a
-    // passage in one go (an issuing refused at once) still ends it.
-    readonly property var transitions: ({
-        "initial": { "processStarted": () => "busy" },
-        "busy": { "processFinished": () => manager.errorOccured === true ? "error" : "final" },
-        "error": { "resetInitialScreen": () => "initial" },
-        "final": { "resetInitialScreen": () => page.roadBusy ? "roadBusy" : "initial" },
-        "roadBusy": { "resetInitialScreen": () => "final" }
-    })
-
-    function handle(signalName) {
-        const next = transitions[phase][signalName]
-        if (next)
-            phase = next()
-    }
-
-    Connections {
-        target: manager
-
-        function onProcessStarted() { page.handle("processStarted") }
-        function onProcessFinished() { page.handle("processFinished") }
-        function onResetInitialScreen() { page.handle("resetInitialScreen") }
-    }
-
     MessageScreen {
         id: messagePage
         objectName: "gateMessage"
         anchors.fill: parent
-        visible: page.pageIndex === 0 || page.pageIndex === 2 || page.pageIndex === 4
+        visible: page.phase === GatePassage.Initial || page.phase === GatePassage.Error
+                 || page.phase === GatePassage.RoadBusy
         icon: page.currentIcon
         message: page.currentText
 
         MouseArea {
             objectName: "gateTouch"
             anchors.fill: parent
-            enabled: page.pageIndex === 0 && page.entryGate
+            enabled: page.phase === GatePassage.Initial && page.entryGate
             onClicked: {
                 console.info("[QML] Card requested.")
                 manager.issueCard()
@@ -96,7 +69,7 @@ Item {
     Loader {
         objectName: "gateBusy"
         anchors.fill: parent
-        active: page.pageIndex === 1
+        active: page.phase === GatePassage.Busy
         asynchronous: true
         source: "Busy.qml"
         // A passage is running: a touch now is not a request for another card.
@@ -106,7 +79,7 @@ Item {
     ExitGate {
         objectName: "gateExit"
         anchors.fill: parent
-        visible: page.pageIndex === 3
+        visible: page.phase === GatePassage.Final
         icon: page.currentIcon
         message: page.currentText
     }

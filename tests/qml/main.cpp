@@ -1,6 +1,7 @@
 // Runner of the QML tests: the terminal's style, version and StandInManager (module
 // KVRTTest), a stand-in for the GUI manager that records the calls the pages make.
 
+#include "GatePassage.h"
 #include "Transaction.h"
 #include "Version.h"
 
@@ -27,11 +28,21 @@ class StandInManager : public QObject
     Q_PROPERTY(bool isEntryGate MEMBER m_isEntryGate NOTIFY changed)
     Q_PROPERTY(bool errorOccured MEMBER m_errorOccured NOTIFY changed)
     Q_PROPERTY(QString errorMessageScreen MEMBER m_errorMessageScreen NOTIFY changed)
+    Q_PROPERTY(GatePassage* passage READ passage CONSTANT)
     // What the pages asked for: "issueCard", "setMaintenanceScreen", "save <id>",
     // "shutdownRequest".
     Q_PROPERTY(QStringList calls MEMBER m_calls NOTIFY changed)
 
 public:
+    // The passage follows the signals as the real manager's does.
+    StandInManager()
+    {
+        connect(this, &StandInManager::processStarted, &m_passage, &GatePassage::start);
+        connect(this, &StandInManager::processFinished, &m_passage,
+                [this] { m_passage.finish(m_errorOccured); });
+        connect(this, &StandInManager::resetInitialScreen, &m_passage, &GatePassage::reset);
+    }
+    GatePassage* passage() { return &m_passage; }
     QString language() const { return m_language; }
     QString dynTr() const { return QString(); }
     void setLanguage(const QString& value)
@@ -75,6 +86,7 @@ private:
     QColor m_screenSaverBg = Qt::black;
     bool m_showCursor = true, m_isEntryGate = true, m_errorOccured = false;
     QStringList m_calls;
+    GatePassage m_passage;
 };
 
 class Setup : public QObject
@@ -88,6 +100,7 @@ public Q_SLOTS:
         qputenv("QT_QUICK_CONTROLS_CONF", ":/qml/qtquickcontrols2.conf");
         QQuickStyle::setStyle(QStringLiteral("Material"));
         qmlRegisterType<StandInManager>("KVRTTest", 1, 0, "StandInManager");
+        GatePassage::registerQmlType();
     }
 };
 

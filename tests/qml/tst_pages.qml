@@ -2,6 +2,7 @@ import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtTest 1.15
 import KVRTTest 1.0
+import com.ovant.gui.passage 1.0
 import "qrc:/qml/screens/ScreenText.js" as ScreenText
 
 // The window and its pages, driven by a stand-in manager: what each screen shows and says in
@@ -140,7 +141,7 @@ TestCase {
         manager.resetInitialScreen()
         const gate = page("EntryGate")
         manager.processFinished() // no passage: ignored
-        compare(gate.phase, "initial")
+        compare(gate.phase, GatePassage.Initial)
         // A failure shows the manager's text, translated; hidden, the page keeps its state.
         manager.processStarted()
         tryVerify(() => findChild(gate, "gateBusy").item
@@ -149,9 +150,9 @@ TestCase {
         manager.errorMessageScreen = "Please try again"
         manager.processFinished()
         manager.language = "el_GR"
-        compare([gate.phase, gateText(gate)], ["error", "Παρακαλώ δοκιμάστε πάλι"])
+        compare([gate.phase, gateText(gate)], [GatePassage.Error, "Παρακαλώ δοκιμάστε πάλι"])
         manager.screen = "OutOfOrder"
-        compare(gate.phase, "error")
+        compare(gate.phase, GatePassage.Error)
     }
 
     function test_serialNumber_data() {
