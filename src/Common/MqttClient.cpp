@@ -367,8 +367,10 @@ Deferred<QJsonValue> MqttClient::executeRpc(const QString& topic, const QString&
         d.reject(value);
     });
     wait->result.done([d, responseTopic](const QJsonValue& value) mutable {
-        debugLog() << "[RPC] Received : " << responseTopic;
-        debugLog() << "[RPC] Data     : " << compactJson(SecretMask::json(value.toObject()));
+        if (debugEnabled()) {
+            debugLog() << "[RPC] Received : " << responseTopic;
+            debugLog() << "[RPC] Data     : " << compactJson(SecretMask::json(value.toObject()));
+        }
         d.resolve(value);
     });
     // No request whose answer nobody waits for: the service would act on it while the
@@ -376,8 +378,10 @@ Deferred<QJsonValue> MqttClient::executeRpc(const QString& topic, const QString&
     if (wait->done)
         return d;
 
-    debugLog() << "[RPC] Sending : " << requestTopic;
-    debugLog() << "[RPC] Data    : " << SecretMask::text(requestText);
+    if (debugEnabled()) {
+        debugLog() << "[RPC] Sending : " << requestTopic;
+        debugLog() << "[RPC] Data    : " << SecretMask::text(requestText);
+    }
     if (m_client->publish(requestTopic, requestText, 1, false) == -1)
         finishWait(wait, false, QJsonValue(QStringLiteral("Publish failed")));
     return d;
