@@ -384,10 +384,7 @@ void GUIManager::initManagers()
     connect(&m_issueFlow, &CardIssueFlow::failedChanged, this, &GUIManager::onIssueFailedChanged);
     connect(&m_issueFlow, &CardIssueFlow::finished, this, &GUIManager::processFinished);
     connect(&m_issueFlow, &CardIssueFlow::ended, this, &GUIManager::returnToPrompt);
-    connect(this, &GUIManager::processStarted, &m_passage, &GatePassage::start);
-    connect(this, &GUIManager::processFinished, &m_passage,
-            [this] { m_passage.finish(errorOccured()); });
-    connect(this, &GUIManager::resetInitialScreen, &m_passage, &GatePassage::reset);
+    m_passage.follow(this);
     connect(&m_kvrtTerminal, &manager::KVRTTerminal::ticketValidated, this,
             &GUIManager::onTicketValidated);
     // The maintenance barcode, the ignition and the system's power actions are the

@@ -143,7 +143,9 @@ public:
     // The persisted flag, or the failure of the last card issue at this gate.
     bool errorOccured() const
     {
-        return m_issueFlow.failed() || setting("gui/errorOccured").toBool();
+        // A failed card issue is an entry gate's: once the gate serves the exit, its
+        // passengers' tickets are not shown that failure.
+        return setting("gui/errorOccured").toBool() || (isEntryGate() && m_issueFlow.failed());
     }
     void setErrorOccured(bool value) { setSetting("gui/errorOccured", value); }
     int currentErrorScreen() const { return setting("gui/currentErrorScreen").toInt(); }

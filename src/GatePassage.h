@@ -16,7 +16,6 @@ class GatePassage : public QObject
     Q_PROPERTY(Phase phase READ phase NOTIFY phaseChanged)
 
 public:
-    // The values are the indices of the gate page's sub-pages.
     enum Phase { Initial = 0, Busy, Error, Final, RoadBusy };
     Q_ENUM(Phase)
 
@@ -28,6 +27,17 @@ public:
     Phase phase() const { return m_phase; }
     // Nothing reports a busy road: a passage always ends at the initial prompt.
     bool roadBusy() const { return false; }
+
+    // Follows a manager's processStarted, processFinished (whether the passage failed is
+    // its errorOccured() at that moment) and resetInitialScreen.
+    template<typename Manager>
+    void follow(Manager* manager)
+    {
+        connect(manager, &Manager::processStarted, this, &GatePassage::start);
+        connect(manager, &Manager::processFinished, this,
+                [this, manager] { finish(manager->errorOccured()); });
+        connect(manager, &Manager::resetInitialScreen, this, &GatePassage::reset);
+    }
 
 public Q_SLOTS:
     void start();

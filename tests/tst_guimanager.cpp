@@ -544,6 +544,10 @@ logout with the scan open, online exit gate | ignition online exitGate configSca
             m_dispenser->setProperty("cardsInCartridge", 0);
             resets.clear();
         }
+        // The gate now serves the exit: a valid ticket is not shown the card's failure.
+        m_manager->setIsEntryGate(false);
+        QVERIFY(publish("/blm/rfid/scanned", {{"transaction", QJsonObject {{"result", true}}}}));
+        QTRY_COMPARE_WITH_TIMEOUT(gatePhase(), QString("Final"), Wait);
     }
     void ticketResults_data()
     {

@@ -57,10 +57,9 @@ Item {
             objectName: "gateTouch"
             anchors.fill: parent
             enabled: page.phase === GatePassage.Initial && page.entryGate
-            // Asked first, logged after: the card does not wait for the log line.
             onClicked: {
-                manager.issueCard()
                 console.info("[QML] Card requested.")
+                manager.issueCard()
             }
         }
     }

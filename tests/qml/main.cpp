@@ -34,15 +34,9 @@ class StandInManager : public QObject
     Q_PROPERTY(QStringList calls MEMBER m_calls NOTIFY changed)
 
 public:
-    // The passage follows the signals as the real manager's does.
-    StandInManager()
-    {
-        connect(this, &StandInManager::processStarted, &m_passage, &GatePassage::start);
-        connect(this, &StandInManager::processFinished, &m_passage,
-                [this] { m_passage.finish(m_errorOccured); });
-        connect(this, &StandInManager::resetInitialScreen, &m_passage, &GatePassage::reset);
-    }
+    StandInManager() { m_passage.follow(this); }
     GatePassage* passage() { return &m_passage; }
+    bool errorOccured() const { return m_errorOccured; }
     QString language() const { return m_language; }
     QString dynTr() const { return QString(); }
     void setLanguage(const QString& value)
