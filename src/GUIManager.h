@@ -140,11 +140,10 @@ public:
     void setAnimSwitchSec(int value) { setSetting("gui/animSwitchSec", value); }
     bool isEntryGate() const { return setting("gui/isEntryGate").toBool(); }
     void setIsEntryGate(bool value) { setSetting("gui/isEntryGate", value); }
-    // The persisted flag, or the failure of the last card issue at this gate.
+    // The persisted flag, or the failure of the last card issue while this is an entry gate:
+    // once the gate serves the exit, its passengers' tickets are not shown that failure.
     bool errorOccured() const
     {
-        // A failed card issue is an entry gate's: once the gate serves the exit, its
-        // passengers' tickets are not shown that failure.
         return setting("gui/errorOccured").toBool() || (isEntryGate() && m_issueFlow.failed());
     }
     void setErrorOccured(bool value) { setSetting("gui/errorOccured", value); }

@@ -2,7 +2,7 @@
 
 #include "UpdateProperty.h"
 
-#include <QtQml>
+#include <qqml.h>
 
 void GatePassage::registerQmlType()
 {
