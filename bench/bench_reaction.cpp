@@ -14,10 +14,12 @@
 // The anchor is a bare Qt Quick Controls 2 window (this program re-run with --anchor, the
 // same Qt, style, renderer and window size) speaking MQTT with a bare libmosquitto client
 // in its event loop (RawMqttClient): it switches between two pages on each message of
-// the same topics and logs a line before it does; for each ticket it sends the same sound
-// request as the terminal, on the same topic (the broker hands it to the same services),
-// and for each tap a request as the request/response convention
-// has it (its answer's topic subscribed first, QoS 1), as the terminal asks the dispenser.
+// the same topics, and on each tap, and logs a line before it does. Where the terminal
+// asks a service, the anchor asks the same one on the same topic, so that the same peers
+// wake up: for each ticket the same sound request; for each tap the dispenser's issue
+// request as the request/response convention has it (its answer's topic subscribed
+// first, QoS 1), sent before its page switches, as the terminal does. Both rounds start
+// with the same dispenser: no card on the reader, a full cartridge.
 //
 // Each repetition launches both programs once, one after the other:
 // - time to a working gate: from launch to the first frame of the gate page with the
@@ -74,11 +76,11 @@ const QString LoggingRules = QString::fromLatin1(bench::FrameLoggingRules);
 const QString StatusTopic = QStringLiteral("ovant/blm/status");
 const QString ScanTopic = QStringLiteral("ovant/blm/barcode/scanned");
 const QString IssueRequestTopic = QStringLiteral("ovant/dispenser/issue/request/+");
+const QString ControlTopic = QStringLiteral("ovant/simulator/control");
 const QString SoundTopic = QStringLiteral("ovant/inspector/audio/play");
 const QString BarcodeEnableTopic = QStringLiteral("ovant/barcode/enable");
 const QString ConfigTopic = QStringLiteral("ovant/ui/config");
-const QString AnchorIssueTopic = QStringLiteral("bench/anchor/issue");
-const QString AnchorIssueRequestTopic = AnchorIssueTopic + QStringLiteral("/request/+");
+const QString IssueTopic = QStringLiteral("ovant/dispenser/issue");
 // Where a tap lands: on the gate page, under the header.
 const QPoint TapPoint(512, 400);
 constexpr int TimeoutMs = 30000;
@@ -149,10 +151,10 @@ public:
     Q_INVOKABLE void tapped()
     {
         say("tapped");
-        const QString id = QString::number(++m_requests);
-        m_client.subscribe(AnchorIssueTopic + QStringLiteral("/response/") + id);
-        m_client.publish(AnchorIssueTopic + QStringLiteral("/request/") + id,
-                         QByteArrayLiteral("{}"), 1);
+        const QString id = QStringLiteral("anchor%1").arg(++m_requests);
+        m_client.subscribe(IssueTopic + QStringLiteral("/response/") + id);
+        m_client.publish(IssueTopic + QStringLiteral("/request/") + id, QByteArrayLiteral("{}"), 1);
+        Q_EMIT switchPage();
     }
 
 Q_SIGNALS:
@@ -310,11 +312,13 @@ public:
     }
 
     // As on a terminal that boots: the terminal service's readers off, and no card waiting
-    // on the card reader (the one the last run prepared goes to the reject bin).
+    // on the card reader (the one the last round prepared or asked for goes to the reject
+    // bin); a full cartridge, so that every round's request at the tap moves a card.
     bool bootState()
     {
         const QString id = QStringLiteral("bench%1").arg(++m_requests);
         const double from = monotonicMs();
+        m_peer.publish(ControlTopic, {{"command", "cartridge"}, {"value", 100}});
         m_peer.publish(QStringLiteral("ovant/dispenser/dispose/request/") + id, QJsonObject());
         m_peer.publish(QStringLiteral("ovant/barcode/disable"), QByteArray());
         m_peer.publish(QStringLiteral("ovant/rfid/disable"), QByteArray());
@@ -443,6 +447,8 @@ public:
 
     bool anchorRound(Samples& samples)
     {
+        if (!bootState())
+            return fail("the readers do not go off, or the card stays on the reader");
         ChildProcess anchor;
         QProcessEnvironment environment
             = m_rig.display().environment(ChildProcess::defaultEnvironment());
@@ -474,7 +480,7 @@ public:
 
         const double tapped = tap();
         const double asked
-            = waitAll({[&] { return m_arrivals.after(AnchorIssueRequestTopic, tapped); }})[0];
+            = waitAll({[&] { return m_arrivals.after(IssueRequestTopic, tapped); }})[0];
         if (asked < 0)
             return fail("the anchor does not ask");
         samples.tap.push_back(asked - tapped);
@@ -536,6 +542,29 @@ bool report(const char* what, const std::vector<double>& terminal,
     return ok;
 }
 
+// For a closer look, every sample in the order measured (KVRT_BENCH_LOG_DIR).
+void keepSamples(const Samples& terminal, const Samples& anchor)
+{
+    const QString directory = qEnvironmentVariable("KVRT_BENCH_LOG_DIR");
+    QFile file(QDir(directory).filePath(QStringLiteral("reaction-samples.txt")));
+    if (directory.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return;
+    const auto line = [&](const char* name, const std::vector<double>& values) {
+        QByteArray text(name);
+        for (const double value : values)
+            text += ' ' + QByteArray::number(value, 'f', 2);
+        file.write(text + '\n');
+    };
+    for (const auto& [name, samples] : {std::pair {"terminal", &terminal}, {"anchor", &anchor}}) {
+        file.write(QByteArray(name) + ":\n");
+        line("  start", samples->start);
+        line("  status", samples->status);
+        line("  tap", samples->tap);
+        line("  ticketFrame", samples->ticketFrame);
+        line("  ticketSound", samples->ticketSound);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -568,8 +597,7 @@ int main(int argc, char** argv)
     // The messages the programs send, timed apart from this program's event loop.
     const ArrivalLog arrivals(rig.broker().host(), rig.broker().port(),
                               {StatusTopic, IssueRequestTopic, SoundTopic, BarcodeEnableTopic,
-                               ConfigTopic, QStringLiteral("bench/anchor/#"),
-                               QStringLiteral("ovant/dispenser/dispose/response/+")});
+                               ConfigTopic, QStringLiteral("ovant/dispenser/dispose/response/+")});
     const std::vector<double> ready = waitAll({[&] { return arrivals.isReady() ? 0.0 : -1.0; },
                                                [&] { return arrivals.after(StatusTopic, 0); }});
     if (ready[0] < 0 || ready[1] < 0) {
@@ -609,6 +637,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    keepSamples(terminal, anchor);
     std::printf("\n  %-44s %8s %8s %8s %8s %6s %6s  goal\n", "ms", "terminal", "p95", "anchor",
                 "p95", "ratio", "p95");
     bool ok = terminal.failures == 0 && anchor.failures == 0;
