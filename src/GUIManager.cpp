@@ -283,8 +283,9 @@ void GUIManager::load()
         criticalLog() << "ERROR: Failed to load the user interface : qrc:/qml/main.qml";
     } else {
         setParent(roots.first());
-        SceneGraphBackend::watch(qobject_cast<QQuickWindow*>(roots.first()));
-        StartupTrace::followWindow(qobject_cast<QQuickWindow*>(roots.first()));
+        m_window = qobject_cast<QQuickWindow*>(roots.first());
+        SceneGraphBackend::watch(m_window);
+        StartupTrace::followWindow(m_window);
         m_maintenance.watchActivity(roots.first());
     }
     setLanguage(m_config->get(key("gui/locale")).toString());
@@ -295,16 +296,15 @@ void GUIManager::load()
     // meanwhile ("Application started" first) wait for it.
     m_maintenance.pushEvent(QStringLiteral("General"), QStringLiteral("Application started"),
                             QString());
-    afterFirstFrame(roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(roots.first()), this,
-                    [this] {
-                        if (m_mqttStart == MqttStart::Held)
-                            startMqtt();
-                        QTimer::singleShot(DeferredStartMsec, this, [this] {
-                            m_eventLog.readInBackground();
-                            m_clock.releaseTool();
-                        });
-                        QTimer::singleShot(StartupSettledMsec, this, returnFreedMemory);
-                    });
+    afterFirstFrame(m_window, this, [this] {
+        if (m_mqttStart == MqttStart::Held)
+            startMqtt();
+        QTimer::singleShot(DeferredStartMsec, this, [this] {
+            m_eventLog.readInBackground();
+            m_clock.releaseTool();
+        });
+        QTimer::singleShot(StartupSettledMsec, this, returnFreedMemory);
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -621,6 +621,15 @@ void GUIManager::returnToPrompt()
         Q_EMIT resetInitialScreen();
 }
 
+// The platform draws a frame a few milliseconds after the first request for one. Asked
+// for as the news comes in, rather than at the screen's first change later in the handler,
+// that wait runs while the handler works; the frame still shows all it changed.
+void GUIManager::requestFrame()
+{
+    if (m_window)
+        m_window->update();
+}
+
 bool GUIManager::passageRunning() const
 {
     const bool refusalShown = m_screen == QLatin1String("Invalid") && m_screenTimer.isActive();
@@ -705,6 +714,7 @@ void GUIManager::exitRequest()
 
 void GUIManager::onKVRTTerminalStatusChanged()
 {
+    requestFrame();
     infoLog() << "KVRTTerminal status changed : " << m_kvrtTerminal.status();
     // A passage on screen runs to its end; the decision follows it.
     if (passageRunning()) {
@@ -737,6 +747,8 @@ void GUIManager::onTicketValidated(const Transaction& transaction)
     // An entry gate's passage is the issue of a card; the validator's results (of a
     // card being written on its reader, too) must not interrupt it or pose as its end.
     const bool passage = !maintenanceSessionActive() && !isEntryGate();
+    if (passage)
+        requestFrame();
     const bool valid = transaction.valid();
     // The passenger hears and sees the result first; what else there is to do follows in
     // the same turn of the event loop, before the frame that shows it. The refusal's page

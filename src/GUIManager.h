@@ -27,12 +27,14 @@
 
 #include <QColor>
 #include <QObject>
+#include <QPointer>
 #include <QQmlApplicationEngine>
 #include <QString>
 #include <QTimer>
 #include <QVariantMap>
 
 class QQmlContext;
+class QQuickWindow;
 class Transaction;
 
 // The composition root of the application and the object the QML scene talks to. It
@@ -238,6 +240,9 @@ private:
     void onTicketValidated(const Transaction& transaction);
     void onIssueFailure(bool needsAssistance);
     void onIssueFailedChanged();
+    // Asks for the next frame now, for a change the passenger waits to see that the
+    // handler in progress is about to make.
+    void requestFrame();
 
     // Whether the validator's RFID reader is the one the card issuer writes cards with.
     bool issuerSharesReader() const;
@@ -277,6 +282,7 @@ private:
     IncubationController m_incubation;
     QQmlApplicationEngine m_engine;
     QQmlContext* m_qmlContext = nullptr;
+    QPointer<QQuickWindow> m_window;
     Translation m_translation;
     Config* m_config;
     DeviceIdFile m_deviceIdFile;
