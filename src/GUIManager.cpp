@@ -714,13 +714,14 @@ void GUIManager::exitRequest()
 
 void GUIManager::onKVRTTerminalStatusChanged()
 {
-    requestFrame();
     infoLog() << "KVRTTerminal status changed : " << m_kvrtTerminal.status();
     // A passage on screen runs to its end; the decision follows it.
     if (passageRunning()) {
         m_decisionDeferred = true;
         return;
     }
+    if (!maintenanceSessionActive())
+        requestFrame();
     setIdleScreen();
 }
 
