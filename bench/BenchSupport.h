@@ -7,6 +7,8 @@
 #include "TerminalRig.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
@@ -23,6 +25,21 @@ namespace bench {
 // category is switched on through QT_LOGGING_RULES as below.
 inline constexpr char FrameMark[] = "Frame rendered";
 inline constexpr char FrameLoggingRules[] = "qt.scenegraph.time.renderloop.debug=true";
+
+// For a closer look after a run: writes a file into the directory KVRT_BENCH_LOG_DIR
+// names, or nothing when it names none.
+inline bool keepingLogs()
+{
+    return !qEnvironmentVariableIsEmpty("KVRT_BENCH_LOG_DIR");
+}
+inline void keepFile(const QString& name, const QByteArray& content)
+{
+    if (!keepingLogs())
+        return;
+    QFile file(QDir(qEnvironmentVariable("KVRT_BENCH_LOG_DIR")).filePath(name));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(content);
+}
 
 inline double median(std::vector<double> values)
 {

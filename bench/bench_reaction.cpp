@@ -18,8 +18,8 @@
 // asks a service, the anchor asks the same one on the same topic, so that the same peers
 // wake up: for each ticket the same sound request; for each tap the dispenser's issue
 // request as the request/response convention has it (its answer's topic subscribed
-// first, the request at QoS 1), sent before its page switches, as the terminal does. Both rounds
-// start with the same dispenser: no card on the reader, a full cartridge.
+// first, the request at QoS 1), sent before its page switches, as the terminal does.
+// Both rounds start with the same dispenser: no card on the reader, a full cartridge.
 //
 // Each repetition launches both programs once, one after the other:
 // - time to a working gate: from launch to the first frame of the gate page with the
@@ -46,8 +46,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -513,10 +511,7 @@ public:
     // For a closer look, the last round's output of a program (KVRT_BENCH_LOG_DIR).
     static void keepLog(const char* name, const ChildProcess& process)
     {
-        const QString directory = qEnvironmentVariable("KVRT_BENCH_LOG_DIR");
-        QFile file(QDir(directory).filePath(QLatin1String(name)));
-        if (!directory.isEmpty() && file.open(QIODevice::WriteOnly))
-            file.write(process.standardErrorBytes());
+        bench::keepFile(QLatin1String(name), process.standardErrorBytes());
     }
 
 private:
@@ -550,24 +545,22 @@ bool report(const char* what, const std::vector<double>& terminal,
 // For a closer look, every sample in the order measured (KVRT_BENCH_LOG_DIR).
 void keepSamples(const Samples& terminal, const Samples& anchor)
 {
-    const QString directory = qEnvironmentVariable("KVRT_BENCH_LOG_DIR");
-    QFile file(QDir(directory).filePath(QStringLiteral("reaction-samples.txt")));
-    if (directory.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return;
+    QByteArray text;
     const auto line = [&](const char* name, const std::vector<double>& values) {
-        QByteArray text(name);
+        text += name;
         for (const double value : values)
             text += ' ' + QByteArray::number(value, 'f', 2);
-        file.write(text + '\n');
+        text += '\n';
     };
     for (const auto& [name, samples] : {std::pair {"terminal", &terminal}, {"anchor", &anchor}}) {
-        file.write(QByteArray(name) + ":\n");
+        text += QByteArray(name) + ":\n";
         line("  start", samples->start);
         line("  status", samples->status);
         line("  tap", samples->tap);
         line("  ticketFrame", samples->ticketFrame);
         line("  ticketSound", samples->ticketSound);
     }
+    bench::keepFile(QStringLiteral("reaction-samples.txt"), text);
 }
 
 } // namespace

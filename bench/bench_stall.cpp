@@ -648,9 +648,9 @@ bool runDisk(TerminalRig& rig, bool slow, int rounds, const QString& scenarios,
         environment.insert(QStringLiteral("KVRT_FSYNC_DELAY_MS"), QString::number(SyncDelayMs));
     }
     // A closer look also shows where each frame's time goes.
-    if (qEnvironmentVariableIsSet("KVRT_BENCH_LOG_DIR"))
+    if (bench::keepingLogs())
         environment.insert(QStringLiteral("QT_LOGGING_RULES"),
-                           QStringLiteral("qt.scenegraph.time.renderloop.debug=true"));
+                           QString::fromLatin1(bench::FrameLoggingRules));
     ChildProcess child;
     child.setEnvironment(environment);
     child.setWorkingDirectory(directory.path());
@@ -685,15 +685,9 @@ bool runDisk(TerminalRig& rig, bool slow, int rounds, const QString& scenarios,
         }
     }
     // For a closer look: the terminal's log, and when the stalls happened in its time.
-    if (const QString keep = qEnvironmentVariable("KVRT_BENCH_LOG_DIR"); !keep.isEmpty()) {
-        const QString base = QDir(keep).filePath(slow ? "stall-slow" : "stall-normal");
-        QFile log(base + QStringLiteral(".log"));
-        QFile stalls(base + QStringLiteral(".stalls"));
-        if (log.open(QIODevice::WriteOnly) && stalls.open(QIODevice::WriteOnly)) {
-            log.write(child.standardError().toUtf8());
-            stalls.write(stallLines.toUtf8());
-        }
-    }
+    const QString base = QLatin1String(slow ? "stall-slow" : "stall-normal");
+    bench::keepFile(base + QStringLiteral(".log"), child.standardError().toUtf8());
+    bench::keepFile(base + QStringLiteral(".stalls"), stallLines.toUtf8());
     if (!complete) {
         const QString log = child.standardError();
         std::fprintf(stderr, "the terminal's run failed; its last lines:\n%s\n",
