@@ -786,6 +786,8 @@ void GUIManager::issueCard()
         return;
     }
     m_gateResultTimer.stop();
+    // The busy page shows in the frame asked for now (the passage's page follows later).
+    requestFrame();
     m_issueFlow.issue(deviceId());
 }
 

@@ -4,6 +4,16 @@
 
 #include <qqml.h>
 
+GatePassage::GatePassage(QObject* parent)
+    : QObject(parent)
+{
+    m_show.setSingleShot(true);
+    m_show.setTimerType(Qt::PreciseTimer);
+    m_show.setInterval(ScreenLagMsec);
+    connect(&m_show, &QTimer::timeout, this,
+            [this] { updateProperty(m_shownPhase, m_phase, this, &GatePassage::shownPhaseChanged); });
+}
+
 void GatePassage::registerQmlType()
 {
     static const bool registered = (qmlRegisterUncreatableType<GatePassage>(
@@ -45,5 +55,7 @@ void GatePassage::reset()
 
 void GatePassage::setPhase(Phase phase)
 {
-    updateProperty(m_phase, phase, this, &GatePassage::phaseChanged);
+    // The lag counts from the first of a burst of steps: the page is not held back longer.
+    if (updateProperty(m_phase, phase, this, &GatePassage::phaseChanged) && !m_show.isActive())
+        m_show.start();
 }

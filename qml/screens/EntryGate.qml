@@ -2,12 +2,12 @@ import QtQuick 2.15
 import com.ovant.gui.passage 1.0
 
 // The gate page of both kinds of gate (manager.isEntryGate): one sub-page for each phase
-// of the manager's passage (manager.passage). At an entry gate a tap on the initial page
-// asks the manager for a card.
+// of the manager's passage as it is shown (manager.passage.shownPhase). At an entry gate a
+// tap on the initial page asks the manager for a card.
 Item {
     id: page
 
-    readonly property int phase: manager.passage.phase
+    readonly property int phase: manager.passage.shownPhase
 
     readonly property bool entryGate: manager.isEntryGate
     readonly property url leftIcon: "qrc:/qml/images/Icons/chevron-left.svg"
