@@ -10,8 +10,9 @@ GatePassage::GatePassage(QObject* parent)
     m_show.setSingleShot(true);
     m_show.setTimerType(Qt::PreciseTimer);
     m_show.setInterval(ScreenLagMsec);
-    connect(&m_show, &QTimer::timeout, this,
-            [this] { updateProperty(m_shownPhase, m_phase, this, &GatePassage::shownPhaseChanged); });
+    connect(&m_show, &QTimer::timeout, this, [this] {
+        updateProperty(m_shownPhase, m_phase, this, &GatePassage::shownPhaseChanged);
+    });
 }
 
 void GatePassage::registerQmlType()
