@@ -277,8 +277,8 @@ public:
     }
     bool atRest() const
     {
-        return gatePageShown() && m_manager.passage()->phase() == GatePassage::Initial && board()
-            && board()->ignition();
+        return gatePageShown() && m_manager.passage()->shownPhase() == GatePassage::Initial
+            && board() && board()->ignition();
     }
     bool waitForRest()
     {

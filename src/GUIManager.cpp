@@ -286,6 +286,7 @@ void GUIManager::load()
         m_window = qobject_cast<QQuickWindow*>(roots.first());
         SceneGraphBackend::watch(m_window);
         StartupTrace::followWindow(m_window);
+        m_passage.showIn(m_window);
         m_maintenance.watchActivity(roots.first());
     }
     setLanguage(m_config->get(key("gui/locale")).toString());
@@ -786,8 +787,6 @@ void GUIManager::issueCard()
         return;
     }
     m_gateResultTimer.stop();
-    // The busy page shows in the frame asked for now (the passage's page follows later).
-    requestFrame();
     m_issueFlow.issue(deviceId());
 }
 
@@ -797,6 +796,9 @@ QString GUIManager::issueRefusal() const
         return QStringLiteral("not an entry gate");
     if (m_issueFlow.running())
         return QStringLiteral("an issue is running");
+    // The end of one that failed at once is on screen (a tap during the page's lag).
+    if (m_passage.phase() != GatePassage::Initial)
+        return QStringLiteral("a passage is on screen");
     if (m_kvrtTerminal.status() != QLatin1String("online"))
         return QStringLiteral("terminal not online (") + m_kvrtTerminal.status() + QLatin1Char(')');
     // Start-up, a power request or any other screen over the gate page.

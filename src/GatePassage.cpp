@@ -2,6 +2,7 @@
 
 #include "UpdateProperty.h"
 
+#include <QQuickWindow>
 #include <qqml.h>
 
 GatePassage::GatePassage(QObject* parent)
@@ -10,9 +11,31 @@ GatePassage::GatePassage(QObject* parent)
     m_show.setSingleShot(true);
     m_show.setTimerType(Qt::PreciseTimer);
     m_show.setInterval(ScreenLagMsec);
-    connect(&m_show, &QTimer::timeout, this, [this] {
-        updateProperty(m_shownPhase, m_phase, this, &GatePassage::shownPhaseChanged);
-    });
+    connect(&m_show, &QTimer::timeout, this, &GatePassage::show);
+}
+
+void GatePassage::showIn(QQuickWindow* window)
+{
+    if (m_window)
+        m_window->removeEventFilter(this);
+    m_window = window;
+    if (m_window)
+        m_window->installEventFilter(this);
+}
+
+void GatePassage::show()
+{
+    m_show.stop();
+    updateProperty(m_shownPhase, m_phase, this, &GatePassage::shownPhaseChanged);
+}
+
+// The platform's request for a frame comes before the frame is made: a phase shown then
+// is in it.
+bool GatePassage::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_window && event->type() == QEvent::UpdateRequest && m_show.isActive())
+        show();
+    return QObject::eventFilter(watched, event);
 }
 
 void GatePassage::registerQmlType()
@@ -56,7 +79,11 @@ void GatePassage::reset()
 
 void GatePassage::setPhase(Phase phase)
 {
+    if (!updateProperty(m_phase, phase, this, &GatePassage::phaseChanged))
+        return;
     // The lag counts from the first of a burst of steps: the page is not held back longer.
-    if (updateProperty(m_phase, phase, this, &GatePassage::phaseChanged) && !m_show.isActive())
+    if (!m_show.isActive())
         m_show.start();
+    if (m_window)
+        m_window->update();
 }

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
+
+class QQuickWindow;
 
 // Where the gate page is in one passage (a card issue, a ticket), as the manager reports
 // it; the page shows one sub-page per phase and only compares this value:
@@ -12,13 +15,14 @@
 //   RoadBusy --reset-->  Final
 // Any other step leaves the phase as it is.
 //
-// The page shows shownPhase: the phase, ScreenLagMsec after it changed. What starts or
-// ends a passage comes with a request to a device (the dispenser's issue, the inspector's
-// sound), and on a board where the broker and the device services share the processors
-// with this program, the request reaches them before the page's work (bindings, a page
-// being made) takes the processor. The manager asks for its frame as the passage changes,
-// and the platform waits longer than this before it draws: the frame shows the new phase
-// no later than it would have. Steps closer together than that lag are shown as one.
+// The page shows shownPhase: the phase as of the window's next frame, or ScreenLagMsec
+// after it changed if that comes first. What starts or ends a passage comes with a request
+// to a device (the dispenser's issue, the inspector's sound); on a board where the broker
+// and the device services share the processors with this program, the request then
+// reaches them before the page's work (bindings, a page being made) takes the processor.
+// Each change asks for a frame, and the platform waits longer than the lag before it
+// draws: the work is still done while it waits, and no frame shows a phase left behind.
+// Steps closer together than that are shown as one.
 class GatePassage : public QObject
 {
     Q_OBJECT
@@ -38,6 +42,8 @@ public:
 
     Phase phase() const { return m_phase; }
     Phase shownPhase() const { return m_shownPhase; }
+    // The window whose frames show the phase (none: the lag alone decides).
+    void showIn(QQuickWindow* window);
     // Nothing reports a busy road: a passage always ends at the initial prompt.
     bool roadBusy() const { return false; }
 
@@ -56,10 +62,15 @@ public Q_SLOTS:
     void start();
     void finish(bool failed);
     void reset();
+    // Shows the phase now.
+    void show();
 
 Q_SIGNALS:
     void phaseChanged();
     void shownPhaseChanged();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setPhase(Phase phase);
@@ -67,4 +78,5 @@ private:
     Phase m_phase = Initial;
     Phase m_shownPhase = Initial;
     QTimer m_show;
+    QPointer<QQuickWindow> m_window;
 };

@@ -549,6 +549,20 @@ logout with the scan open, online exit gate | ignition online exitGate configSca
         QVERIFY(publish("/blm/rfid/scanned", {{"transaction", QJsonObject {{"result", true}}}}));
         QTRY_COMPARE_WITH_TIMEOUT(gatePhase(), QString("Final"), Wait);
     }
+    // The page follows the passage at the window's next frame, or a moment later.
+    void passageShown()
+    {
+        QQuickWindow window;
+        GatePassage passage;
+        passage.showIn(&window);
+        passage.start();
+        QCOMPARE(passage.shownPhase(), GatePassage::Initial);
+        QEvent frame(QEvent::UpdateRequest);
+        QCoreApplication::sendEvent(&window, &frame);
+        QCOMPARE(passage.shownPhase(), GatePassage::Busy);
+        passage.finish(true);
+        QTRY_COMPARE(passage.shownPhase(), GatePassage::Error);
+    }
     void ticketResults_data()
     {
         // sound: the file played, Valid or Invalid. An entry gate's passage is its card issue:

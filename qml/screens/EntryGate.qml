@@ -64,8 +64,8 @@ Item {
         }
     }
 
-    // Made in the background: at an exit gate a passage starts and ends in one go, and
-    // the page that would be up for no frame at all is then never made.
+    // Made in the background, and only for a passage that stays busy: at an exit gate a
+    // passage starts and ends in one go, and the page shows its end only.
     Loader {
         objectName: "gateBusy"
         anchors.fill: parent
