@@ -48,6 +48,7 @@ else
 listener $port 127.0.0.1
 allow_anonymous true
 persistence false
+set_tcp_nodelay true
 CONF
     /usr/sbin/mosquitto -c "$run/mosquitto.conf" >"$run/mosquitto.log" 2>&1 &
     pids+=($!)
