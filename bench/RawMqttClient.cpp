@@ -10,6 +10,7 @@ RawMqttClient::RawMqttClient(QObject* parent)
     static const bool initialised = (mosquitto_lib_init(), true);
     Q_UNUSED(initialised)
     m_mosquitto = mosquitto_new(nullptr, true, this);
+    mosquitto_int_option(m_mosquitto, MOSQ_OPT_TCP_NODELAY, 1); // as MqttConnection does
     mosquitto_connect_callback_set(m_mosquitto, [](mosquitto*, void* self, int code) {
         if (code == 0)
             Q_EMIT static_cast<RawMqttClient*>(self)->connected();

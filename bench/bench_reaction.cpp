@@ -578,12 +578,12 @@ int main(int argc, char** argv)
         std::printf("bench_reaction: SKIPPED (missing: %s)\n", qPrintable(missing));
         return 0;
     }
-    // Quick card movements and a quick passenger: the issue is not what is measured.
-    // The broker sends each message as it comes: with its default (Nagle's algorithm), the
-    // messages after the first of a burst wait for the terminal's acknowledgement, which
-    // its side delays by up to 40 ms; the retained reports at launch would then come in
-    // one launch out of two 40 ms late. A terminal's broker is set up the same way.
+    // The broker sends each message as it comes, as a terminal's broker is set up: with its
+    // default (Nagle's algorithm), the messages after the first of a burst wait for the
+    // terminal's acknowledgement, which its side delays by 40 ms or more, and the retained
+    // reports at launch came that late in about one launch out of two.
     rig.broker().addConfig(QStringLiteral("set_tcp_nodelay true"));
+    // Quick card movements and a quick passenger: the issue is not what is measured.
     if (!rig.startDisplay() || !rig.startBroker()
         || !rig.startSimulator({QStringLiteral("--motion-delay"), QStringLiteral("100"),
                                 QStringLiteral("--take-delay"), QStringLiteral("300")})) {

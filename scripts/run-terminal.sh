@@ -42,7 +42,7 @@ trap cleanup EXIT INT TERM
 
 # The broker: reuse one that already listens on the port, otherwise start our own.
 if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-    kvrt_log "using the MQTT broker already listening on port $port"
+    kvrt_log "using the MQTT broker already listening on port $port (set_tcp_nodelay true in its configuration spares the start 40 ms)"
 else
     cat > "$run/mosquitto.conf" <<CONF
 listener $port 127.0.0.1
