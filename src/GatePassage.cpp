@@ -33,7 +33,7 @@ void GatePassage::show()
 // is in it.
 bool GatePassage::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_window && event->type() == QEvent::UpdateRequest && m_show.isActive())
+    if (event->type() == QEvent::UpdateRequest && m_show.isActive() && watched == m_window)
         show();
     return QObject::eventFilter(watched, event);
 }
@@ -84,6 +84,6 @@ void GatePassage::setPhase(Phase phase)
     // The lag counts from the first of a burst of steps: the page is not held back longer.
     if (!m_show.isActive())
         m_show.start();
-    if (m_window)
-        m_window->update();
+    if (auto* window = qobject_cast<QQuickWindow*>(m_window))
+        window->update();
 }

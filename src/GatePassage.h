@@ -5,6 +5,7 @@
 #include <QTimer>
 
 class QQuickWindow;
+class QWindow;
 
 // Where the gate page is in one passage (a card issue, a ticket), as the manager reports
 // it; the page shows one sub-page per phase and only compares this value:
@@ -78,5 +79,6 @@ private:
     Phase m_phase = Initial;
     Phase m_shownPhase = Initial;
     QTimer m_show;
-    QPointer<QQuickWindow> m_window;
+    // As a QWindow: its filter still sees events while the window is being destroyed.
+    QPointer<QWindow> m_window;
 };
