@@ -386,6 +386,8 @@ void GUIManager::initManagers()
     connect(&m_issueFlow, &CardIssueFlow::finished, this, &GUIManager::processFinished);
     connect(&m_issueFlow, &CardIssueFlow::ended, this, &GUIManager::returnToPrompt);
     m_passage.follow(this);
+    // The gate page follows the passage in the next frame.
+    connect(&m_passage, &GatePassage::phaseChanged, this, &GUIManager::requestFrame);
     connect(&m_kvrtTerminal, &manager::KVRTTerminal::ticketValidated, this,
             &GUIManager::onTicketValidated);
     // The maintenance barcode, the ignition and the system's power actions are the

@@ -2,7 +2,7 @@
 
 #include "UpdateProperty.h"
 
-#include <QQuickWindow>
+#include <QWindow>
 #include <qqml.h>
 
 GatePassage::GatePassage(QObject* parent)
@@ -14,7 +14,7 @@ GatePassage::GatePassage(QObject* parent)
     connect(&m_show, &QTimer::timeout, this, &GatePassage::show);
 }
 
-void GatePassage::showIn(QQuickWindow* window)
+void GatePassage::showIn(QWindow* window)
 {
     if (m_window)
         m_window->removeEventFilter(this);
@@ -84,6 +84,4 @@ void GatePassage::setPhase(Phase phase)
     // The lag counts from the first of a burst of steps: the page is not held back longer.
     if (!m_show.isActive())
         m_show.start();
-    if (auto* window = qobject_cast<QQuickWindow*>(m_window))
-        window->update();
 }

@@ -4,7 +4,6 @@
 #include <QPointer>
 #include <QTimer>
 
-class QQuickWindow;
 class QWindow;
 
 // Where the gate page is in one passage (a card issue, a ticket), as the manager reports
@@ -21,7 +20,7 @@ class QWindow;
 // to a device (the dispenser's issue, the inspector's sound); on a board where the broker
 // and the device services share the processors with this program, the request then
 // reaches them before the page's work (bindings, a page being made) takes the processor.
-// Each change asks for a frame, and the platform waits longer than the lag before it
+// The manager asks for a frame at each change, and the platform waits longer than the lag before it
 // draws: the work is still done while it waits, and no frame shows a phase left behind.
 // Steps closer together than that are shown as one.
 class GatePassage : public QObject
@@ -44,7 +43,7 @@ public:
     Phase phase() const { return m_phase; }
     Phase shownPhase() const { return m_shownPhase; }
     // The window whose frames show the phase (none: the lag alone decides).
-    void showIn(QQuickWindow* window);
+    void showIn(QWindow* window);
     // Nothing reports a busy road: a passage always ends at the initial prompt.
     bool roadBusy() const { return false; }
 
@@ -63,8 +62,6 @@ public Q_SLOTS:
     void start();
     void finish(bool failed);
     void reset();
-    // Shows the phase now.
-    void show();
 
 Q_SIGNALS:
     void phaseChanged();
@@ -75,6 +72,7 @@ protected:
 
 private:
     void setPhase(Phase phase);
+    void show();
 
     Phase m_phase = Initial;
     Phase m_shownPhase = Initial;
