@@ -61,33 +61,39 @@ ApplicationWindow {
     // For start-up measurements: each page, once made.
     signal pageLoaded(string name)
 
-    // Only the page on screen at start is made before the first frame. The others are
-    // made right after it (or, should no frame come, after a short while) in the
-    // background, a slice at a time, so that the broker's first messages do not wait for
-    // them: first the gate page, the screen of a terminal in service, then the rest. All
-    // are kept from then on. A change of screen before then starts them all, so that no
-    // page is ever made twice; the page shown is made at once.
-    property bool allPages: false
+    // Only the page on screen at start is made before the first frame. The gate page, the
+    // screen of a terminal in service, is made right after it in the background, a slice at
+    // a time, so that the broker's first messages do not wait for it. The other pages and
+    // the header's logo and clock wait for the first frame of the screen the terminal starts
+    // working on, which they would otherwise hold back (or, should that frame not come, for
+    // a short while). A page is kept once made, so no page is ever made twice; the page shown
+    // is made at once.
     property bool gatePage: false
+    property bool gatePageMade: false
+    property bool allPages: false
 
     function makeAllPages() {
         allPages = true
     }
 
     function showScreen(name) {
-        makeAllPages()
         currentScreen = name
     }
 
     // Emitted on this thread before each frame is rendered (frameSwapped may come from
-    // the render thread): the binding it sets takes effect after that frame.
-    onAfterAnimating: gatePage = true
+    // the render thread): a binding it sets takes effect after that frame.
+    onAfterAnimating: {
+        gatePage = true
+        if (!allPages && gatePageMade && currentScreen !== "Busy")
+            Qt.callLater(makeAllPages)
+    }
 
-    // Should no frame come. Once the gate page is under way, the others wait for it:
-    // started alongside, they would be made first and the gate page last.
+    // Should no frame come, or no screen but the start one. Once the gate page is under
+    // way, the others wait for it: started alongside, they would be made first and the gate
+    // page last.
     Timer {
         interval: 500
-        running: !window.allPages && !window.gatePage
+        running: !window.allPages && (window.gatePageMade || !window.gatePage)
         onTriggered: window.makeAllPages()
     }
 
@@ -100,14 +106,18 @@ ApplicationWindow {
             anchors.fill: parent
             // A page still being made when it is shown is finished there and then.
             asynchronous: window.currentScreen !== modelData.name
-            active: window.allPages || window.currentScreen === modelData.name
-                    || (window.gatePage && modelData.name === "EntryGate")
+            readonly property bool wanted: window.allPages || window.currentScreen === modelData.name
+                                           || (window.gatePage && modelData.name === "EntryGate")
+            // Once made, kept: a hidden page keeps its state.
+            active: false
+            onWantedChanged: if (wanted) active = true
+            Component.onCompleted: if (wanted) active = true
             source: modelData.source
             visible: window.currentScreen === modelData.name
             onLoaded: {
                 window.pageLoaded(modelData.name)
                 if (modelData.name === "EntryGate")
-                    window.makeAllPages()
+                    window.gatePageMade = true
             }
         }
     }

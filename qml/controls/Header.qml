@@ -7,9 +7,9 @@ Rectangle {
 
     signal magicButtonPressed()
 
-    // The logo and the clock come once the first frame is up, a frame or two later. The
+    // The window brings the logo and the clock a frame after its first working screen. The
     // logo's decoding loads the SVG plug-in and the widgets library, and the clock's bold
-    // and medium faces are looked up and opened: both competed with that frame.
+    // and medium faces are looked up and opened: both would hold back the frames before.
     property bool decorated: true
 
     color: "transparent"

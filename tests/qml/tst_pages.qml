@@ -70,6 +70,20 @@ TestCase {
         compare(String(findChild(window, "fontLoader").source), "")
     }
 
+    // The pages wait for the first frame of the screen the terminal starts working on, all
+    // but the gate page; one shown before then is made at once, and the rest follow.
+    function test_pagesWaitForWorkingScreen() {
+        const fresh = Qt.createComponent("qrc:/qml/main.qml").createObject(test)
+        const item = name => find(name, fresh.contentItem.parent)
+        const made = name => item("page_" + name).status === Loader.Ready
+        tryVerify(() => made("EntryGate"), 5000)
+        compare([fresh.allPages, made("Settings"), String(item("headerLogo").source)], [false, false, ""])
+        manager.screen = "OutOfService"
+        verify(made("OutOfService"))
+        tryVerify(() => fresh.allPages && fresh.screens.every(e => made(e.name)), 5000)
+        fresh.destroy()
+    }
+
     function test_screens_data() {
         return [{ tag: "InitPage", header: true }, { tag: "OutOfOrder", header: true },
                 { tag: "OutOfService", header: true }, { tag: "Invalid", header: true },
