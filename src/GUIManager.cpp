@@ -18,6 +18,7 @@
 #include <QQmlContext>
 #include <QQuickStyle>
 #include <QQuickWindow>
+#include <QThread>
 #include <QUrl>
 #include <QtQml>
 
@@ -153,8 +154,9 @@ void returnFreedMemory()
 #endif
 }
 
-// Calls work once the window has shown its first frame (swapped in the render thread and
-// so queued to this one), or after a while should no frame come; work is called once.
+// Calls work once the window has shown its first frame, or after a while should no frame
+// come; work is called once. A renderer on this thread swaps here: the work starts right
+// then, ahead of whatever else the loop has queued. A render thread's swap is queued here.
 void afterFirstFrame(QQuickWindow* window, QObject* context, const std::function<void()>& work)
 {
     auto pending = std::make_shared<std::function<void()>>(work);
@@ -166,11 +168,14 @@ void afterFirstFrame(QQuickWindow* window, QObject* context, const std::function
         auto connection = std::make_shared<QMetaObject::Connection>();
         *connection = QObject::connect(
             window, &QQuickWindow::frameSwapped, context,
-            [once, connection] {
+            [once, connection, context] {
                 QObject::disconnect(*connection);
-                once();
+                if (QThread::currentThread() == context->thread())
+                    once();
+                else
+                    QMetaObject::invokeMethod(context, once, Qt::QueuedConnection);
             },
-            Qt::QueuedConnection);
+            Qt::DirectConnection);
     }
     QTimer::singleShot(FirstFrameFallbackMsec, context, once);
 }
