@@ -14,6 +14,12 @@
 #include <deque>
 #include <exception>
 
+#if defined(Q_OS_LINUX)
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 struct FileWriter::Task
 {
     QString path;
@@ -97,6 +103,20 @@ FileWriter::FileWriter(QObject* parent)
 
 namespace {
 QDeadlineTimer g_finishDeadline(QDeadlineTimer::Forever);
+// Writing a whole log keeps a processor busy for milliseconds, and the thread that draws
+// the screen should not wait for its turn behind that: the writer takes a smaller share
+// of a busy processor, and all of an idle one. Linux gives each thread a niceness of its
+// own (Qt's thread priorities change nothing there but to the idle policy, which a busy
+// machine could starve). Where this fails, the writer runs as any other thread.
+void yieldToOtherThreads()
+{
+#if defined(Q_OS_LINUX)
+    constexpr int WriterNiceness = 10;
+    if (setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), WriterNiceness) != 0)
+        qDebug().noquote() << "[FileWriter] The writer runs at the priority of its process";
+#endif
+}
+
 } // namespace
 
 void FileWriter::setFinishDeadline(const QDeadlineTimer& deadline)
@@ -175,7 +195,10 @@ void FileWriter::run(const QString& path, Job job, Done done)
 void FileWriter::enqueue(const QString& path, bool replaceable, Job job, Done done)
 {
     if (!m_thread) {
-        m_thread = QThread::create([shared = m_shared] { shared->work(); });
+        m_thread = QThread::create([shared = m_shared] {
+            yieldToOtherThreads();
+            shared->work();
+        });
         m_thread->setObjectName(QStringLiteral("FileWriter"));
         // Goes by itself if it ever has to be left behind (see the destructor).
         connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
