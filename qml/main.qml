@@ -12,7 +12,7 @@ ApplicationWindow {
     // resetInitialScreen brings up the gate page without changing manager.screen.
     property string currentScreen: "Busy"
 
-    // Screen names and their pages. Every page is loaded at start and kept, so
+    // Screen names and their pages. Every page is made once (see allPages) and kept, so
     // that a hidden page keeps its state; a name not listed shows no page.
     readonly property var screens: [
         { name: "InitPage", source: "qrc:/qml/screens/InitPage.qml" },
@@ -71,6 +71,7 @@ ApplicationWindow {
     property bool gatePage: false
     property bool gatePageMade: false
     property bool allPages: false
+    property int pagesFallbackMsec: 500
 
     function makeAllPages() {
         allPages = true
@@ -92,7 +93,7 @@ ApplicationWindow {
     // way, the others wait for it: started alongside, they would be made first and the gate
     // page last.
     Timer {
-        interval: 500
+        interval: window.pagesFallbackMsec
         running: !window.allPages && (window.gatePageMade || !window.gatePage)
         onTriggered: window.makeAllPages()
     }
@@ -114,9 +115,10 @@ ApplicationWindow {
             Component.onCompleted: if (wanted) active = true
             source: modelData.source
             visible: window.currentScreen === modelData.name
-            onLoaded: {
-                window.pageLoaded(modelData.name)
-                if (modelData.name === "EntryGate")
+            onLoaded: window.pageLoaded(modelData.name)
+            // A gate page that cannot be made (its error is in the log) holds nothing back.
+            onStatusChanged: {
+                if (modelData.name === "EntryGate" && (status === Loader.Ready || status === Loader.Error))
                     window.gatePageMade = true
             }
         }

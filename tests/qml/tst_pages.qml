@@ -50,7 +50,10 @@ TestCase {
         manager.processFinished()
         manager.resetInitialScreen()
         window = Qt.createComponent("qrc:/qml/main.qml").createObject(test)
-        // The pages not on screen are made in the background after the first frame.
+        // The pages not on screen are made in the background; here without waiting for a
+        // working screen.
+        tryVerify(() => find("page_EntryGate").status === Loader.Ready, 5000)
+        window.makeAllPages()
         tryVerify(() => window.active && window.allPages
                   && window.screens.every(e => find("page_" + e.name).status === Loader.Ready), 5000)
     }
@@ -64,7 +67,7 @@ TestCase {
         compare([window.width, window.height, window.currentScreen], [1024, 600, "Busy"])
         const version = find("versionText")
         compare([version.text, version.x + version.width], ["v" + Qt.application.version, window.width - 10])
-        tryCompare(find("headerLogo"), "status", Image.Ready) // asked for after the first frame
+        tryCompare(find("headerLogo"), "status", Image.Ready) // asked for with the pages
         // The font is there already: the page does not load a second copy of it.
         verify(Qt.fontFamilies().indexOf("DejaVu Sans") >= 0)
         compare(String(findChild(window, "fontLoader").source), "")
@@ -73,7 +76,8 @@ TestCase {
     // The pages wait for the first frame of the screen the terminal starts working on, all
     // but the gate page; one shown before then is made at once, and the rest follow.
     function test_pagesWaitForWorkingScreen() {
-        const fresh = Qt.createComponent("qrc:/qml/main.qml").createObject(test)
+        const fresh = createTemporaryObject(Qt.createComponent("qrc:/qml/main.qml"), test,
+                                            { pagesFallbackMsec: 60000 })
         const item = name => find(name, fresh.contentItem.parent)
         const made = name => item("page_" + name).status === Loader.Ready
         tryVerify(() => made("EntryGate"), 5000)
@@ -81,7 +85,6 @@ TestCase {
         manager.screen = "OutOfService"
         verify(made("OutOfService"))
         tryVerify(() => fresh.allPages && fresh.screens.every(e => made(e.name)), 5000)
-        fresh.destroy()
     }
 
     function test_screens_data() {
