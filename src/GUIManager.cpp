@@ -85,8 +85,9 @@ const QString ValidatorReaderBase = QStringLiteral("ovant/rfid");
 constexpr int StartScreenMsec = 10000;
 // Should no frame come, what waits for the first one runs anyway after this.
 constexpr int FirstFrameFallbackMsec = 500;
-// After the first frame, by when start-up is mostly over (the services' first states in,
-// the event log read, the pages made): the memory freed by then is given back.
+// After the first frame, and after the window starts making the pages it does not show,
+// by when start-up is mostly over (the services' first states in, the event log read, the
+// pages made): the memory freed by then is given back.
 constexpr int StartupSettledMsec = 1000;
 // After the first frame, when what start-up can leave for later begins: by then the
 // broker's first states are usually in and the first screen of service is up.
@@ -166,14 +167,19 @@ void afterFirstFrame(QQuickWindow* window, QObject* context, const std::function
     };
     if (window) {
         auto connection = std::make_shared<QMetaObject::Connection>();
+        // The connection is only read on this thread: a render thread's swap may come
+        // before it is stored.
+        const auto done = [once, connection] {
+            QObject::disconnect(*connection);
+            once();
+        };
         *connection = QObject::connect(
             window, &QQuickWindow::frameSwapped, context,
-            [once, connection, context] {
-                QObject::disconnect(*connection);
+            [done, context] {
                 if (QThread::currentThread() == context->thread())
-                    once();
+                    done();
                 else
-                    QMetaObject::invokeMethod(context, once, Qt::QueuedConnection);
+                    QMetaObject::invokeMethod(context, done, Qt::QueuedConnection);
             },
             Qt::DirectConnection);
     }
@@ -302,14 +308,28 @@ void GUIManager::load()
     // meanwhile ("Application started" first) wait for it.
     m_maintenance.pushEvent(QStringLiteral("General"), QStringLiteral("Application started"),
                             QString());
-    afterFirstFrame(m_window, this, [this] {
+    auto* settled = new QTimer(this);
+    settled->setSingleShot(true);
+    settled->setInterval(StartupSettledMsec);
+    connect(settled, &QTimer::timeout, this, returnFreedMemory);
+    // The window makes them once it works (or has waited for that a while): the time
+    // starts again then.
+    if (!roots.isEmpty()) {
+        const QMetaObject* window = roots.first()->metaObject();
+        const int made = window->indexOfSignal("allPagesChanged()");
+        if (made >= 0)
+            QObject::connect(
+                roots.first(), window->method(made), settled,
+                settled->metaObject()->method(settled->metaObject()->indexOfMethod("start()")));
+    }
+    afterFirstFrame(m_window, this, [this, settled] {
         if (m_mqttStart == MqttStart::Held)
             startMqtt();
         QTimer::singleShot(DeferredStartMsec, this, [this] {
             m_eventLog.readInBackground();
             m_clock.releaseTool();
         });
-        QTimer::singleShot(StartupSettledMsec, this, returnFreedMemory);
+        settled->start();
     });
 }
 
