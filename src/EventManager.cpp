@@ -180,11 +180,11 @@ EventManager::Reading EventManager::read(const QString& filename)
     reading.entries.reserve(indexes.size());
     for (int index : qAsConst(indexes)) {
         file.beginGroup(QString::number(index));
-        reading.entries.append(
-            {shared(file.value(QStringLiteral("category"))),
-             shared(file.value(QStringLiteral("name"))),
-             file.value(QStringLiteral("desc")).toString(),
-             file.value(QStringLiteral("timestamp")).toDateTime().toLocalTime()});
+        const QDateTime stored = file.value(QStringLiteral("timestamp")).toDateTime();
+        reading.entries.append({shared(file.value(QStringLiteral("category"))),
+                                shared(file.value(QStringLiteral("name"))),
+                                file.value(QStringLiteral("desc")).toString(), stored.toLocalTime(),
+                                stored.toUTC()});
         file.endGroup();
     }
     return reading;
@@ -209,8 +209,8 @@ void EventManager::finishLoading()
             ++removed;
             continue;
         }
-        events.append(
-            new Event(entry.category, entry.name, entry.description, entry.timestamp, this));
+        events.append(new Event(entry.category, entry.name, entry.description, entry.timestamp,
+                                entry.instant, this));
     }
     logDeleted(removed, before);
     const bool logged = !m_data.isEmpty();
@@ -254,8 +254,8 @@ void EventManager::save()
     QVector<Entry> entries;
     entries.reserve(m_data.size());
     for (const Event* event : qAsConst(m_data))
-        entries.append(
-            {event->category(), event->name(), event->description(), event->timestamp()});
+        entries.append({event->category(), event->name(), event->description(), event->timestamp(),
+                        event->instant()});
 
     // Replaced as a whole: a kill or power cut in the middle of a save leaves the
     // previous log, never a truncated one. An unreadable file that could not be kept
@@ -281,7 +281,7 @@ void EventManager::save()
                         // As an instant: a wall-clock reading would be an hour
                         // off for the hour that repeats when summer time ends,
                         // and off by the difference after a change of zone.
-                        file.setValue(QStringLiteral("timestamp"), entry.timestamp.toUTC());
+                        file.setValue(QStringLiteral("timestamp"), entry.instant);
                     }
                     file.endArray();
                 },

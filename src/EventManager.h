@@ -91,6 +91,7 @@ private:
         QString name;
         QString description;
         QDateTime timestamp;
+        QDateTime instant; // the timestamp in UTC
     };
     struct Reading
     {

@@ -18,12 +18,18 @@ public:
     explicit Event(QObject* parent = nullptr);
     Event(const QString& category, const QString& name, const QString& description,
           const QDateTime& timestamp, QObject* parent = nullptr);
+    // With the same moment in UTC, where it is known already.
+    Event(const QString& category, const QString& name, const QString& description,
+          const QDateTime& timestamp, const QDateTime& instant, QObject* parent = nullptr);
     ~Event() override;
 
     const QString& category() const { return m_category; }
     const QString& name() const { return m_name; }
     const QString& description() const { return m_descr; }
     const QDateTime& timestamp() const { return m_timestamp; }
+    // The timestamp in UTC. Converted once: each conversion of a local time asks the C
+    // library, which looks at the zone's file again, and a save writes every event.
+    const QDateTime& instant() const { return m_instant; }
 
 Q_SIGNALS:
     void categoryChanged();
@@ -36,4 +42,5 @@ private:
     QString m_name;
     QString m_descr;
     QDateTime m_timestamp;
+    QDateTime m_instant;
 };
