@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <random>
 
 namespace {
 
@@ -73,11 +74,16 @@ bool StallProbe::event(QEvent* event)
 
 void StallProbe::run()
 {
-    // On a fixed grid, so that the probe's own timing does not drift with the load.
+    // On a grid that does not drift with the load, its steps drawn around the period. At
+    // whole milliseconds the posts fell into step with the loop's timers, which fire on the
+    // millisecond too: a frame started by a timer began right after a post was taken, and
+    // was over before the next one came. Random steps meet every phase of the loop.
+    std::minstd_rand random(std::random_device {}());
+    std::uniform_int_distribution<long> step(m_periodNs / 2, m_periodNs * 3 / 2);
     timespec next {};
     clock_gettime(CLOCK_MONOTONIC, &next);
     while (!m_stop) {
-        next.tv_nsec += m_periodNs;
+        next.tv_nsec += step(random);
         while (next.tv_nsec >= 1000000000L) {
             next.tv_nsec -= 1000000000L;
             ++next.tv_sec;

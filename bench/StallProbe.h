@@ -8,9 +8,10 @@
 #include <vector>
 
 // How long the event loop of the thread that makes it keeps an event waiting. A thread
-// of its own posts one stamped event every period (never a second one while the first
-// waits); the loop stamps it again when it delivers it. The longest wait in a window
-// is the longest time the loop did not turn in it, to within one period. The probe
+// of its own posts one stamped event about every period, at random steps around it (never
+// a second one while the first waits); the loop stamps it again when it delivers it. The
+// longest wait in a window is the longest time the loop did not turn in it, to within
+// about one period. The probe
 // costs the loop one short event per period, whatever it is doing.
 class StallProbe : public QObject
 {
