@@ -11,8 +11,8 @@
 // of its own posts one stamped event about every period, at random steps around it (never
 // a second one while the first waits); the loop stamps it again when it delivers it. The
 // longest wait in a window is the longest time the loop did not turn in it, to within
-// about one period. The probe
-// costs the loop one short event per period, whatever it is doing.
+// one and a half periods. The probe costs the loop one short event per period, whatever
+// it is doing.
 class StallProbe : public QObject
 {
 public:

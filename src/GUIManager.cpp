@@ -85,9 +85,10 @@ const QString ValidatorReaderBase = QStringLiteral("ovant/rfid");
 constexpr int StartScreenMsec = 10000;
 // Should no frame come, what waits for the first one runs anyway after this.
 constexpr int FirstFrameFallbackMsec = 500;
-// After the first frame, and after the window starts making the pages it does not show,
-// by when start-up is mostly over (the services' first states in, the event log read, the
-// pages made): the memory freed by then is given back.
+// After the window starts making the pages it does not show (or after the first frame, for
+// a window that makes them all at start), by when start-up is mostly over (the services'
+// first states in, the event log read, the pages made): the memory freed by then is given
+// back.
 constexpr int StartupSettledMsec = 1000;
 // After the first frame, when what start-up can leave for later begins: by then the
 // broker's first states are usually in and the first screen of service is up.
@@ -313,23 +314,26 @@ void GUIManager::load()
     settled->setInterval(StartupSettledMsec);
     connect(settled, &QTimer::timeout, this, returnFreedMemory);
     // The window makes them once it works (or has waited for that a while): the time
-    // starts again then.
+    // starts then.
+    bool pagesFollow = false;
     if (!roots.isEmpty()) {
         const QMetaObject* window = roots.first()->metaObject();
         const int made = window->indexOfSignal("allPagesChanged()");
+        pagesFollow = made >= 0 && !roots.first()->property("allPages").toBool();
         if (made >= 0)
             QObject::connect(
                 roots.first(), window->method(made), settled,
                 settled->metaObject()->method(settled->metaObject()->indexOfMethod("start()")));
     }
-    afterFirstFrame(m_window, this, [this, settled] {
+    afterFirstFrame(m_window, this, [this, settled, pagesFollow] {
         if (m_mqttStart == MqttStart::Held)
             startMqtt();
         QTimer::singleShot(DeferredStartMsec, this, [this] {
             m_eventLog.readInBackground();
             m_clock.releaseTool();
         });
-        settled->start();
+        if (!pagesFollow)
+            settled->start();
     });
 }
 

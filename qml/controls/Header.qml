@@ -25,7 +25,7 @@ Rectangle {
         height: 74
         sourceSize: Qt.size(266, 74)
         fillMode: Image.Stretch
-        // Decoded on the GUI thread, once the working screen is up: a reader thread of its
+        // Decoded on the GUI thread, once the pages are made: a reader thread of its
         // own would keep more memory than the few milliseconds it saves.
         asynchronous: false
         source: header.decorated ? "qrc:/qml/images/Icons/pelmo-logo-top-gr.svg" : ""

@@ -1,7 +1,7 @@
 #include "Event.h"
 
 Event::Event(QObject* parent)
-    : QObject(parent)
+    : Event(QString(), QString(), QString(), QDateTime(), parent)
 { }
 
 Event::Event(const QString& category, const QString& name, const QString& description,

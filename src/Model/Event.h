@@ -27,8 +27,9 @@ public:
     const QString& name() const { return m_name; }
     const QString& description() const { return m_descr; }
     const QDateTime& timestamp() const { return m_timestamp; }
-    // The timestamp in UTC. Converted once: each conversion of a local time asks the C
-    // library, which looks at the zone's file again, and a save writes every event.
+    // The event's moment in UTC, as the zone was when it was made (or as the log stores
+    // it). Converted once: each conversion of a local time asks the C library, which looks
+    // at the zone's file again, and a save writes every event.
     const QDateTime& instant() const { return m_instant; }
 
 Q_SIGNALS:
