@@ -260,33 +260,33 @@ void EventManager::save()
     // Replaced as a whole: a kill or power cut in the middle of a save leaves the
     // previous log, never a truncated one. An unreadable file that could not be kept
     // aside is left as it is.
-    m_writer.write(
-        m_filename,
-        [filename = m_filename, entries = std::move(entries),
-         unreadable = m_unreadable](QString* error) {
-            if (unreadable->load()) {
-                *error = QStringLiteral("the unreadable file could not be kept aside, and stays");
-                return false;
-            }
-            return AtomicFile::writeSettings(
-                filename,
-                [&entries](QSettings& file) {
-                    file.beginWriteArray(ArrayName, entries.size());
-                    for (int i = 0; i < entries.size(); ++i) {
-                        const Entry& entry = entries.at(i);
-                        file.setArrayIndex(i);
-                        file.setValue(QStringLiteral("category"), entry.category);
-                        file.setValue(QStringLiteral("name"), entry.name);
-                        file.setValue(QStringLiteral("desc"), entry.description);
-                        // As an instant: a wall-clock reading would be an hour
-                        // off for the hour that repeats when summer time ends,
-                        // and off by the difference after a change of zone.
-                        file.setValue(QStringLiteral("timestamp"), entry.instant);
-                    }
-                    file.endArray();
-                },
-                error);
-        });
+    m_writer.write(m_filename,
+                   [filename = m_filename, entries = std::move(entries),
+                    unreadable = m_unreadable](QString* error) {
+                       if (unreadable->load()) {
+                           *error = QStringLiteral(
+                               "the unreadable file could not be kept aside, and stays");
+                           return false;
+                       }
+                       return AtomicFile::writeSettings(
+                           filename,
+                           [&entries](QSettings& file) {
+                               file.beginWriteArray(ArrayName, entries.size());
+                               for (int i = 0; i < entries.size(); ++i) {
+                                   const Entry& entry = entries.at(i);
+                                   file.setArrayIndex(i);
+                                   file.setValue(QStringLiteral("category"), entry.category);
+                                   file.setValue(QStringLiteral("name"), entry.name);
+                                   file.setValue(QStringLiteral("desc"), entry.description);
+                                   // As an instant: a wall-clock reading would be an hour
+                                   // off for the hour that repeats when summer time ends,
+                                   // and off by the difference after a change of zone.
+                                   file.setValue(QStringLiteral("timestamp"), entry.instant);
+                               }
+                               file.endArray();
+                           },
+                           error);
+                   });
 }
 
 void EventManager::push(Event* event)
