@@ -315,15 +315,13 @@ void GUIManager::load()
     connect(settled, &QTimer::timeout, this, returnFreedMemory);
     // The window makes them once it works (or has waited for that a while): the time
     // starts then.
-    bool pagesFollow = false;
-    if (!roots.isEmpty()) {
-        const QMetaObject* window = roots.first()->metaObject();
-        const int made = window->indexOfSignal("allPagesChanged()");
-        pagesFollow = made >= 0 && !roots.first()->property("allPages").toBool();
-        if (made >= 0)
-            QObject::connect(
-                roots.first(), window->method(made), settled,
-                settled->metaObject()->method(settled->metaObject()->indexOfMethod("start()")));
+    const QMetaObject* window = roots.isEmpty() ? nullptr : roots.first()->metaObject();
+    const int made = window ? window->indexOfSignal("allPagesChanged()") : -1;
+    const bool pagesFollow = made >= 0;
+    if (pagesFollow) {
+        QObject::connect(
+            roots.first(), window->method(made), settled,
+            settled->metaObject()->method(settled->metaObject()->indexOfMethod("start()")));
     }
     afterFirstFrame(m_window, this, [this, settled, pagesFollow] {
         if (m_mqttStart == MqttStart::Held)
