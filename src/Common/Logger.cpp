@@ -37,6 +37,8 @@ const char* const ColorPattern = "%{if-category}[%{category}] %{endif}"
 // (filter rules, message pattern) could themselves emit a message; that message is
 // then written without locking again instead of dead-locking the thread.
 thread_local bool t_holdsMutex = false;
+// Number of Logger::Hold alive on this thread.
+thread_local int t_holds = 0;
 
 class MutexGuard
 {
@@ -168,6 +170,19 @@ double Logger::getStartTime() const
     return mStartTime;
 }
 
+Logger::Hold::Hold()
+{
+    ++t_holds;
+}
+
+Logger::Hold::~Hold()
+{
+    if (--t_holds == 0 && mInstance) {
+        MutexGuard locker(mInstance->mMutex);
+        mInstance->writeHeld();
+    }
+}
+
 void Logger::handleMessage(QtMsgType type, const QMessageLogContext& context,
                            const QString& message)
 {
@@ -175,35 +190,52 @@ void Logger::handleMessage(QtMsgType type, const QMessageLogContext& context,
     Logger* self = mInstance;
     MutexGuard locker(self->mMutex);
 
-    const QByteArray text = qFormatLogMessage(type, context, message).toUtf8();
-    const double seconds = (realTimeMsec() - self->mStartTime) / 1000.0;
-
-    if (self->mSyslog) {
-        switch (type) {
-        case QtDebugMsg:
-            syslog(LOG_DEBUG, "[%9.03f] [debug] %s", seconds, text.constData());
-            break;
-        case QtWarningMsg:
-            syslog(LOG_WARNING, "[%9.03f] [warning] %s", seconds, text.constData());
-            break;
-        case QtCriticalMsg:
-            syslog(LOG_CRIT, "[%9.03f] [error] %s", seconds, text.constData());
-            break;
-        case QtFatalMsg:
-            syslog(LOG_ERR, "[%9.03f] [fatal] %s", seconds, text.constData());
-            break;
-        case QtInfoMsg:
-            syslog(LOG_INFO, "[%9.03f] %s", seconds, text.constData());
-            break;
-        }
+    Line line {type, (realTimeMsec() - self->mStartTime) / 1000.0,
+               qFormatLogMessage(type, context, message).toUtf8()};
+    if (t_holds > 0 && type != QtCriticalMsg && type != QtFatalMsg) {
+        self->mHeld.push_back(std::move(line));
+        return;
     }
-    if (self->mStderr) {
-        fprintf(stderr, "[%9.03f] %s\n", seconds, text.constData());
-        fflush(stderr);
-    }
+    self->writeHeld();
+    self->write(line);
 
     if (type == QtFatalMsg)
         abort(); // the lock stays taken: nothing else may write after a fatal message
+}
+
+void Logger::writeHeld()
+{
+    for (const Line& line : mHeld)
+        write(line);
+    mHeld.clear();
+}
+
+void Logger::write(const Line& line) const
+{
+    const char* const text = line.text.constData();
+    if (mSyslog) {
+        switch (line.type) {
+        case QtDebugMsg:
+            syslog(LOG_DEBUG, "[%9.03f] [debug] %s", line.seconds, text);
+            break;
+        case QtWarningMsg:
+            syslog(LOG_WARNING, "[%9.03f] [warning] %s", line.seconds, text);
+            break;
+        case QtCriticalMsg:
+            syslog(LOG_CRIT, "[%9.03f] [error] %s", line.seconds, text);
+            break;
+        case QtFatalMsg:
+            syslog(LOG_ERR, "[%9.03f] [fatal] %s", line.seconds, text);
+            break;
+        case QtInfoMsg:
+            syslog(LOG_INFO, "[%9.03f] %s", line.seconds, text);
+            break;
+        }
+    }
+    if (mStderr) {
+        fprintf(stderr, "[%9.03f] %s\n", line.seconds, text);
+        fflush(stderr);
+    }
 }
 
 } // namespace manager

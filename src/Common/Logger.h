@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QMutex>
 #include <QtGlobal>
 
 #include <atomic>
+#include <vector>
 
 namespace manager {
 
@@ -16,6 +18,19 @@ class Logger
 {
 public:
     enum Level { ERROR = 0, WARNING = 1, INFO = 2, DEBUG = 3, TRACE = 4 };
+
+    // While one lives, the lines this thread logs wait, stamped with the time they were
+    // logged, and are written in order when the last one ends; an error is written at
+    // once, after them, and so is a line from another thread. For a request that must
+    // leave before the lines about it: writing a line wakes the log's reader (journald),
+    // which then competes for the processors with the peer the request is for.
+    class Hold
+    {
+    public:
+        Hold();
+        ~Hold();
+        Q_DISABLE_COPY(Hold)
+    };
 
     static Logger* instance();
 
@@ -37,8 +52,18 @@ private:
     Logger();
     Q_DISABLE_COPY(Logger)
 
+    struct Line
+    {
+        QtMsgType type;
+        double seconds;
+        QByteArray text;
+    };
+
     static void handleMessage(QtMsgType type, const QMessageLogContext& context,
                               const QString& message);
+    // Both with the mutex held.
+    void write(const Line& line) const;
+    void writeHeld();
 
     static Logger* mInstance;
 
@@ -47,6 +72,7 @@ private:
     std::atomic<bool> mSyslog {true};
     std::atomic<bool> mStderr {false};
     double mStartTime = 0.0;
+    std::vector<Line> mHeld;
 };
 
 } // namespace manager

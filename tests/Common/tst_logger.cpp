@@ -58,6 +58,27 @@ void emitAll(const QString& label)
     }
     for (auto& thread : threads)
         thread->wait();
+    // Held lines wait for the last hold to end; an error, or another thread's line, is
+    // written at once, after them.
+    {
+        const auto mark
+            = [](const char* text) { std::fprintf(stderr, "%s\n", text), std::fflush(stderr); };
+        const Logger::Hold outer;
+        qInfo("hold 1");
+        {
+            const Logger::Hold inner;
+            qWarning("hold 2");
+        }
+        mark("hold mark 1");
+        qCritical("hold 3 critical");
+        qInfo("hold 4");
+        std::unique_ptr<QThread> other(QThread::create([] { qInfo("hold 5 thread"); }));
+        other->start();
+        other->wait();
+        qInfo("hold 6");
+        mark("hold mark 2");
+    }
+    qInfo("hold 7");
 #ifdef KVRT_COVERAGE
     __gcov_dump(); // the fatal message aborts, which skips the usual write at exit
 #endif
@@ -143,6 +164,10 @@ private Q_SLOTS:
         QStringList threads = texts().filter(QRegularExpression("^thread [0-3] message \\d+$"));
         threads.removeDuplicates();
         QCOMPARE(threads.size(), 1000);
+        QCOMPARE(
+            texts().filter(QRegularExpression("^(unstamped: )?hold ")),
+            QStringList({"unstamped: hold mark 1", "hold 1", "hold 2", "hold 3 critical", "hold 4",
+                         "hold 5 thread", "unstamped: hold mark 2", "hold 6", "hold 7"}));
         // A fatal message names the place and the process, and aborts.
         QCOMPARE(texts().last(),
                  texts()
