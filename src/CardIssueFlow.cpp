@@ -3,6 +3,7 @@
 #include "CardIssuer.h"
 #include "Dispenser.h"
 #include "KVRTv1Card.h"
+#include "MqttConnection.h"
 #include "TaggedLog.h"
 
 #include <QPointer>
@@ -56,6 +57,7 @@ void CardIssueFlow::issue(const QString& deviceId)
     // loop: the card does not wait for the screen's bindings. The answer comes later, and
     // is handled once the passenger has been told.
     const auto issued = m_issuer->issueCard(card, CollectTimeoutSec);
+    MqttConnection::yieldToBroker();
     Q_EMIT statusText(QStringLiteral(QT_TRANSLATE_NOOP("GUIManager", "Issuing card")));
     setFailed(false);
     Q_EMIT started();

@@ -5,6 +5,7 @@
 #include "IPv4.h"
 #include "Logger.h"
 #include "MosquittoLibrary.h"
+#include "MqttConnection.h"
 #include "SceneGraphBackend.h"
 #include "SecretMask.h"
 #include "StartupTrace.h"
@@ -413,8 +414,12 @@ void GUIManager::initManagers()
     connect(&m_issueFlow, &CardIssueFlow::finished, this, &GUIManager::processFinished);
     connect(&m_issueFlow, &CardIssueFlow::ended, this, &GUIManager::returnToPrompt);
     m_passage.follow(this);
-    // The gate page follows the passage in the next frame.
-    connect(&m_passage, &GatePassage::phaseChanged, this, &GUIManager::requestFrame);
+    // The gate page follows the passage in the platform's next frame: the request that
+    // comes with a step reaches its device before the page's work.
+    connect(&m_passage, &GatePassage::phaseChanged, this, [this] {
+        if (m_window)
+            m_window->update();
+    });
     connect(&m_kvrtTerminal, &manager::KVRTTerminal::ticketValidated, this,
             &GUIManager::onTicketValidated);
     // The maintenance barcode, the ignition and the system's power actions are the
@@ -651,13 +656,24 @@ void GUIManager::returnToPrompt()
         Q_EMIT resetInitialScreen();
 }
 
-// The platform draws a frame a few milliseconds after the first request for one. Asked
-// for as the news comes in, rather than at the screen's first change later in the handler,
-// that wait runs while the handler works; the frame still shows all it changed.
+// The platform would draw a frame a few milliseconds after the first request for one, to
+// gather more changes: news a passenger waits for is drawn as soon as the turn that brought
+// it is over, with all its handler changed.
 void GUIManager::requestFrame()
 {
-    if (m_window)
-        m_window->update();
+    if (!m_window || m_framePosted)
+        return;
+    m_framePosted = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_framePosted = false;
+            if (!m_window)
+                return;
+            QEvent request(QEvent::UpdateRequest);
+            QCoreApplication::sendEvent(m_window, &request);
+        },
+        Qt::QueuedConnection);
 }
 
 bool GUIManager::passageRunning() const
@@ -775,6 +791,8 @@ QString GUIManager::kvrtTerminalReason() const
 
 void GUIManager::onTicketValidated(const Transaction& transaction)
 {
+    // The sound request leaves before the lines about it are written.
+    const manager::Logger::Hold hold;
     // An entry gate's passage is the issue of a card; the validator's results (of a
     // card being written on its reader, too) must not interrupt it or pose as its end.
     const bool passage = !maintenanceSessionActive() && !isEntryGate();
@@ -786,6 +804,7 @@ void GUIManager::onTicketValidated(const Transaction& transaction)
     // shows the transaction: it is set before that page.
     if (passage && valid) {
         m_inspector.audioPlay(ValidSound);
+        MqttConnection::yieldToBroker();
         // The gate page shows the outcome of a passage that started: both ends of
         // it are reported, and the page returns to its prompt a little later.
         Q_EMIT processStarted();
@@ -796,6 +815,7 @@ void GUIManager::onTicketValidated(const Transaction& transaction)
     m_qmlContext->setContextProperty(QStringLiteral("transaction"), summary);
     if (passage && !valid) {
         m_inspector.audioPlay(InvalidSound);
+        MqttConnection::yieldToBroker();
         setScreen(QStringLiteral("Invalid"), InvalidScreenMsec);
     }
     warningLog() << "KVRTTerminal ticket validated : " << int(transaction.type());
@@ -815,6 +835,9 @@ void GUIManager::issueCard()
         infoLog() << "Card not issued : " << refusal;
         return;
     }
+    // The dispenser's request leaves before the lines about it are written.
+    const manager::Logger::Hold hold;
+    infoLog() << "Card requested";
     m_gateResultTimer.stop();
     m_issueFlow.issue(deviceId());
 }

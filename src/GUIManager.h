@@ -283,6 +283,7 @@ private:
     QQmlApplicationEngine m_engine;
     QQmlContext* m_qmlContext = nullptr;
     QPointer<QQuickWindow> m_window;
+    bool m_framePosted = false;
     Translation m_translation;
     Config* m_config;
     DeviceIdFile m_deviceIdFile;

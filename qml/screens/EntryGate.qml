@@ -57,10 +57,7 @@ Item {
             objectName: "gateTouch"
             anchors.fill: parent
             enabled: page.phase === GatePassage.Initial && page.entryGate
-            onClicked: {
-                console.info("[QML] Card requested.")
-                manager.issueCard()
-            }
+            onClicked: manager.issueCard()
         }
     }
 

@@ -7,6 +7,7 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 #include <QVarLengthArray>
 
@@ -380,6 +381,11 @@ int MqttConnection::publish(const QString& topic, const QByteArray& message, qui
     if (rc != MOSQ_ERR_SUCCESS)
         return -1;
     return qos == 0 ? 0 : mid;
+}
+
+void MqttConnection::yieldToBroker()
+{
+    QThread::yieldCurrentThread();
 }
 
 bool MqttConnection::createInstance()

@@ -116,6 +116,11 @@ public:
     // Message id (0 for QoS 0), or -1 when not connected or the message is refused.
     int publish(const QString& topic, const QByteArray& message = QByteArray(), quint8 qos = 0,
                 bool retain = false);
+    // Right after publishing a message a passenger waits on. The broker, woken by it, may
+    // be queued on this thread's processor, and the scheduler lets the running thread
+    // finish its slice first: here, the screen's work for the same news. Costs a system
+    // call when nothing waits.
+    static void yieldToBroker();
 
     // Number of subscription objects alive in the table (leak checks).
     int subscriptionCount() const { return m_subscriptions.size(); }

@@ -48,7 +48,7 @@ class tst_E2E : public QObject
     {
         const auto touch = [&] {
             return m_rig->display().click(512, 360)
-                && m_rig->waitForLog("[QML] Card requested.", mark, 3000) >= 0;
+                && m_rig->waitForLog("[GUIManager] Card requested", mark, 3000) >= 0;
         };
         return QTest::qWaitFor(touch, StepMs);
     }
