@@ -3,6 +3,7 @@
 #include "CardIssuer.h"
 #include "Dispenser.h"
 #include "KVRTv1Card.h"
+#include "Logger.h"
 #include "MqttConnection.h"
 #include "TaggedLog.h"
 
@@ -35,6 +36,9 @@ CardIssueFlow::CardIssueFlow(manager::CardIssuer& issuer, manager::Dispenser& di
 
 void CardIssueFlow::issue(const QString& deviceId)
 {
+    // The lines of this turn wait for its end: the dispenser's request leaves before them.
+    const manager::Logger::Hold hold;
+    tagged(qInfo(), Tag_) << "Card requested";
     // An issuer out of order would refuse the card anyway: the passenger is told
     // at once, and no device is asked.
     if (m_issuer->state() == manager::CardIssuer::Error) {
@@ -54,8 +58,9 @@ void CardIssueFlow::issue(const QString& deviceId)
     card->addUsageLog(QStringLiteral("entry"), deviceId, IssueLocationId);
 
     // The dispenser is asked first and the screen follows, in the same turn of the event
-    // loop: the card does not wait for the screen's bindings. The answer comes later, and
-    // is handled once the passenger has been told.
+    // loop: the card does not wait for the screen's bindings, and the broker that carries
+    // the request gets the processor before them. The answer comes later, and is handled
+    // once the passenger has been told.
     const auto issued = m_issuer->issueCard(card, CollectTimeoutSec);
     MqttConnection::yieldToBroker();
     Q_EMIT statusText(QStringLiteral(QT_TRANSLATE_NOOP("GUIManager", "Issuing card")));

@@ -84,6 +84,8 @@ const QString Tag_ = QStringLiteral("[GUIManager] ");
 // The validator's RFID reader, whose topics the terminal client uses as they stand.
 const QString ValidatorReaderBase = QStringLiteral("ovant/rfid");
 constexpr int StartScreenMsec = 10000;
+// Qt's own wait between a request for a frame and the frame, which gathers later changes.
+constexpr int PlatformFrameWaitMsec = 5;
 // Should no frame come, what waits for the first one runs anyway after this.
 constexpr int FirstFrameFallbackMsec = 500;
 // After the window starts making the pages it does not show (or after the first frame, for
@@ -414,8 +416,7 @@ void GUIManager::initManagers()
     connect(&m_issueFlow, &CardIssueFlow::finished, this, &GUIManager::processFinished);
     connect(&m_issueFlow, &CardIssueFlow::ended, this, &GUIManager::returnToPrompt);
     m_passage.follow(this);
-    // The gate page follows the passage in the platform's next frame: the request that
-    // comes with a step reaches its device before the page's work.
+    // The gate page follows the passage in the platform's next frame (see GatePassage).
     connect(&m_passage, &GatePassage::phaseChanged, this, [this] {
         if (m_window)
             m_window->update();
@@ -658,16 +659,23 @@ void GUIManager::returnToPrompt()
 
 // The platform would draw a frame a few milliseconds after the first request for one, to
 // gather more changes: news a passenger waits for is drawn as soon as the turn that brought
-// it is over, with all its handler changed.
+// it is over, with all its handler changed. The platform's request made meanwhile by the
+// changes still comes, and draws what changed since, if anything. A flood of news is drawn
+// at the platform's pace.
 void GUIManager::requestFrame()
 {
     if (!m_window || m_framePosted)
         return;
+    if (m_lastPostedFrame.isValid() && m_lastPostedFrame.elapsed() < PlatformFrameWaitMsec) {
+        m_window->update();
+        return;
+    }
     m_framePosted = true;
     QMetaObject::invokeMethod(
         this,
         [this] {
             m_framePosted = false;
+            m_lastPostedFrame.start();
             if (!m_window)
                 return;
             QEvent request(QEvent::UpdateRequest);
@@ -791,7 +799,7 @@ QString GUIManager::kvrtTerminalReason() const
 
 void GUIManager::onTicketValidated(const Transaction& transaction)
 {
-    // The sound request leaves before the lines about it are written.
+    // The lines of this turn wait for its end: the sound request leaves before them.
     const manager::Logger::Hold hold;
     // An entry gate's passage is the issue of a card; the validator's results (of a
     // card being written on its reader, too) must not interrupt it or pose as its end.
@@ -803,8 +811,7 @@ void GUIManager::onTicketValidated(const Transaction& transaction)
     // the same turn of the event loop, before the frame that shows it. The refusal's page
     // shows the transaction: it is set before that page.
     if (passage && valid) {
-        m_inspector.audioPlay(ValidSound);
-        MqttConnection::yieldToBroker();
+        playPassageSound(ValidSound);
         // The gate page shows the outcome of a passage that started: both ends of
         // it are reported, and the page returns to its prompt a little later.
         Q_EMIT processStarted();
@@ -814,8 +821,7 @@ void GUIManager::onTicketValidated(const Transaction& transaction)
     const QVariantMap summary = transaction.toMap();
     m_qmlContext->setContextProperty(QStringLiteral("transaction"), summary);
     if (passage && !valid) {
-        m_inspector.audioPlay(InvalidSound);
-        MqttConnection::yieldToBroker();
+        playPassageSound(InvalidSound);
         setScreen(QStringLiteral("Invalid"), InvalidScreenMsec);
     }
     warningLog() << "KVRTTerminal ticket validated : " << int(transaction.type());
@@ -823,6 +829,14 @@ void GUIManager::onTicketValidated(const Transaction& transaction)
     warningLog() << "Contents : " << summary;
     if (!maintenanceSessionActive() && isEntryGate())
         infoLog() << "Ticket result at an entry gate : logged only";
+}
+
+// The broker that carries the request gets the processor before the screen's work for the
+// same ticket.
+void GUIManager::playPassageSound(const QString& file)
+{
+    m_inspector.audioPlay(file);
+    MqttConnection::yieldToBroker();
 }
 
 // ---------------------------------------------------------------------------
@@ -835,9 +849,6 @@ void GUIManager::issueCard()
         infoLog() << "Card not issued : " << refusal;
         return;
     }
-    // The dispenser's request leaves before the lines about it are written.
-    const manager::Logger::Hold hold;
-    infoLog() << "Card requested";
     m_gateResultTimer.stop();
     m_issueFlow.issue(deviceId());
 }

@@ -26,6 +26,7 @@
 #include "Update.h"
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QQmlApplicationEngine>
@@ -238,10 +239,11 @@ private:
     void onKVRTTerminalReasonChanged();
     QString kvrtTerminalReason() const;
     void onTicketValidated(const Transaction& transaction);
+    void playPassageSound(const QString& file);
     void onIssueFailure(bool needsAssistance);
     void onIssueFailedChanged();
-    // Asks for the next frame now, for a change the passenger waits to see that the
-    // handler in progress is about to make.
+    // Asks for a frame at the end of this turn of the event loop, for a change the
+    // passenger waits to see that the handler in progress is about to make.
     void requestFrame();
 
     // Whether the validator's RFID reader is the one the card issuer writes cards with.
@@ -284,6 +286,7 @@ private:
     QQmlContext* m_qmlContext = nullptr;
     QPointer<QQuickWindow> m_window;
     bool m_framePosted = false;
+    QElapsedTimer m_lastPostedFrame;
     Translation m_translation;
     Config* m_config;
     DeviceIdFile m_deviceIdFile;

@@ -20,8 +20,10 @@ class QWindow;
 // to a device (the dispenser's issue, the inspector's sound); on a board where the broker
 // and the device services share the processors with this program, the request then
 // reaches them before the page's work (bindings, a page being made) takes the processor.
-// The manager asks for a frame at each change, drawn once the turn that brought it is
-// over (the request is out by then), and no frame shows a phase left behind.
+// The manager asks the platform for a frame at each change, and the platform waits longer
+// than the lag before it draws: the work is still done while it waits, and no frame shows
+// a phase left behind. A ticket's result is drawn sooner (the manager's own frame, at the
+// end of its turn, once the sound request is out): the phase is shown at that frame.
 // Steps closer together than that are shown as one.
 class GatePassage : public QObject
 {

@@ -23,7 +23,10 @@ public:
     // logged, and are written in order when the last one ends; an error is written at
     // once, after them, and so is a line from another thread. For a request that must
     // leave before the lines about it: writing a line wakes the log's reader (journald),
-    // which then competes for the processors with the peer the request is for.
+    // which then competes for the processors with the peer the request is for. Keep holds
+    // short (one handler): lines held when the process dies of a signal are lost, and the
+    // journal, which stamps a line when it gets it, lists them after what the peers logged
+    // meanwhile (the stamp in the text is the moment logged).
     class Hold
     {
     public:

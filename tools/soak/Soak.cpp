@@ -233,7 +233,7 @@ void Soak::handleLine(const QString& line)
         ++m_issuerErrors;
         m_lastIssuerError = after(QStringLiteral("Error "));
     }
-    if (line.contains(QLatin1String("[QML] Card requested.")))
+    if (line.contains(QLatin1String("[GUIManager] Card requested")))
         ++m_requested;
     else if (line.contains(QLatin1String("Card not issued : "))) {
         ++m_refused;
@@ -360,7 +360,9 @@ Soak::Outcome Soak::attemptIssue(int timeoutMs)
     const int ejected = m_ejected;
     if (!tap())
         return Outcome::NoReaction;
-    if (!waitFor([&] { return m_requested > requested || !terminalRunning(); }, 1500))
+    if (!waitFor(
+            [&] { return m_requested > requested || m_refused > refused || !terminalRunning(); },
+            1500))
         return Outcome::NoReaction;
     bool taken = false;
     const bool ended = waitFor(
