@@ -36,7 +36,8 @@ CardIssueFlow::CardIssueFlow(manager::CardIssuer& issuer, manager::Dispenser& di
 
 void CardIssueFlow::issue(const QString& deviceId)
 {
-    // The lines of this turn wait for its end: the dispenser's request leaves before them.
+    // The lines of this turn wait for its end: the card issuer's first request (the
+    // dispenser's, or the reader's when a card is ready) leaves before them.
     const manager::Logger::Hold hold;
     tagged(qInfo(), Tag_) << "Card requested";
     // An issuer out of order would refuse the card anyway: the passenger is told
@@ -57,10 +58,10 @@ void CardIssueFlow::issue(const QString& deviceId)
     card->incrUsageCounter(1);
     card->addUsageLog(QStringLiteral("entry"), deviceId, IssueLocationId);
 
-    // The dispenser is asked first and the screen follows, in the same turn of the event
-    // loop: the card does not wait for the screen's bindings, and the broker that carries
-    // the request gets the processor before them. The answer comes later, and is handled
-    // once the passenger has been told.
+    // The card issuer asks its first device and the screen follows, in the same turn of
+    // the event loop: the card does not wait for the screen's bindings, and the broker
+    // that carries the request gets the processor before them. The answer comes later, and is
+    // handled once the passenger has been told.
     const auto issued = m_issuer->issueCard(card, CollectTimeoutSec);
     MqttConnection::yieldToBroker();
     Q_EMIT statusText(QStringLiteral(QT_TRANSLATE_NOOP("GUIManager", "Issuing card")));

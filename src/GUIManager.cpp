@@ -303,6 +303,8 @@ void GUIManager::load()
         StartupTrace::followWindow(m_window);
         m_passage.showIn(m_window);
         m_maintenance.watchActivity(roots.first());
+        if (m_window)
+            connect(m_window, &QQuickWindow::afterAnimating, this, [this] { m_lastFrame.start(); });
     }
     setLanguage(m_config->get(key("gui/locale")).toString());
     StartupTrace::mark("translator");
@@ -660,13 +662,14 @@ void GUIManager::returnToPrompt()
 // The platform would draw a frame a few milliseconds after the first request for one, to
 // gather more changes: news a passenger waits for is drawn as soon as the turn that brought
 // it is over, with all its handler changed. The platform's request made meanwhile by the
-// changes still comes, and draws what changed since, if anything. A flood of news is drawn
-// at the platform's pace.
+// changes still comes a few milliseconds later (a frame with little or nothing to draw).
+// Within that wait of any frame, news is drawn at the platform's pace, so that a flood of
+// it is too.
 void GUIManager::requestFrame()
 {
     if (!m_window || m_framePosted)
         return;
-    if (m_lastPostedFrame.isValid() && m_lastPostedFrame.elapsed() < PlatformFrameWaitMsec) {
+    if (m_lastFrame.isValid() && m_lastFrame.elapsed() < PlatformFrameWaitMsec) {
         m_window->update();
         return;
     }
@@ -675,7 +678,6 @@ void GUIManager::requestFrame()
         this,
         [this] {
             m_framePosted = false;
-            m_lastPostedFrame.start();
             if (!m_window)
                 return;
             QEvent request(QEvent::UpdateRequest);

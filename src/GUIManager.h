@@ -242,8 +242,9 @@ private:
     void playPassageSound(const QString& file);
     void onIssueFailure(bool needsAssistance);
     void onIssueFailedChanged();
-    // Asks for a frame at the end of this turn of the event loop, for a change the
-    // passenger waits to see that the handler in progress is about to make.
+    // Asks for a frame at the end of this turn of the event loop (at the platform's pace
+    // within a few milliseconds of the last frame), for a change the passenger waits to
+    // see that the handler in progress is about to make.
     void requestFrame();
 
     // Whether the validator's RFID reader is the one the card issuer writes cards with.
@@ -286,7 +287,8 @@ private:
     QQmlContext* m_qmlContext = nullptr;
     QPointer<QQuickWindow> m_window;
     bool m_framePosted = false;
-    QElapsedTimer m_lastPostedFrame;
+    // Since the window's last frame began.
+    QElapsedTimer m_lastFrame;
     Translation m_translation;
     Config* m_config;
     DeviceIdFile m_deviceIdFile;

@@ -17,14 +17,14 @@ class QWindow;
 //
 // The page shows shownPhase: the phase as of the window's next frame, or ScreenLagMsec
 // after it changed if that comes first. What starts or ends a passage comes with a request
-// to a device (the dispenser's issue, the inspector's sound); on a board where the broker
+// to a device (the card issuer's first, the inspector's sound); on a board where the broker
 // and the device services share the processors with this program, the request then
 // reaches them before the page's work (bindings, a page being made) takes the processor.
 // The manager asks the platform for a frame at each change, and the platform waits longer
 // than the lag before it draws: the work is still done while it waits, and no frame shows
-// a phase left behind. A ticket's result is drawn sooner (the manager's own frame, at the
-// end of its turn, once the sound request is out): the phase is shown at that frame.
-// Steps closer together than that are shown as one.
+// a phase left behind. Steps closer together than the lag are shown as one. A ticket's
+// result is usually drawn sooner (the manager's own frame at the end of its turn, once the
+// sound request is out): the phase is then shown at that frame.
 class GatePassage : public QObject
 {
     Q_OBJECT
