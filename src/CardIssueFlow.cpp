@@ -60,8 +60,8 @@ void CardIssueFlow::issue(const QString& deviceId)
 
     // The card issuer asks its first device and the screen follows, in the same turn of
     // the event loop: the card does not wait for the screen's bindings, and the broker
-    // that carries the request gets the processor before them. The answer comes later, and is
-    // handled once the passenger has been told.
+    // that carries the request gets the processor before them. The answer comes later,
+    // and is handled once the passenger has been told.
     const auto issued = m_issuer->issueCard(card, CollectTimeoutSec);
     MqttConnection::yieldToBroker();
     Q_EMIT statusText(QStringLiteral(QT_TRANSLATE_NOOP("GUIManager", "Issuing card")));
